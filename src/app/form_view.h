@@ -1,0 +1,35 @@
+// What the main window's procedures ask of the real window.
+#pragma once
+
+#include <string>
+
+#include "app/controls.h"
+
+namespace velmora {
+
+enum class WindowState { Normal = 0, Minimized = 1, Maximized = 2 };
+
+// The parts of the window outside its client area, in pixels: borders, caption
+// and menu bar.  The outer size is the client size plus these.
+struct NonClientSize {
+    int width = 0;
+    int height = 0;
+};
+
+class FormView : public ViewSink {
+public:
+    // The logical dots per inch of the window's screen (96 at normal size).
+    virtual int dotsPerInch() const = 0;
+    virtual NonClientSize nonClientSize() const = 0;
+    // Resizes the real window so that its client area is w x h pixels.
+    virtual void setClientSize(int w, int h) = 0;
+    virtual WindowState windowState() const = 0;
+    virtual void setWindowState(WindowState state) = 0;
+    virtual void setCaption(const std::string& caption) = 0;
+    // Moves the keyboard focus; throws VbError when the control cannot take it.
+    virtual void setFocus(Ctl control) = 0;
+    // Closes the window; the view then calls Form_Unload once.
+    virtual void unload() = 0;
+};
+
+}  // namespace velmora

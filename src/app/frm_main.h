@@ -1,0 +1,188 @@
+// The main window: its controls, its shared state and its procedures.
+//
+// Every procedure runs on the one UI thread.  The window talks to the outside
+// only through its ports: the player, the desktop, the settings file, the
+// timer host, the rendered client area and the real window (FormView).
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "app/controls.h"
+#include "app/form_view.h"
+#include "capture/client_area.h"
+#include "capture/frame_slot.h"
+#include "playback/player_port.h"
+#include "settings/frm_options.h"
+#include "settings/settings_port.h"
+#include "support/desktop_port.h"
+#include "support/timer.h"
+
+namespace velmora {
+
+inline constexpr const char* kAppTitle = "Velmora";
+inline constexpr int kVersionMajor = 1;
+inline constexpr int kVersionMinor = 0;
+inline constexpr int kVersionRevision = 0;
+inline constexpr int kRingSize = 50;
+
+// The open-file dialog's filter: two entries, "Video Files " and "AllFiles (*.*)".
+extern const char* const kOpenFileFilter;
+
+class FrmMain {
+public:
+    FrmMain(TimerHost& timers, DesktopPort& desktop, PlayerPort& player, SettingsPort& settings,
+            ClientAreaSource& clientArea);
+    FrmMain(const FrmMain&) = delete;
+    FrmMain& operator=(const FrmMain&) = delete;
+
+    // Connects the real window; until then changes are not shown anywhere.
+    void setView(FormView* view);
+
+    // ---- Controls (design-time state set by the constructor) ----
+    Control cmdPlay{Ctl::cmdPlay};
+    Control cmdReview{Ctl::cmdReview};
+    Control frReviewTime{Ctl::frReviewTime};
+    Control lblReviewTime{Ctl::lblReviewTime};
+    Control lblSpeed{Ctl::lblSpeed};
+    Control SpeedScrollBar{Ctl::SpeedScrollBar};
+    Control oMediaPlayer{Ctl::oMediaPlayer};
+    Control lblHider{Ctl::lblHider};
+    Control cmdReviewPictures{Ctl::cmdReviewPictures};
+    Control mnuZoom100{Ctl::mnuZoom100};
+    Control mnuZoom200{Ctl::mnuZoom200};
+    Control mnuZoomFit{Ctl::mnuZoomFit};
+    // oCaptured(0) is the designed element; 1..50 exist after Form_Load.
+    std::vector<Control> oCaptured;
+    // The persistent picture of each frame slot, indexed like oCaptured.
+    std::array<FrameSlot, kRingSize + 1> capturedImage;
+
+    Timer SplashTimer;
+    Timer PlayTimer;
+    Timer PauseTimer;
+    Timer ReviewTimer;
+
+    FrmOptions frmOptions;
+
+    // ---- Window-level state ----
+    long mlPlayerWidth = 0;
+    long mlPlayerHeight = 0;
+    long mlCapturePos = 0;
+    bool mbPauseAfterCapture = false;
+    long mlFrameAge = 0;
+    long mlReviewDirection = 0;
+    long mlRepeatDelay = 0;
+    std::string msErrorMessages;
+
+    // The user's decimal separator, for the review time label.
+    std::string decimalSeparator = ".";
+
+    // ---- The window itself ----
+    const std::string& caption() const { return caption_; }
+    void setCaption(const std::string& text);
+    int scaleWidth() const { return clientWidth_; }
+    int scaleHeight() const { return clientHeight_; }
+    // Outer size in twips.
+    double width() const;
+    double height() const;
+    void setWidth(double twips);
+    void setHeight(double twips);
+    WindowState windowState() const;
+    void setWindowState(WindowState state);
+    // The real window's client area was resized by the user or the system.
+    void clientResized(int w, int h);
+    // Pixels to twips and back at the window's screen resolution.
+    double twipsPerPixel() const;
+
+    // ---- Lifecycle ----
+    void Form_Load(const std::string& commandLine);
+    void LoadSettings();
+    int CountStart();
+    void ShowToolTips(bool show);
+    void SplashTimer_Timer();
+    void mnuFileExit_Click();
+    void Form_Unload();
+    bool unloaded() const { return unloaded_; }
+
+    // ---- Layout and zoom ----
+    void Form_Resize();
+    void mnuZoom100_Click();
+    void mnuZoom200_Click();
+    void mnuZoomFit_Click();
+
+    // ---- Opening a video ----
+    void OpenMedia(const std::string& path);
+    void mnuFileOpen_Click();
+    void Form_OLEDragDrop(const std::vector<std::string>& files);
+
+    // ---- Playback control ----
+    void PauseVideo();
+    void PlayVideo();
+    // Sets the play button's value; a real change runs cmdPlay_Click.
+    void setPlayButton(int value);
+    void cmdPlay_Click();
+    void mnuViewPlay_Click();
+    void mnuToolsBack_Click();
+    void PauseTimer_Timer();
+    void SpeedScrollBar_Change();
+    void SpeedScrollBar_Scroll();
+    void oMediaPlayer_PlayStateChange(int oldState, int newState);
+    void oMediaPlayer_OpenStateChange(int oldState, int newState);
+
+    // ---- Frame ring and capture ----
+    void PlayTimer_Timer();
+    void CaptureImage();
+    void SetSnapshotRegion();
+
+    // ---- Review ----
+    void ShowImage(long age);
+    void ProcessReview();
+    void ResetReviewButton();
+    void cmdReview_MouseDown(int button, int shift, double x, double y);
+    void cmdReview_MouseUp();
+    void cmdReview_Click();
+    void cmdReview_KeyUp();
+    void ReviewTimer_Timer();
+    void Form_KeyDown(int keyCode, int shift);
+    void Form_KeyUp(int keyCode, int shift);
+    void mnuViewPrev_Click();
+    void mnuViewNext_Click();
+    void oCaptured_MouseDown(int index, int button, int shift, double x, double y);
+
+    // ---- Copy image ----
+    void mnuToolsCopy_Click();
+
+    // ---- Errors ----
+    // Reports an error of a handler: releases the play button, collects the
+    // message and shows it.  `sErr` is the prefix and description.
+    void ShowError(std::string sErr, int line);
+
+    // Capture interval in milliseconds from the options dialog.
+    long GetFrameInterval();
+
+    PlayerPort& player() { return player_; }
+
+private:
+    void applyClientSize(int w, int h);
+    // Moves the keyboard focus; raises an error when the control cannot take it.
+    void focusControl(Control& control);
+    void reportError(const char* prefix, const std::exception& e);
+    // The slot that shows frame `age` (1..50).
+    long slotOfAge(long age) const;
+
+    TimerHost& timers_;
+    DesktopPort& desktop_;
+    PlayerPort& player_;
+    SettingsPort& settings_;
+    ClientAreaSource& clientArea_;
+    FormView* view_ = nullptr;
+
+    std::string caption_;
+    int clientWidth_ = 592;
+    int clientHeight_ = 551;
+    WindowState windowState_ = WindowState::Normal;
+    bool unloaded_ = false;
+};
+
+}  // namespace velmora

@@ -1,0 +1,76 @@
+// Sizing the player after every change of the window, and the zoom commands.
+#include "app/frm_main.h"
+#include "support/convert.h"
+#include "support/errors.h"
+
+namespace velmora {
+
+namespace {
+
+// Outer size in twips per client pixel; a client area of zero size has none.
+double outerPerClient(double outerTwips, int clientPixels) {
+    if (clientPixels == 0) VB_RAISE(kErrDivisionByZero);
+    return outerTwips / clientPixels;
+}
+
+}  // namespace
+
+void FrmMain::Form_Resize() {
+    try {
+        if (mnuZoom100.checked()) {
+            oMediaPlayer.setHeight(mlPlayerHeight);
+            oMediaPlayer.setWidth(mlPlayerWidth);
+        } else if (mnuZoom200.checked()) {
+            oMediaPlayer.setHeight(add32(mul32(2, mlPlayerHeight), -40));
+            oMediaPlayer.setWidth(mul32(2, mlPlayerWidth));
+        } else {
+            if (oMediaPlayer.top() < scaleHeight()) oMediaPlayer.setHeight(scaleHeight() - oMediaPlayer.top());
+            if (oMediaPlayer.left() < scaleWidth()) oMediaPlayer.setWidth(scaleWidth() - oMediaPlayer.left());
+        }
+        lblHider.setTop(static_cast<float>(oMediaPlayer.height() + oMediaPlayer.top() - 50));
+        SetSnapshotRegion();
+        ShowImage(0);
+    } catch (const std::exception& e) {
+        reportError("Form_Resize: ", e);
+    }
+}
+
+void FrmMain::mnuZoom100_Click() {
+    try {
+        setWindowState(WindowState::Normal);
+        mnuZoom100.setChecked(true);
+        mnuZoom200.setChecked(false);
+        mnuZoomFit.setChecked(false);
+        const double h = (oMediaPlayer.top() + mlPlayerHeight) * outerPerClient(height(), scaleHeight());
+        setHeight(static_cast<float>(h));
+        const double w = (oMediaPlayer.left() + mlPlayerWidth) * outerPerClient(width(), scaleWidth());
+        setWidth(w < 5000 ? 5000.0f : static_cast<float>(w));
+    } catch (const std::exception& e) {
+        reportError("mnuZoom100_Click: ", e);
+    }
+}
+
+void FrmMain::mnuZoom200_Click() {
+    try {
+        setWindowState(WindowState::Normal);
+        mnuZoom100.setChecked(false);
+        mnuZoom200.setChecked(true);
+        mnuZoomFit.setChecked(false);
+        const double w = (oMediaPlayer.left() + mul32(2, mlPlayerWidth)) * outerPerClient(width(), scaleWidth());
+        setWidth(static_cast<float>(w));
+        const double h = (oMediaPlayer.top() + add32(mul32(2, mlPlayerHeight), -74)) *
+                         outerPerClient(height(), scaleHeight());
+        setHeight(static_cast<float>(h));
+    } catch (const std::exception& e) {
+        reportError("mnuZoom200_Click: ", e);
+    }
+}
+
+void FrmMain::mnuZoomFit_Click() {
+    mnuZoom100.setChecked(false);
+    mnuZoom200.setChecked(false);
+    mnuZoomFit.setChecked(true);
+    Form_Resize();
+}
+
+}  // namespace velmora

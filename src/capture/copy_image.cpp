@@ -1,0 +1,25 @@
+// Edit > Copy Image: the shown frame, or the newest capture, to the clipboard.
+#include "app/frm_main.h"
+#include "support/convert.h"
+#include "support/errors.h"
+
+namespace velmora {
+
+void FrmMain::mnuToolsCopy_Click() {
+    try {
+        desktop_.clipboardClear();
+        if (oMediaPlayer.visible()) {
+            int k = toInt16(mlCapturePos + 1);
+            if (k > kRingSize) k = 1;
+            desktop_.clipboardSetImage(capturedImage[static_cast<std::size_t>(k)]);
+        } else {
+            for (int i = 1; i < static_cast<int>(oCaptured.size()); ++i)
+                if (oCaptured[static_cast<std::size_t>(i)].visible())
+                    desktop_.clipboardSetImage(capturedImage[static_cast<std::size_t>(i)]);
+        }
+    } catch (const std::exception& e) {
+        reportError("mnuToolsCopy_Click: ", e);
+    }
+}
+
+}  // namespace velmora

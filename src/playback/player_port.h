@@ -1,0 +1,75 @@
+// The media player as the main window drives it.
+//
+// Play states: 0 stopped, 1 paused, 2 playing, 6 no media open
+// (other values for other transient states).  Open states: 0 closed,
+// 5 opening, 6 media open.  Events are raised on the UI thread.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace velmora {
+
+namespace play_state {
+inline constexpr int kStopped = 0;
+inline constexpr int kPaused = 1;
+inline constexpr int kPlaying = 2;
+inline constexpr int kNoMedia = 6;
+}  // namespace play_state
+
+namespace open_state {
+inline constexpr int kClosed = 0;
+inline constexpr int kOpening = 5;
+inline constexpr int kMediaOpen = 6;
+}  // namespace open_state
+
+// Height of the player's own control strip along its bottom edge, in pixels.
+// Captures leave the lowest 70 rows of the player out, so the strip is never
+// part of a captured frame.
+inline constexpr int kControlStripHeight = 70;
+
+class PlayerPort {
+public:
+    virtual ~PlayerPort() = default;
+
+    // Put: an open attempt that returns when the attempt is over; afterwards
+    // playState() is 6 exactly when nothing could be opened and
+    // errorDescription() says why.  Get: the open path ("" when none).
+    virtual void setFileName(const std::string& path) = 0;
+    virtual std::string fileName() const = 0;
+
+    // Seconds from the start.  A put seeks exactly; a get that follows returns
+    // the position asked for until the player reports where it landed.
+    virtual double currentPosition() const = 0;
+    virtual void setCurrentPosition(double seconds) = 0;
+
+    // Why the last open failed, as a sentence a user understands.
+    virtual std::string errorDescription() const = 0;
+
+    virtual int playState() const = 0;
+
+    // True at slow and very slow speed (written only).
+    virtual void setSlowSpeed(bool slow) = 0;
+
+    virtual void play() = 0;
+    virtual void pause() = 0;
+
+    // The size the player takes for the open video: the video's natural
+    // display size plus the control strip.  Meaningful after a successful open.
+    virtual int naturalWidth() const = 0;
+    virtual int naturalHeight() const = 0;
+
+    // PlayStateChange(previous, new) and the open-state change (previous, new).
+    std::function<void(int, int)> onPlayStateChange;
+    std::function<void(int, int)> onOpenStateChange;
+
+protected:
+    void raisePlayStateChange(int oldState, int newState) {
+        if (onPlayStateChange) onPlayStateChange(oldState, newState);
+    }
+    void raiseOpenStateChange(int oldState, int newState) {
+        if (onOpenStateChange) onOpenStateChange(oldState, newState);
+    }
+};
+
+}  // namespace velmora

@@ -1,0 +1,44 @@
+#include "settings/frm_options.h"
+
+#include "support/convert.h"
+#include "support/errors.h"
+
+namespace velmora {
+
+void FrmOptions::ensureLoaded() {
+    if (loaded_) return;
+    loaded_ = true;
+    selected_ = 1;  // the designed choice, "0.1 sec"
+    Form_Load();
+}
+
+bool FrmOptions::optionSelected(int index) {
+    ensureLoaded();
+    return selected_ == index;
+}
+
+void FrmOptions::selectOption(int index) {
+    if (index < 0 || index >= static_cast<int>(kCaptions.size()))
+        VB_RAISE("Control array element '" + std::to_string(index) + "' doesn't exist");
+    selected_ = index;
+}
+
+void FrmOptions::Form_Load() {
+    try {
+        const std::string s = settings_.GetConfigValue("FrameTime");
+        if (!s.empty()) selectOption(toInt16(toDouble(s)));
+    } catch (const std::exception& e) {
+        desktop_.messageBox("frmOptions: " + describe(e).description, "Velmora");
+    }
+}
+
+void FrmOptions::OKButton_Click() {
+    try {
+        for (int i = 0; i < static_cast<int>(kCaptions.size()); ++i)
+            if (selected_ == i) settings_.SetConfigValue("FrameTime", std::to_string(i));
+    } catch (const std::exception& e) {
+        desktop_.messageBox("frmOptions: " + describe(e).description, "Velmora");
+    }
+}
+
+}  // namespace velmora

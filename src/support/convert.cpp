@@ -1,0 +1,111 @@
+#include "support/convert.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "support/errors.h"
+
+namespace velmora {
+
+double roundHalfEven(double x) { return std::nearbyint(x); }  // default rounding mode: to nearest even
+
+namespace {
+
+template <typename T>
+T checkedRound(double x) {
+    const double r = roundHalfEven(x);
+    if (!(r >= static_cast<double>(std::numeric_limits<T>::min()) &&
+          r <= static_cast<double>(std::numeric_limits<T>::max())))
+        VB_RAISE(kErrOverflow);
+    return static_cast<T>(r);
+}
+
+std::string_view trimBlanks(std::string_view s) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// Parses the whole text as a decimal number; false when it is not one.
+bool parseNumber(std::string_view text, double& out) {
+    std::string_view s = trimBlanks(text);
+    bool negative = false;
+    if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+        negative = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    // Digits or a decimal point must come first: no "inf", "nan" or hex.
+    if (s.empty() || !(std::isdigit(static_cast<unsigned char>(s.front())) || s.front() == '.')) return false;
+    double v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+    if (end != s.data() + s.size()) return false;
+    if (ec == std::errc::result_out_of_range) {
+        // Too large for a double: still a number, but one that overflows.
+        v = std::numeric_limits<double>::infinity();
+    } else if (ec != std::errc()) {
+        return false;
+    }
+    out = negative ? -v : v;
+    return true;
+}
+
+}  // namespace
+
+std::int16_t toInt16(double x) { return checkedRound<std::int16_t>(x); }
+std::int32_t toInt32(double x) { return checkedRound<std::int32_t>(x); }
+
+std::int32_t mul32(std::int64_t a, std::int64_t b) {
+    const std::int64_t r = a * b;  // operands are 32-bit values: no 64-bit overflow
+    if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
+        VB_RAISE(kErrOverflow);
+    return static_cast<std::int32_t>(r);
+}
+
+std::int32_t add32(std::int64_t a, std::int64_t b) {
+    const std::int64_t r = a + b;
+    if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
+        VB_RAISE(kErrOverflow);
+    return static_cast<std::int32_t>(r);
+}
+
+bool isNumeric(std::string_view text) {
+    double v;
+    return parseNumber(text, v);
+}
+
+double toDouble(std::string_view text) {
+    double v = 0;
+    if (!parseNumber(text, v)) VB_RAISE(kErrTypeMismatch);
+    if (!std::isfinite(v)) VB_RAISE(kErrOverflow);
+    return v;
+}
+
+float toSingle(std::string_view text) {
+    const double v = toDouble(text);
+    if (std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) VB_RAISE(kErrOverflow);
+    return static_cast<float>(v);
+}
+
+std::string singleToText(float value) {
+    char buf[32];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    if (ec != std::errc()) return "0";
+    return std::string(buf, end);
+}
+
+std::string formatGeneral(double value, std::string_view decimalSeparator) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", value);
+    std::string s(buf);
+    if (s == "-0") s = "0";
+    // snprintf writes the C library's current separator; put the user's in its place.
+    const auto sep = s.find_first_not_of("0123456789+-e");
+    if (sep != std::string::npos) s.replace(sep, 1, decimalSeparator);
+    return s;
+}
+
+}  // namespace velmora

@@ -1,0 +1,39 @@
+// Number conversions with the integer widths and errors the program relies on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+// x rounded to the nearest integer, halves to even.
+double roundHalfEven(double x);
+
+// Checked conversions to 16- and 32-bit integers (rounding halves to even);
+// a value outside the range raises "Overflow".
+std::int16_t toInt16(double x);
+std::int32_t toInt32(double x);
+
+// 32-bit integer arithmetic that raises "Overflow" instead of wrapping.
+std::int32_t mul32(std::int64_t a, std::int64_t b);
+std::int32_t add32(std::int64_t a, std::int64_t b);
+
+// Whether a text reads as a number the way users expect: "12", " 12 ",
+// "-3", "+4", "1.5", ".5", "1e3" are numbers; "", "abc", "12abc", "1.2.3" are not.
+bool isNumeric(std::string_view text);
+
+// Text to a double / single-precision number; a text that is not a number
+// raises "Type mismatch", a single beyond its range raises "Overflow".
+double toDouble(std::string_view text);
+float toSingle(std::string_view text);
+
+// A single-precision number as decimal text ("8880", "9.5").
+std::string singleToText(float value);
+
+// A number in the general format: at most 15 significant digits, no trailing
+// zeros, a leading zero before the decimal separator, no exponent for the
+// magnitudes the program shows ("-0.05", "-12.5", "-125").
+std::string formatGeneral(double value, std::string_view decimalSeparator = ".");
+
+}  // namespace velmora

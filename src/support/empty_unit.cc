@@ -1,0 +1,1 @@
+// Intentionally empty: lets a library target exist before its first source.

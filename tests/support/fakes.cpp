@@ -1,0 +1,90 @@
+#include "support/fakes.h"
+
+#include <algorithm>
+
+namespace velmora::testing {
+
+void FakePlayer::setFileName(const std::string& path) {
+    calls.push_back("open:" + path);
+    const bool wasOpen = state != play_state::kNoMedia;
+    if (wasOpen) raiseOpenStateChange(open_state::kMediaOpen, open_state::kClosed);
+    auto it = openable.find(path);
+    if (it == openable.end()) {
+        open.clear();
+        lastError = failDescription;
+        changeState(play_state::kNoMedia);
+        return;
+    }
+    open = path;
+    size = it->second;
+    position = 0;
+    lastError.clear();
+    raiseOpenStateChange(open_state::kClosed, open_state::kMediaOpen);
+    changeState(autoStart ? play_state::kPlaying : play_state::kStopped);
+}
+
+void FakePlayer::setCurrentPosition(double s) {
+    calls.push_back("seek:" + std::to_string(s));
+    seeks.push_back(s);
+    position = s;
+}
+
+int FakePlayer::playState() const {
+    if (throwOnPlayState) VB_RAISE("Automation error");
+    return state;
+}
+
+void FakePlayer::setSlowSpeed(bool s) {
+    calls.push_back(s ? "slow:1" : "slow:0");
+    slow = s;
+}
+
+void FakePlayer::play() {
+    calls.push_back("play");
+    if (state != play_state::kNoMedia) changeState(play_state::kPlaying);
+}
+
+void FakePlayer::pause() {
+    calls.push_back("pause");
+    if (state == play_state::kPlaying) changeState(play_state::kPaused);
+}
+
+void FakePlayer::changeState(int s) {
+    if (s == state) return;
+    const int old = state;
+    state = s;
+    raisePlayStateChange(old, s);
+}
+
+int FakePlayer::count(const std::string& call) const {
+    return static_cast<int>(std::count(calls.begin(), calls.end(), call));
+}
+
+void FakeDesktop::clipboardSetImage(const FrameSlot& slot) {
+    if (failClipboard) VB_RAISE("Cannot open clipboard");
+    clipboardWidth = slot.width;
+    clipboardHeight = slot.height;
+    clipboardPixels.assign(slot.pixels.get(), slot.pixels.get() + static_cast<size_t>(slot.width) * slot.height);
+}
+
+void FakeClientArea::copyTile(FrameSlot& slot, int dx, int dy, int w, int h, int sx, int sy) {
+    if (logTiles)
+        log.push_back("tile " + std::to_string(sx) + "," + std::to_string(sy) + " " + std::to_string(w) + "x" +
+                      std::to_string(h) + "->" + std::to_string(dx) + "," + std::to_string(dy));
+    for (int y = 0; y < h; ++y) {
+        const int ty = dy + y, fy = sy + y;
+        if (ty < 0 || ty >= slot.height || fy < 0 || fy >= height) continue;
+        for (int x = 0; x < w; ++x) {
+            const int tx = dx + x, fx = sx + x;
+            if (tx < 0 || tx >= slot.width || fx < 0 || fx >= width) continue;
+            slot.row(ty)[tx] = pixels[static_cast<size_t>(fy) * width + fx];
+        }
+    }
+}
+
+void FakeView::setFocus(Ctl c) {
+    if (c == Ctl::cmdReview && !cmdReviewFocusable) VB_RAISE(kErrInvalidCall);
+    focus.push_back(c);
+}
+
+}  // namespace velmora::testing

@@ -1,0 +1,154 @@
+// Test doubles for the main window's ports.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/form_view.h"
+#include "capture/client_area.h"
+#include "playback/player_port.h"
+#include "settings/settings_port.h"
+#include "support/desktop_port.h"
+#include "support/errors.h"
+
+namespace velmora::testing {
+
+// A scripted player: opens what `openable` allows, reports state changes
+// synchronously, and records every request.
+class FakePlayer : public PlayerPort {
+public:
+    // Paths that open, with their natural size (video plus control strip).
+    struct Media {
+        int width = 320;
+        int height = 310;
+    };
+    std::map<std::string, Media> openable;
+    std::string failDescription = "The file could not be opened: unrecognized file format.";
+    bool autoStart = true;
+
+    std::vector<std::string> calls;        // "open:<path>", "play", "pause", "seek:<s>", "slow:0|1"
+    std::vector<double> seeks;
+    double position = 0;
+    bool slow = false;
+    int state = play_state::kNoMedia;
+    std::string open;
+    Media size;
+    bool throwOnPlayState = false;
+
+    void setFileName(const std::string& path) override;
+    std::string fileName() const override { return open; }
+    double currentPosition() const override { return position; }
+    void setCurrentPosition(double s) override;
+    std::string errorDescription() const override { return lastError; }
+    int playState() const override;
+    void setSlowSpeed(bool s) override;
+    void play() override;
+    void pause() override;
+    int naturalWidth() const override { return size.width; }
+    int naturalHeight() const override { return size.height; }
+
+    // Moves to `s` as if the player itself had changed state.
+    void changeState(int s);
+    int count(const std::string& call) const;
+
+    std::string lastError;
+};
+
+struct FakeDesktop : DesktopPort {
+    struct Box {
+        std::string text, caption;
+    };
+    std::vector<Box> boxes;
+    std::vector<ModalWindow> modals;
+    std::vector<std::string> opened;
+    std::optional<std::string> nextFile;  // what the open-file dialog returns
+    std::vector<std::pair<std::string, std::string>> fileDialogs;  // title, filter
+    bool clipboardCleared = false;
+    int clipboardWidth = -1, clipboardHeight = -1;
+    std::vector<Pixel> clipboardPixels;
+    bool failClipboard = false;
+    // Runs while a modal window is "open" (e.g. advance the virtual clock).
+    std::function<void(ModalWindow)> whileModal;
+
+    void messageBox(const std::string& text, const std::string& caption) override {
+        boxes.push_back({text, caption});
+    }
+    void showModal(ModalWindow w) override {
+        modals.push_back(w);
+        if (whileModal) whileModal(w);
+    }
+    std::optional<std::string> openFileDialog(const std::string& title, const std::string& filter) override {
+        fileDialogs.emplace_back(title, filter);
+        return nextFile;
+    }
+    void openExternal(const std::string& target) override { opened.push_back(target); }
+    void clipboardClear() override {
+        if (failClipboard) VB_RAISE("Cannot open clipboard");
+        clipboardCleared = true;
+        clipboardWidth = clipboardHeight = -1;
+        clipboardPixels.clear();
+    }
+    void clipboardSetImage(const FrameSlot& slot) override;
+};
+
+struct FakeSettings : SettingsPort {
+    std::map<std::string, std::string> values;
+    std::vector<std::pair<std::string, std::string>> writes;
+    std::string GetConfigValue(const std::string& key) override {
+        auto it = values.find(key);
+        return it == values.end() ? std::string() : it->second.substr(0, 999);
+    }
+    void SetConfigValue(const std::string& key, const std::string& value) override {
+        values[key] = value;
+        writes.emplace_back(key, value);
+    }
+};
+
+// The client area as a plain picture the test paints; records the locking.
+struct FakeClientArea : ClientAreaSource {
+    int width = 1000, height = 800;
+    std::vector<Pixel> pixels = std::vector<Pixel>(static_cast<size_t>(1000) * 800, 0);
+    std::vector<std::string> log;  // "lock", "unlock", "tile x,y wxh->dx,dy"
+    bool logTiles = false;
+    bool locked = false;
+
+    void fill(std::function<Pixel(int x, int y)> f) {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) pixels[static_cast<size_t>(y) * width + x] = f(x, y);
+    }
+    void lockWindowUpdate(bool on) override {
+        locked = on;
+        log.push_back(on ? "lock" : "unlock");
+    }
+    void copyTile(FrameSlot& slot, int dx, int dy, int w, int h, int sx, int sy) override;
+};
+
+// The real window as a record: frame sizes are set by the test.
+struct FakeView : FormView {
+    int dpi = 96;
+    NonClientSize nonClient{8, 46};  // borders, caption and menu bar
+    WindowState state = WindowState::Normal;
+    std::string windowCaption;
+    std::vector<std::pair<int, int>> clientSizes;
+    std::vector<Ctl> focus;
+    bool cmdReviewFocusable = true;
+    bool unloadRequested = false;
+    std::function<void(const Control&, Prop)> onChange;
+
+    void controlChanged(const Control& c, Prop p) override {
+        if (onChange) onChange(c, p);
+    }
+    int dotsPerInch() const override { return dpi; }
+    NonClientSize nonClientSize() const override { return nonClient; }
+    void setClientSize(int w, int h) override { clientSizes.emplace_back(w, h); }
+    WindowState windowState() const override { return state; }
+    void setWindowState(WindowState s) override { state = s; }
+    void setCaption(const std::string& c) override { windowCaption = c; }
+    void setFocus(Ctl c) override;
+    void unload() override { unloadRequested = true; }
+};
+
+}  // namespace velmora::testing

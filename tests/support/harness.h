@@ -1,0 +1,60 @@
+// A main window over fakes, on a virtual clock.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "app/frm_main.h"
+#include "support/fakes.h"
+#include "support/virtual_clock.h"
+
+namespace velmora::testing {
+
+struct Harness {
+    VirtualClock clock;
+    FakePlayer player;
+    FakeDesktop desktop;
+    FakeSettings settings;
+    FakeClientArea clientArea;
+    FakeView view;
+    FrmMain frm{clock, desktop, player, settings, clientArea};
+
+    Harness() {
+        frm.setView(&view);
+        player.openable["/videos/clip.avi"] = {320, 310};
+    }
+
+    // Starts the window; a non-empty settings value is stored first.
+    void load(const std::string& commandLine = "") { frm.Form_Load(commandLine); }
+
+    // Starts with a video that plays.
+    void loadPlaying() {
+        settings.values["StartCount"] = "20";
+        load("/videos/clip.avi");
+    }
+
+    // Visible slots, for the display invariant.
+    int visibleSlots() const {
+        int n = 0;
+        for (std::size_t i = 1; i < frm.oCaptured.size(); ++i) n += frm.oCaptured[i].visible();
+        return n;
+    }
+
+    // Checks that exactly the live player or exactly one slot with the time frame is shown.
+    void expectDisplayConsistent() const {
+        if (frm.oMediaPlayer.visible()) {
+            EXPECT_EQ(visibleSlots(), 0);
+            EXPECT_FALSE(frm.frReviewTime.visible());
+        } else {
+            EXPECT_EQ(visibleSlots(), 1);
+            EXPECT_TRUE(frm.frReviewTime.visible());
+        }
+    }
+
+    std::vector<std::string> messages() const {
+        std::vector<std::string> out;
+        for (auto& b : desktop.boxes) out.push_back(b.text);
+        return out;
+    }
+};
+
+}  // namespace velmora::testing

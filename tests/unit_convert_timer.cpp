@@ -1,0 +1,113 @@
+// Number conversions and the timer rules, on the virtual clock.
+#include <gtest/gtest.h>
+
+#include "support/convert.h"
+#include "support/errors.h"
+#include "support/virtual_clock.h"
+
+namespace velmora {
+namespace {
+
+TEST(Convert, NumericTextAsUsersExpect) {
+    for (const char* s : {"12", " 12 ", "-3", "+4", "1.5", ".5", "1e3", "32767"}) EXPECT_TRUE(isNumeric(s)) << s;
+    for (const char* s : {"", " ", "abc", "12abc", "1.2.3", "-", ".", "inf", "nan", "0x10", "1e"})
+        EXPECT_FALSE(isNumeric(s)) << s;
+    EXPECT_DOUBLE_EQ(toDouble(" 1e3 "), 1000.0);
+    EXPECT_THROW(toDouble("abc"), VbError);
+    EXPECT_THROW(toSingle("1e40"), VbError);
+}
+
+TEST(Convert, IntegerWidthsRoundHalvesToEvenAndOverflow) {
+    EXPECT_EQ(toInt16(2.5), 2);
+    EXPECT_EQ(toInt16(3.5), 4);
+    EXPECT_EQ(toInt16(-0.5), 0);
+    EXPECT_EQ(toInt16(32767.0), 32767);
+    try {
+        toInt16(32768.0);
+        FAIL() << "no overflow";
+    } catch (const VbError& e) {
+        EXPECT_EQ(e.description(), "Overflow");
+        EXPECT_GT(e.line(), 0);
+    }
+    EXPECT_THROW(toInt16(-32769.0), VbError);
+    EXPECT_THROW(mul32(2, 1'500'000'000), VbError);
+    EXPECT_EQ(mul32(2, 1'000'000'000), 2'000'000'000);
+}
+
+TEST(Convert, GeneralFormatUsesTheLocaleSeparator) {
+    EXPECT_EQ(formatGeneral(-0.05), "-0.05");
+    EXPECT_EQ(formatGeneral(-12.5), "-12.5");
+    EXPECT_EQ(formatGeneral(-125), "-125");
+    EXPECT_EQ(formatGeneral(-0.3), "-0.3");
+    EXPECT_EQ(formatGeneral(-1.2, ","), "-1,2");
+    EXPECT_EQ(singleToText(8880.0f), "8880");
+    EXPECT_EQ(singleToText(9.5f), "9.5");
+}
+
+struct Counted {
+    VirtualClock clock;
+    Timer timer{clock, "t", 100};
+    std::vector<std::int64_t> ticks;
+    Counted() {
+        timer.setHandler([this] { ticks.push_back(clock.now()); });
+    }
+};
+
+TEST(Timer, IntervalZeroNeverFiresAndEnablingRestarts) {
+    Counted c;
+    c.timer.setInterval(0);
+    c.timer.setEnabled(true);
+    c.clock.advance(10'000);
+    EXPECT_TRUE(c.ticks.empty());
+
+    c.timer.setInterval(100);  // enabled timer: starts now
+    c.clock.advance(250);
+    EXPECT_EQ(c.ticks, (std::vector<std::int64_t>{10'100, 10'200}));
+
+    c.timer.setEnabled(false);
+    c.clock.advance(30);
+    c.timer.setEnabled(true);  // a fresh interval from now (10'280)
+    c.clock.advance(150);
+    EXPECT_EQ(c.ticks.back(), 10'380);
+
+    c.timer.setEnabled(true);  // already on: no restart
+    c.clock.advance(100);
+    EXPECT_EQ(c.ticks.back(), 10'480);
+}
+
+TEST(Timer, HandlerIsNeverReentered) {
+    VirtualClock clock;
+    Timer timer(clock, "t", 10);
+    Timer other(clock, "o", 25);
+    int depth = 0, maxDepth = 0, ticks = 0, otherTicks = 0;
+    timer.setHandler([&] {
+        ++ticks;
+        maxDepth = std::max(maxDepth, ++depth);
+        if (ticks == 1) clock.advance(50);  // a nested loop: e.g. a modal window open for 50 ms
+        --depth;
+    });
+    other.setHandler([&] { ++otherTicks; });
+    timer.setEnabled(true);
+    other.setEnabled(true);
+    clock.advance(10);
+    EXPECT_EQ(maxDepth, 1);
+    EXPECT_EQ(otherTicks, 2);  // other timers go on firing meanwhile
+}
+
+TEST(Timer, DueTimersFireInOrder) {
+    VirtualClock clock;
+    std::vector<std::string> order;
+    Timer a(clock, "a", 30), b(clock, "b", 20);
+    a.setHandler([&] { order.push_back("a"); });
+    b.setHandler([&] {
+        order.push_back("b");
+        b.setEnabled(false);
+    });
+    a.setEnabled(true);
+    b.setEnabled(true);
+    clock.advance(60);
+    EXPECT_EQ(order, (std::vector<std::string>{"b", "a", "a"}));
+}
+
+}  // namespace
+}  // namespace velmora

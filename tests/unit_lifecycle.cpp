@@ -1,0 +1,137 @@
+// Start-up and shut-down of the main window.
+#include <gtest/gtest.h>
+
+#include "support/harness.h"
+
+namespace velmora::testing {
+namespace {
+
+struct StartCountCase {
+    const char* stored;  // nullptr: missing
+    const char* written;
+    bool about;
+};
+
+class StartCount : public ::testing::TestWithParam<StartCountCase> {};
+
+TEST_P(StartCount, CountsStartsWithoutAVideoAndIntroducesBelowTen) {
+    Harness h;
+    if (GetParam().stored) h.settings.values["StartCount"] = GetParam().stored;
+    h.load();
+    EXPECT_EQ(h.settings.values["StartCount"], GetParam().written);
+    h.clock.advance(499);
+    EXPECT_TRUE(h.desktop.modals.empty());
+    h.clock.advance(1);
+    h.clock.advance(5000);
+    EXPECT_EQ(h.desktop.modals.size(), GetParam().about ? 1u : 0u);
+    EXPECT_TRUE(h.desktop.boxes.empty());
+    EXPECT_EQ(h.frm.mlCapturePos, 50);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lifecycle, StartCount,
+                         ::testing::Values(StartCountCase{nullptr, "1", true}, StartCountCase{"", "1", true},
+                                           StartCountCase{"8", "9", true}, StartCountCase{"9", "10", false},
+                                           StartCountCase{"abc", "1", true}, StartCountCase{" 3 ", "4", true}));
+
+TEST(Lifecycle, StartCountOverflowIsReportedAndSkipsTheRest) {
+    Harness h;
+    h.settings.values["StartCount"] = "32767";
+    h.load();
+    ASSERT_EQ(h.desktop.boxes.size(), 1u);
+    EXPECT_EQ(h.desktop.boxes[0].text.rfind("Form_Load: Overflow, line ", 0), 0u) << h.desktop.boxes[0].text;
+    EXPECT_EQ(h.desktop.boxes[0].caption, "Velmora error description");
+    EXPECT_EQ(h.settings.values["StartCount"], "32767");
+    h.clock.advance(1000);
+    EXPECT_TRUE(h.desktop.modals.empty());
+    // The ring still has a valid write position.
+    EXPECT_EQ(h.frm.mlCapturePos, 50);
+    EXPECT_EQ(h.frm.msErrorMessages, h.desktop.boxes[0].text + "\r\n");
+}
+
+TEST(Lifecycle, AVideoOnTheCommandLineIsNotCountedAndHasNoIntroduction) {
+    Harness h;
+    h.settings.values["StartCount"] = "2";
+    h.load("\"/videos/clip.avi\"");
+    EXPECT_EQ(h.settings.values["StartCount"], "2");
+    h.clock.advance(2000);
+    EXPECT_TRUE(h.desktop.modals.empty());
+    EXPECT_EQ(h.frm.caption(), "Velmora - /videos/clip.avi");
+}
+
+TEST(Lifecycle, CreatesFiftyHiddenSlotsAndTheDesignedState) {
+    Harness h;
+    h.load();
+    ASSERT_EQ(h.frm.oCaptured.size(), 51u);
+    EXPECT_EQ(h.visibleSlots(), 0);
+    EXPECT_FALSE(h.frm.cmdPlay.enabled());
+    EXPECT_FALSE(h.frm.frReviewTime.visible());
+    EXPECT_EQ(h.frm.cmdPlay.toolTip(), "Play - Pause Video F7");
+    EXPECT_EQ(h.frm.cmdReview.toolTip(), "Left mouse down = Back F5, Right mouse down = Forward F6");
+    EXPECT_EQ(h.frm.mlPlayerWidth, 592);
+    EXPECT_EQ(h.frm.mlPlayerHeight, 551 - 36);
+    EXPECT_EQ(h.frm.PlayTimer.interval(), 100);
+    EXPECT_EQ(h.frm.ReviewTimer.interval(), 100);
+}
+
+TEST(Lifecycle, ZoomIsCheckedByExactText) {
+    for (auto [stored, z100, z200, fit] : std::vector<std::tuple<const char*, bool, bool, bool>>{
+             {"2", false, true, false},
+             {"3", false, false, true},
+             {"1", true, false, false},
+             {"2.0", true, false, false},
+             {"7", true, false, false},
+             {"", true, false, false}}) {
+        Harness h;
+        h.settings.values["zoom"] = stored;
+        h.load();
+        EXPECT_EQ(h.frm.mnuZoom100.checked(), z100) << stored;
+        EXPECT_EQ(h.frm.mnuZoom200.checked(), z200) << stored;
+        EXPECT_EQ(h.frm.mnuZoomFit.checked(), fit) << stored;
+    }
+}
+
+TEST(Lifecycle, StoredSizeIsAppliedAndBadSizeIsReported) {
+    Harness h;
+    h.settings.values["width"] = "";
+    h.settings.values["height"] = "9000";  // twips: 600 px outer, 554 client with a 46 px frame
+    h.load();
+    EXPECT_EQ(h.frm.scaleWidth(), 592);
+    EXPECT_EQ(h.frm.scaleHeight(), 554);
+    EXPECT_TRUE(h.desktop.boxes.empty());
+
+    Harness bad;
+    bad.settings.values["width"] = "abc";
+    bad.settings.values["zoom"] = "2";
+    bad.load();
+    ASSERT_FALSE(bad.desktop.boxes.empty());
+    EXPECT_EQ(bad.desktop.boxes[0].text.rfind("LoadSettings: Type mismatch, line ", 0), 0u);
+    EXPECT_FALSE(bad.frm.mnuZoom100.checked() || bad.frm.mnuZoom200.checked() || bad.frm.mnuZoomFit.checked());
+    bad.frm.Form_Unload();
+    EXPECT_EQ(bad.settings.values["zoom"], "0");
+}
+
+TEST(Lifecycle, UnloadStoresOuterSizeInTwipsAndZoom) {
+    Harness h;
+    h.settings.values["zoom"] = "3";
+    h.load();
+    h.frm.mnuFileExit_Click();
+    EXPECT_TRUE(h.view.unloadRequested);  // the window closes and then unloads
+    h.frm.Form_Unload();
+    h.frm.Form_Unload();  // closing twice stores once
+    EXPECT_EQ(h.settings.values["width"], "9000");   // (592 + 8) px * 15
+    EXPECT_EQ(h.settings.values["height"], "8955");  // (551 + 46) px * 15
+    EXPECT_EQ(h.settings.values["zoom"], "3");
+    EXPECT_EQ(h.settings.writes.size(), 4u);  // StartCount at start, then width, height, zoom
+    EXPECT_EQ(h.frm.capturedImage[1].pixels, nullptr);
+}
+
+TEST(Lifecycle, ShutdownAtAnotherResolution) {
+    Harness h;
+    h.view.dpi = 144;  // 10 twips per pixel
+    h.load();
+    h.frm.Form_Unload();
+    EXPECT_EQ(h.settings.values["width"], "6000");
+}
+
+}  // namespace
+}  // namespace velmora::testing

@@ -1,0 +1,327 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "settings/config_store.h"
+#include "settings/ini_file.h"
+#include "support/errors.h"
+
+using namespace std::string_literals;
+namespace fs = std::filesystem;
+
+namespace velmora {
+namespace {
+
+struct RecordingDesktop : DesktopPort {
+    std::vector<std::pair<std::string, std::string>> boxes;  // text, caption
+    void messageBox(const std::string& text, const std::string& caption) override {
+        boxes.emplace_back(text, caption);
+    }
+    void showModal(ModalWindow) override {}
+    std::optional<std::string> openFileDialog(const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
+    void openExternal(const std::string&) override {}
+    void clipboardClear() override {}
+    void clipboardSetImage(const FrameSlot&) override {}
+};
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+// Sets (or unsets, for nullptr) an environment variable for one test.
+class EnvGuard {
+public:
+    EnvGuard(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~EnvGuard() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+class SettingsFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "velmora-settings-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path dir;
+    RecordingDesktop desktop;
+};
+
+// ---------------------------------------------------------------- IniFile
+
+TEST(IniFileTest, MatchesNamesIgnoringCaseAndBlanks) {
+    const std::string text =
+        "top=1\n[ Video ]\n  Width  =  640  \nwidth=999\n;Height=1\n# Depth=2\n"
+        "Title=\"  spaced  \"\nEmpty=\n[Audio]\nVolume=80\n[video]\nExtra=1\n";
+    const IniFile ini(text);
+    EXPECT_EQ(ini.get("video", "WIDTH"), "640");
+    EXPECT_EQ(ini.get("VIDEO", " Title "), "  spaced  ");
+    EXPECT_EQ(ini.get("Video", "Empty"), "");
+    EXPECT_EQ(ini.get("Video", "Height"), std::nullopt);  // commented out
+    EXPECT_EQ(ini.get("Video", "Depth"), std::nullopt);
+    EXPECT_EQ(ini.get("Video", "Volume"), std::nullopt);  // another section
+    EXPECT_EQ(ini.get("Video", "Extra"), std::nullopt);   // only the first [Video] counts
+    EXPECT_EQ(ini.get("Video", "top"), std::nullopt);     // before any section
+    EXPECT_EQ(ini.text(), text);
+
+    const IniFile crlf("[A]\r\nk = v \r\n");
+    EXPECT_EQ(crlf.get("a", "k"), "v");
+    EXPECT_EQ(crlf.text(), "[A]\nk = v \n");
+}
+
+TEST(IniFileTest, SetReplacesInPlaceOrAppends) {
+    IniFile ini("; head\n[A]\n  Width  =  640  \nx=1\n; about B\n\n[B]\ny=2\n\n[C]\n; c\n");
+    ini.set("a", "WIDTH", "1280");  // the file's spelling and spacing stay
+    ini.set("A", "z", "3");         // after the last key, before the comment
+    ini.set("b", "w", "4");         // before the trailing blank line
+    ini.set("C", "k", "v");         // a section without keys
+    EXPECT_EQ(ini.text(),
+              "; head\n[A]\n  Width  =  1280\nx=1\nz=3\n; about B\n\n[B]\ny=2\nw=4\n\n"
+              "[C]\nk=v\n; c\n");
+
+    IniFile noNewline("[A]\nx=1");
+    noNewline.set("New", "k", "v");
+    EXPECT_EQ(noNewline.text(), "[A]\nx=1\n\n[New]\nk=v\n");
+    IniFile empty("");
+    empty.set("New", "k", "v");
+    EXPECT_EQ(empty.text(), "[New]\nk=v\n");
+}
+
+TEST(IniFileTest, ValuesReadBackAsWritten) {
+    IniFile ini;
+    const std::vector<std::string> values{"  padded ", "\"quoted\"", "", "a=b;c", "\"", "x\0y"s};
+    for (const auto& v : values) {
+        ini.set("S", "k", v);
+        EXPECT_EQ(ini.get("S", "k"), v);
+        EXPECT_EQ(IniFile(ini.text()).get("S", "k"), v);
+    }
+    EXPECT_EQ(ini.lines().size(), 2u);
+}
+
+TEST(IniFileTest, RejectsWhatCannotBeStoredOnOneLine) {
+    IniFile ini("[S]\nk=1\n");
+    EXPECT_THROW(ini.set("S", "k", "a\nb"), VbError);
+    EXPECT_THROW(ini.set("S", "k", "a\rb"), VbError);
+    EXPECT_THROW(ini.set("S", "a=b", "1"), VbError);
+    EXPECT_THROW(ini.set("S", "", "1"), VbError);
+    EXPECT_THROW(ini.set("S", ";k", "1"), VbError);
+    EXPECT_THROW(ini.set("x]y", "k", "1"), VbError);
+    EXPECT_EQ(ini.text(), "[S]\nk=1\n");
+}
+
+TEST(IniFileTest, GarbageAndBinaryLinesSurviveAnEdit) {
+    const std::string junk = "\0\0\xff\xfe\x80 bad utf-8\n[unclosed\n=no key\n]\n[]\n"s +
+                             std::string(1 << 20, 'L') + "\n\x01\x02=\x03\n";
+    IniFile ini(junk + "[S]\nk=old\n" + junk);
+    EXPECT_EQ(ini.get("S", "k"), "old");
+    ini.set("S", "k", "new");
+    EXPECT_EQ(ini.text(), junk + "[S]\nk=new\n" + junk);
+
+    // Random bytes: reading never fails and an edit keeps every old line in order.
+    std::mt19937 rng(42);
+    const std::string alphabet = "[]=;#\n\r\t \"Velmorak\0\xff"s;
+    for (int round = 0; round < 50; ++round) {
+        std::string text(4096, ' ');
+        for (char& c : text) c = alphabet[rng() % alphabet.size()];
+        IniFile random(text);
+        const auto before = random.lines();
+        random.set("Velmora", "Key", "value");
+        EXPECT_EQ(IniFile(random.text()).get("velmora", "KEY"), "value");
+        const auto& after = random.lines();
+        size_t matched = 0;
+        for (size_t i = 0; i < after.size() && matched < before.size(); ++i)
+            if (after[i] == before[matched]) ++matched;
+        EXPECT_EQ(matched, before.size()) << "round " << round;
+    }
+}
+
+// ---------------------------------------------------------------- ConfigStore
+
+class ConfigStoreTest : public SettingsFixture {};
+
+TEST_F(ConfigStoreTest, ReadsAndWritesValues) {
+    ConfigStore store((dir / "Velmora.ini").string(), desktop);
+    EXPECT_EQ(store.GetConfigValue("Width"), "");  // no file yet
+
+    store.SetConfigValue("Width", "640");
+    EXPECT_EQ(slurp(dir / "Velmora.ini"), "[Velmora]\nWidth=640\n");
+    EXPECT_EQ(store.GetConfigValue("width"), "640");
+    store.SetConfigValue("Empty", "");
+    EXPECT_EQ(store.GetConfigValue("Empty"), "");
+    EXPECT_EQ(store.GetConfigValue("Missing"), "");
+    EXPECT_EQ(entries(), std::vector<std::string>{"Velmora.ini"});  // no temp file left
+
+    spit(dir / "Velmora.ini", "[Velmora]\nMarker=DUMMY_REGISTRY_VALUE\nLower=dummy_registry_value\n"
+                              "Long=" + std::string(999, 'a') + "b\nNul=ab\0cd\n"s +
+                              "MarkerNul=DUMMY_REGISTRY_VALUE\0x\n"s);
+    EXPECT_EQ(store.GetConfigValue("Marker"), "");
+    EXPECT_EQ(store.GetConfigValue("Lower"), "dummy_registry_value");
+    EXPECT_EQ(store.GetConfigValue("Long"), std::string(999, 'a'));
+    EXPECT_EQ(store.GetConfigValue("Nul"), "ab");
+    EXPECT_EQ(store.GetConfigValue("MarkerNul"), "");
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(ConfigStoreTest, ReplacingAKeyKeepsEveryOtherLine) {
+    const std::string before = "; Velmora settings\n[Other]\nWidth=1\n\n[VELMORA]\n# size\n"
+                               "  Width = 640\nHeight=480\n\n; trailing\n[Last]\nx=y\n";
+    spit(dir / "Velmora.ini", before);
+    ConfigStore store((dir / "Velmora.ini").string(), desktop);
+    store.SetConfigValue("WIDTH", "1280");
+    store.SetConfigValue("Depth", "8");
+    EXPECT_EQ(slurp(dir / "Velmora.ini"),
+              "; Velmora settings\n[Other]\nWidth=1\n\n[VELMORA]\n# size\n"
+              "  Width = 1280\nHeight=480\nDepth=8\n\n; trailing\n[Last]\nx=y\n");
+    EXPECT_EQ(store.GetConfigValue("width"), "1280");
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(ConfigStoreTest, GarbageFileReadsAndSurvivesAWrite) {
+    const std::string junk = "\0\xff\xfe\n[\n==\n"s + std::string(200000, '\x90') + "\n";
+    spit(dir / "Velmora.ini", junk + "[Velmora]\nKnown=1\n" + junk);
+    ConfigStore store((dir / "Velmora.ini").string(), desktop);
+    EXPECT_EQ(store.GetConfigValue("Known"), "1");
+    EXPECT_EQ(store.GetConfigValue("Other"), "");
+    store.SetConfigValue("Other", "2");
+    EXPECT_EQ(slurp(dir / "Velmora.ini"), junk + "[Velmora]\nKnown=1\nOther=2\n" + junk);
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(ConfigStoreTest, FailedWriteKeepsTheOldFileAndSaysWhy) {
+    const std::string path = (dir / "Velmora.ini").string();
+    const std::string old = "[Velmora]\nWidth=640\n; " + std::string(100, 'c') + "\n";
+    spit(path, old);
+    ConfigStore store(path, desktop);
+
+    // The disk refuses the new file's bytes (a file size limit works for root too).
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit tiny = saved;
+    tiny.rlim_cur = 16;
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &tiny);
+    store.SetConfigValue("Width", "1280");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].first,
+              "SetConfigValue: Cannot write the settings file " + path + ": File too large");
+    EXPECT_EQ(desktop.boxes[0].second, "Velmora");
+    EXPECT_EQ(slurp(path), old);
+    EXPECT_EQ(entries(), std::vector<std::string>{"Velmora.ini"});
+}
+
+TEST_F(ConfigStoreTest, UnusablePathsAreReported) {
+    spit(dir / "file", "x");
+    ConfigStore underFile((dir / "file" / "Velmora.ini").string(), desktop);
+    EXPECT_EQ(underFile.GetConfigValue("k"), "");
+    underFile.SetConfigValue("k", "v");
+
+    ConfigStore underMissing((dir / "missing" / "Velmora.ini").string(), desktop);
+    underMissing.SetConfigValue("k", "v");
+    EXPECT_FALSE(fs::exists(dir / "missing"));  // only the XDG folder is created
+
+    // Something that cannot be read stands where the file should be: reading
+    // sees no settings, writing refuses to replace it.
+    fs::create_directory(dir / "Velmora.ini");
+    ConfigStore isFolder((dir / "Velmora.ini").string(), desktop);
+    EXPECT_EQ(isFolder.GetConfigValue("k"), "");
+    isFolder.SetConfigValue("k", "v");
+    EXPECT_TRUE(fs::is_directory(dir / "Velmora.ini"));
+
+    ASSERT_EQ(desktop.boxes.size(), 3u);
+    EXPECT_EQ(desktop.boxes[0].first, "SetConfigValue: Cannot write the settings file " +
+                                          (dir / "file" / "Velmora.ini").string() +
+                                          ": Not a directory");
+    EXPECT_EQ(desktop.boxes[1].first, "SetConfigValue: Cannot write the settings file " +
+                                          (dir / "missing" / "Velmora.ini").string() +
+                                          ": No such file or directory");
+    EXPECT_EQ(desktop.boxes[2].first, "SetConfigValue: Cannot read the settings file " +
+                                          (dir / "Velmora.ini").string() + ": Is a directory");
+}
+
+// ---------------------------------------------------------------- where settings live
+
+class ConfigPathTest : public SettingsFixture {};
+
+TEST_F(ConfigPathTest, BesideTheProgramOnlyWhenWritable) {
+    EnvGuard xdg("XDG_CONFIG_HOME", (dir / "xdg").c_str());
+    const std::string xdgIni = (dir / "xdg" / "Velmora" / "Velmora.ini").string();
+    EXPECT_EQ(ConfigStore::resolvePath(dir.string()), (dir / "Velmora.ini").string());
+    EXPECT_EQ(ConfigStore::resolvePath((dir / "nowhere").string()), xdgIni);
+    spit(dir / "plain", "");
+    EXPECT_EQ(ConfigStore::resolvePath((dir / "plain").string()), xdgIni);
+
+    // The XDG folder is created on the first write, parents included.
+    ConfigStore store(xdgIni, desktop);
+    store.SetConfigValue("Width", "640");
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(slurp(xdgIni), "[Velmora]\nWidth=640\n");
+}
+
+TEST_F(ConfigPathTest, XdgFallsBackToHomeConfig) {
+    EnvGuard home("HOME", dir.c_str());
+    const std::string expected = (dir / ".config" / "Velmora" / "Velmora.ini").string();
+    {
+        EnvGuard xdg("XDG_CONFIG_HOME", nullptr);
+        EXPECT_EQ(ConfigStore::resolvePath("/nonexistent"), expected);
+    }
+    EnvGuard relative("XDG_CONFIG_HOME", "relative/dir");  // not absolute: ignored
+    EXPECT_EQ(ConfigStore::resolvePath("/nonexistent"), expected);
+}
+
+TEST_F(ConfigPathTest, ProgramFolderHoldsTheRunningExecutable) {
+    const std::string folder = programFolder();
+    ASSERT_TRUE(fs::path(folder).is_absolute()) << folder;
+    struct stat self {};
+    ASSERT_EQ(::stat("/proc/self/exe", &self), 0);
+    bool found = false;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        struct stat st {};
+        if (::stat(e.path().c_str(), &st) == 0)
+            found = found || (st.st_ino == self.st_ino && st.st_dev == self.st_dev);
+    }
+    EXPECT_TRUE(found) << folder;
+
+    const auto cwd = fs::current_path();
+    fs::current_path(dir);  // the current directory plays no part
+    EXPECT_EQ(programFolder(), folder);
+    fs::current_path(cwd);
+}
+
+}  // namespace
+}  // namespace velmora
