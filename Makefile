@@ -1,0 +1,51 @@
+# Velmora: `make run` and `make test` on a fresh Debian 12 machine.
+
+BUILD ?= build
+JOBS ?= $(shell nproc)
+DEPS := build-essential cmake pkg-config qt6-base-dev libmpv-dev libgtest-dev libgmock-dev \
+        ffmpeg xvfb xauth xdg-utils
+BENCH_DEPS := mpv imagemagick
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: deps build run test bench clean format
+
+# Installs the Debian packages that are missing, and nothing when all are there.
+deps:
+	@missing=$$(for p in $(DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+# Starts Velmora on the demo video (under Xvfb when there is no display).
+run: build
+	@if [ -n "$$DISPLAY" ] || [ -n "$$WAYLAND_DISPLAY" ]; then \
+	  $(BUILD)/bin/velmora $(BUILD)/bin/demo.mp4; \
+	else \
+	  echo "No display: starting Velmora under Xvfb"; \
+	  xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD)/bin/velmora $(BUILD)/bin/demo.mp4; \
+	fi
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+bench-deps: deps
+	@missing=$$(for p in $(BENCH_DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+bench: bench-deps build
+	bench/run-all $(BUILD)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD)

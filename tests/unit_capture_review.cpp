@@ -1,0 +1,339 @@
+// The frame ring, review navigation and Copy Image, on the virtual clock.
+#include <gtest/gtest.h>
+
+#include "support/harness.h"
+
+namespace velmora::testing {
+namespace {
+
+// Fills the client area with one colour per capture, so each slot tells which
+// capture wrote it.
+struct RingHarness : Harness {
+    Pixel next = 1;
+    RingHarness() {
+        frm.PlayTimer.setHandler([this] {
+            const Pixel c = next++;
+            clientArea.fill([c](int, int) { return c; });
+            frm.PlayTimer_Timer();
+        });
+    }
+    Pixel slotColour(long slot) const { return frm.capturedImage[slot].pixels[0]; }
+    // The colour of the capture that frame `age` shows, with captures numbered from 1.
+    Pixel shownColour() const {
+        for (long i = 1; i <= 50; ++i)
+            if (frm.oCaptured[i].visible()) return slotColour(i);
+        return 0;
+    }
+};
+
+TEST(Ring, CapturesWalkDownFromFiftyAndWrap) {
+    RingHarness h;
+    h.loadPlaying();
+    h.clock.advance(100);
+    EXPECT_EQ(h.slotColour(50), 1u);
+    EXPECT_EQ(h.frm.mlCapturePos, 49);
+    h.clock.advance(49 * 100);
+    EXPECT_EQ(h.slotColour(1), 50u);
+    EXPECT_EQ(h.frm.mlCapturePos, 50);
+    h.clock.advance(100);
+    EXPECT_EQ(h.slotColour(50), 51u);
+
+    h.frm.mnuViewPlay_Click();  // pause: age n is capture 51 - n + 1
+    for (long age : {1L, 2L, 50L}) {
+        h.frm.ShowImage(age);
+        EXPECT_EQ(h.shownColour(), static_cast<Pixel>(52 - age)) << age;
+        h.expectDisplayConsistent();
+    }
+}
+
+TEST(Ring, BeforeAnyCaptureAgeOneIsSlotOneEmpty) {
+    Harness h;
+    h.load();
+    h.frm.ShowImage(1);
+    EXPECT_TRUE(h.frm.oCaptured[1].visible());
+    EXPECT_EQ(h.frm.capturedImage[1].pixels[0], kSlotBackground);
+    h.desktop.clipboardCleared = false;
+    h.frm.ShowImage(0);
+    h.frm.mnuToolsCopy_Click();  // k = 51 -> 1
+    EXPECT_TRUE(h.desktop.clipboardCleared);
+    EXPECT_EQ(h.desktop.clipboardPixels.front(), kSlotBackground);
+}
+
+TEST(Ring, ANewVideoResetsNothing) {
+    RingHarness h;
+    h.loadPlaying();
+    h.clock.advance(500);
+    h.player.openable["/videos/other.mp4"] = {320, 310};
+    h.frm.OpenMedia("/videos/other.mp4");
+    EXPECT_EQ(h.frm.mlCapturePos, 45);
+    EXPECT_EQ(h.slotColour(46), 5u);
+}
+
+TEST(Ring, TilesFollowTheRoundedFifths) {
+    for (auto [width, tile, lastLeft] : std::vector<std::tuple<int, int, int>>{{322, 64, 4 + 256}, {323, 65, 4 + 260}}) {
+        Harness h;
+        h.player.openable["/v.mp4"] = {width, 310};
+        h.loadPlaying();
+        h.frm.OpenMedia("/v.mp4");
+        h.clientArea.logTiles = true;
+        h.clientArea.log.clear();
+        h.frm.CaptureImage();
+        ASSERT_EQ(h.clientArea.log.size(), 27u);  // lock, 25 tiles, unlock
+        EXPECT_EQ(h.clientArea.log.front(), "lock");
+        EXPECT_EQ(h.clientArea.log.back(), "unlock");
+        EXPECT_EQ(h.clientArea.log[1], "tile 4,36 " + std::to_string(tile) + "x62->0,0");
+        EXPECT_EQ(h.clientArea.log[5], "tile " + std::to_string(lastLeft) + ",36 " + std::to_string(tile) + "x62->" +
+                                           std::to_string(4 * tile) + ",0");
+        EXPECT_EQ(h.clientArea.log[25], "tile " + std::to_string(lastLeft) + ",284 " + std::to_string(tile) +
+                                            "x62->" + std::to_string(4 * tile) + ",248");
+        EXPECT_EQ(h.frm.capturedImage[1].width, width);
+        EXPECT_EQ(h.frm.capturedImage[1].height, 240);
+    }
+}
+
+TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {
+    RingHarness h;
+    h.player.openable["/tiny.mp4"] = {100, 70};
+    h.loadPlaying();
+    h.clock.advance(100);
+    const Pixel* before = h.frm.capturedImage[50].pixels.get();
+    h.frm.clientResized(900, 900);  // 100 %: the player keeps its size
+    EXPECT_EQ(h.frm.capturedImage[50].pixels.get(), before);
+    EXPECT_EQ(h.slotColour(50), 1u);
+
+    h.frm.OpenMedia("/tiny.mp4");
+    EXPECT_EQ(h.frm.oCaptured[7].height(), 0);
+    EXPECT_EQ(h.frm.capturedImage[7].height, 0);
+    h.clock.advance(300);  // captures into empty slots do not fail
+    EXPECT_TRUE(h.desktop.boxes.empty());
+}
+
+TEST(Ring, PauseAfterCaptureStopsTheVideoWithOneMoreFrame) {
+    Harness h;
+    h.loadPlaying();
+    h.frm.SpeedScrollBar.setValue(1);
+    h.frm.SpeedScrollBar_Change();
+    h.frm.mbPauseAfterCapture = true;
+    h.clock.advance(100);
+    EXPECT_FALSE(h.frm.mbPauseAfterCapture);
+    EXPECT_FALSE(h.frm.PlayTimer.enabled());
+    EXPECT_FALSE(h.frm.PauseTimer.enabled());  // the pending step, not the speed, decided
+    EXPECT_EQ(h.player.state, play_state::kPaused);
+    EXPECT_EQ(h.frm.mlCapturePos, 49);
+}
+
+TEST(ReviewLabel, AgeTimesTheIntervalsInForceCutToFourCharacters) {
+    struct Row {
+        int interval, speed;
+        long age;
+        const char* label;
+    };
+    for (const Row& r : {Row{100, 0, 1, "-0.1 sec"}, Row{100, 0, 12, "-1.2 sec"}, Row{50, 0, 1, "-0.0 sec"},
+                         Row{50, 0, 3, "-0.1 sec"}, Row{500, 0, 25, "-12. sec"}, Row{500, 0, 50, "-25 sec"},
+                         Row{100, 1, 1, "-0.3 sec"}, Row{500, 2, 50, "-125 sec"}}) {
+        Harness h;
+        h.load();
+        h.frm.PlayTimer.setInterval(r.interval);
+        h.frm.SpeedScrollBar.setValue(r.speed);
+        h.frm.SpeedScrollBar_Change();
+        h.frm.ShowImage(r.age);
+        EXPECT_EQ(h.frm.lblReviewTime.caption(), r.label) << r.interval << " " << r.age;
+    }
+    Harness comma;
+    comma.load();
+    comma.frm.decimalSeparator = ",";
+    comma.frm.ShowImage(12);
+    EXPECT_EQ(comma.frm.lblReviewTime.caption(), "-1,2 sec");
+}
+
+TEST(Review, HoldingBackStepsAtTheCaptureRateAndStopsAtTheOldest) {
+    Harness h;
+    h.loadPlaying();
+    h.clock.advance(1000);
+    h.frm.cmdReview_MouseDown(mouse::Left, 0, 100, 100);
+    EXPECT_EQ(h.frm.mlFrameAge, 1);
+    EXPECT_EQ(h.player.state, play_state::kPaused);
+    EXPECT_EQ(h.frm.cmdPlay.value(), 0);
+    EXPECT_EQ(h.frm.cmdReview.value(), kReviewBack);
+    h.expectDisplayConsistent();
+    h.clock.advance(199);
+    EXPECT_EQ(h.frm.mlFrameAge, 1);
+    h.clock.advance(1);
+    EXPECT_EQ(h.frm.mlFrameAge, 2);
+    h.clock.advance(100);
+    EXPECT_EQ(h.frm.mlFrameAge, 3);
+    h.clock.advance(100 * 60);
+    EXPECT_EQ(h.frm.mlFrameAge, 50);
+    EXPECT_FALSE(h.frm.ReviewTimer.enabled());
+    h.frm.cmdReview_MouseUp();
+    EXPECT_EQ(h.frm.mlFrameAge, 50);
+    EXPECT_EQ(h.frm.cmdReview.value(), kReviewIdle);
+    h.expectDisplayConsistent();
+    EXPECT_EQ(h.frm.mlCapturePos, 40);  // the ring did not move while reviewing
+}
+
+TEST(Review, FiftyMillisecondsWaitsTwoTicksBeforeRepeating) {
+    Harness h;
+    h.settings.values["FrameTime"] = "0";
+    h.loadPlaying();
+    EXPECT_EQ(h.frm.PlayTimer.interval(), 50);
+    h.frm.Form_KeyDown(key::F5, 0);
+    EXPECT_EQ(h.frm.mlRepeatDelay, 2);
+    h.clock.advance(149);
+    EXPECT_EQ(h.frm.mlFrameAge, 1);
+    h.clock.advance(1);
+    EXPECT_EQ(h.frm.mlFrameAge, 2);
+    h.clock.advance(50);
+    EXPECT_EQ(h.frm.mlFrameAge, 3);
+}
+
+TEST(Review, RightPartOfTheButtonStepsForward) {
+    Harness h;
+    h.loadPlaying();
+    h.frm.cmdReview_MouseDown(mouse::Left, 0, 800, 0);
+    EXPECT_EQ(h.frm.mlReviewDirection, 1);
+    h.clock.advance(300);
+    h.frm.cmdReview_MouseUp();
+    const long age = h.frm.mlFrameAge;
+    h.clock.advance(200);
+    h.frm.cmdReview_MouseDown(mouse::Left, 0, 801, 0);
+    EXPECT_EQ(h.frm.mlReviewDirection, 2);
+    EXPECT_EQ(h.frm.mlFrameAge, age - 1);
+    EXPECT_EQ(h.frm.cmdReview.value(), kReviewForward);
+}
+
+TEST(Review, ForwardFromTheNewestPlaysOneIntervalThenPausesAgain) {
+    Harness h;
+    h.loadPlaying();
+    h.clock.advance(500);
+    h.frm.Form_KeyDown(key::F5, 0);
+    h.frm.Form_KeyUp(key::F5, 0);
+    ASSERT_EQ(h.frm.mlFrameAge, 1);
+    const long pos = h.frm.mlCapturePos;
+    h.clock.advance(300);
+    h.frm.cmdReview_MouseDown(mouse::Right, 0, 0, 0);  // held
+    EXPECT_TRUE(h.frm.mbPauseAfterCapture);
+    EXPECT_EQ(h.player.state, play_state::kPlaying);
+    EXPECT_TRUE(h.frm.oMediaPlayer.visible());
+    h.clock.advance(100);
+    EXPECT_EQ(h.player.state, play_state::kPaused);
+    EXPECT_EQ(h.frm.mlCapturePos, pos - 1);
+    const int plays = h.player.count("play");
+    h.clock.advance(1000);  // holding does not repeat it
+    EXPECT_EQ(h.frm.mlCapturePos, pos - 1);
+    EXPECT_EQ(h.player.count("play"), plays);
+}
+
+TEST(Review, TheOtherButtonDuringAPressReturnsToTheLiveVideo) {
+    Harness h;
+    h.loadPlaying();
+    h.clock.advance(500);
+    h.frm.cmdReview_MouseDown(mouse::Left, 0, 0, 0);
+    h.clock.advance(250);
+    h.frm.cmdReview_MouseDown(mouse::Right, 0, 0, 0);
+    EXPECT_EQ(h.player.state, play_state::kPlaying);
+    EXPECT_TRUE(h.frm.oMediaPlayer.visible());
+    EXPECT_FALSE(h.frm.ReviewTimer.enabled());
+    h.expectDisplayConsistent();
+    EXPECT_EQ(h.frm.mlReviewDirection, 1);  // until the release
+    h.frm.cmdReview_MouseUp();
+    EXPECT_EQ(h.frm.mlReviewDirection, 0);
+}
+
+TEST(Review, APressWhileTheMenuStepTimerRunsWaitsForIt) {
+    Harness h;
+    h.loadPlaying();
+    h.clock.advance(500);
+    h.frm.mnuViewPrev_Click();
+    EXPECT_EQ(h.frm.mlFrameAge, 1);
+    EXPECT_EQ(h.view.focus.back(), Ctl::cmdReview);
+    h.clock.advance(50);
+    h.frm.cmdReview_MouseDown(mouse::Left, 0, 0, 0);
+    EXPECT_EQ(h.frm.mlFrameAge, 1);  // no step at once
+    h.clock.advance(50);             // first expiry counts the delay down
+    EXPECT_EQ(h.frm.mlFrameAge, 1);
+    h.clock.advance(100);
+    EXPECT_EQ(h.frm.mlFrameAge, 2);
+
+    Harness released;
+    released.loadPlaying();
+    released.clock.advance(500);
+    released.frm.mnuViewNext_Click();  // at the live video: one forward interval, no focus move
+    EXPECT_TRUE(released.view.focus.empty());
+    released.clock.advance(100);
+    released.frm.mnuViewPrev_Click();
+    released.frm.cmdReview_MouseDown(mouse::Left, 0, 0, 0);
+    released.frm.cmdReview_MouseUp();
+    released.clock.advance(1000);
+    EXPECT_EQ(released.frm.mlFrameAge, 1);  // released before the timer expired: no step
+}
+
+TEST(Review, KeysStepOnPressAndAutoRepeatAddsNothing) {
+    Harness h;
+    h.loadPlaying();
+    h.clock.advance(1000);
+    h.frm.Form_KeyDown(key::F5, 1);  // Shift+F5 acts as F5
+    EXPECT_EQ(h.frm.mlFrameAge, 1);
+    for (int i = 0; i < 10; ++i) {  // the keyboard repeats every 30 ms
+        h.clock.advance(30);
+        h.frm.Form_KeyDown(key::F5, 0);
+    }
+    EXPECT_EQ(h.frm.mlFrameAge, 3);  // at 200 and 300 ms, from the timer alone
+    h.frm.Form_KeyUp(key::F5, 0);
+    h.clock.advance(1000);
+    EXPECT_EQ(h.frm.mlFrameAge, 3);
+    h.clock.advance(1);
+    h.frm.Form_KeyDown(key::F6, 0);
+    EXPECT_EQ(h.frm.mlFrameAge, 2);
+    h.frm.Form_KeyUp('A', 0);  // any key ends the press
+    EXPECT_EQ(h.frm.mlReviewDirection, 0);
+}
+
+TEST(Review, F5WithTheButtonDisabledIsReported) {
+    Harness h;
+    h.load();
+    h.frm.cmdReview.setEnabled(false);
+    h.frm.Form_KeyDown(key::F5, 0);
+    ASSERT_EQ(h.desktop.boxes.size(), 1u);
+    EXPECT_EQ(h.desktop.boxes[0].text.rfind("Form_KeyDown: ", 0), 0u);
+    EXPECT_EQ(h.frm.mlFrameAge, 0);
+    h.frm.mnuViewPrev_Click();  // the menu ignores the focus failure and steps
+    EXPECT_EQ(h.frm.mlFrameAge, 1);
+}
+
+TEST(Review, AClickOnTheShownFramePlays) {
+    Harness h;
+    h.loadPlaying();
+    h.clock.advance(300);
+    h.frm.mnuViewPrev_Click();
+    h.frm.oCaptured_MouseDown(50, mouse::Right, 0, 0, 0);
+    EXPECT_EQ(h.player.state, play_state::kPaused);
+    h.frm.oCaptured_MouseDown(50, mouse::Left, 0, 0, 0);
+    EXPECT_EQ(h.player.state, play_state::kPlaying);
+    EXPECT_TRUE(h.frm.oMediaPlayer.visible());
+    h.expectDisplayConsistent();
+}
+
+TEST(Copy, TheShownFrameOrTheNewestCapture) {
+    RingHarness h;
+    h.loadPlaying();
+    h.clock.advance(1000);  // captures 1..10
+    h.frm.mnuToolsCopy_Click();
+    EXPECT_EQ(h.desktop.clipboardPixels.front(), 10u);
+    EXPECT_EQ(h.desktop.clipboardWidth, 320);
+    EXPECT_EQ(h.desktop.clipboardHeight, 240);
+    h.frm.mnuViewPlay_Click();
+    for (int i = 0; i < 7; ++i) h.frm.mnuViewPrev_Click(), h.clock.advance(300);
+    ASSERT_EQ(h.frm.mlFrameAge, 7);
+    h.frm.mnuToolsCopy_Click();
+    EXPECT_EQ(h.desktop.clipboardPixels.front(), 4u);
+
+    h.desktop.failClipboard = true;
+    h.frm.mnuToolsCopy_Click();
+    ASSERT_EQ(h.desktop.boxes.size(), 1u);
+    EXPECT_EQ(h.desktop.boxes[0].text.rfind("mnuToolsCopy_Click: Cannot open clipboard, line ", 0), 0u);
+    EXPECT_EQ(h.frm.mlFrameAge, 7);
+}
+
+}  // namespace
+}  // namespace velmora::testing

@@ -1,0 +1,193 @@
+// Opening a video and play control, on the virtual clock with a scripted player.
+#include <gtest/gtest.h>
+
+#include "support/harness.h"
+
+namespace velmora::testing {
+namespace {
+
+TEST(Open, CommandLineQuotesAreRemovedAndTheVideoPlays) {
+    Harness h;
+    h.player.openable["/home/me/my clips/run 1.mp4"] = {320, 310};
+    h.load("\"/home/me/my clips/run 1.mp4\"");
+    EXPECT_EQ(h.player.calls.front(), "open:/home/me/my clips/run 1.mp4");
+    EXPECT_EQ(h.frm.caption(), "Velmora - /home/me/my clips/run 1.mp4");
+    EXPECT_EQ(h.view.windowCaption, h.frm.caption());
+    EXPECT_EQ(h.frm.cmdPlay.value(), 1);
+    EXPECT_TRUE(h.frm.cmdPlay.enabled());
+    EXPECT_TRUE(h.frm.cmdReview.enabled());
+    EXPECT_TRUE(h.frm.PlayTimer.enabled());
+    EXPECT_EQ(h.frm.cmdPlay.toolTip(), "");  // no tool tips while playing
+}
+
+TEST(Open, AFailedOpenReportsAndTouchesNothingElse) {
+    Harness h;
+    h.loadPlaying();
+    const double w = h.frm.oMediaPlayer.width();
+    h.frm.OpenMedia("\"/a/b.mp4\" \"/c/d.mp4\"");  // two paths are one path
+    EXPECT_EQ(h.player.calls.back(), "open:/a/b.mp4 /c/d.mp4");
+    ASSERT_EQ(h.desktop.boxes.size(), 1u);
+    EXPECT_EQ(h.desktop.boxes[0].text,
+              "The file could not be opened: unrecognized file format.\r\n\"/a/b.mp4\" \"/c/d.mp4\"");
+    EXPECT_EQ(h.desktop.boxes[0].caption, "Velmora");
+    EXPECT_EQ(h.frm.caption(), "Velmora 1.0.0");
+    EXPECT_EQ(h.frm.oMediaPlayer.width(), w);
+    EXPECT_TRUE(h.frm.mnuZoom100.checked());
+    EXPECT_EQ(h.frm.cmdPlay.value(), 0);  // the player reported no media
+    EXPECT_FALSE(h.frm.cmdPlay.enabled());
+    EXPECT_FALSE(h.frm.PlayTimer.enabled());
+}
+
+TEST(Open, FileDialogAndDrop) {
+    Harness h;
+    h.loadPlaying();
+    h.frm.mnuFileOpen_Click();  // cancelled
+    ASSERT_EQ(h.desktop.fileDialogs.size(), 1u);
+    EXPECT_EQ(h.desktop.fileDialogs[0].first, "Open Video File");
+    EXPECT_EQ(h.desktop.fileDialogs[0].second.rfind("Video Files |*.avi;*.wmv;", 0), 0u);
+    EXPECT_NE(h.desktop.fileDialogs[0].second.find("*.mkv"), std::string::npos);
+    EXPECT_EQ(h.player.count("open:/videos/clip.avi"), 1);
+    EXPECT_EQ(h.player.state, play_state::kPaused);  // paused before the dialog, left paused
+
+    h.player.openable["/x/first.mp4"] = {100, 170};
+    h.frm.Form_OLEDragDrop({"/x/first.mp4", "/x/second.mp4", "/x/third.mp4"});
+    EXPECT_EQ(h.player.fileName(), "/x/first.mp4");
+    EXPECT_EQ(h.player.count("open:/x/second.mp4"), 0);
+
+    h.frm.Form_OLEDragDrop({});
+    ASSERT_EQ(h.desktop.boxes.size(), 1u);
+    EXPECT_EQ(h.desktop.boxes[0].text.rfind("Form_OLEDragDrop: ", 0), 0u);
+}
+
+TEST(Play, F7TwicePausesThenPlays) {
+    Harness h;
+    h.loadPlaying();
+    h.frm.mnuViewPlay_Click();
+    EXPECT_EQ(h.player.state, play_state::kPaused);
+    EXPECT_EQ(h.frm.cmdPlay.value(), 0);
+    EXPECT_FALSE(h.frm.PlayTimer.enabled());
+    EXPECT_NE(h.frm.cmdPlay.toolTip(), "");
+    h.frm.mnuViewPlay_Click();
+    EXPECT_EQ(h.player.state, play_state::kPlaying);
+    EXPECT_EQ(h.frm.cmdPlay.value(), 1);
+    EXPECT_TRUE(h.frm.PlayTimer.enabled());
+}
+
+TEST(Play, SettingTheButtonToItsValueDoesNothing) {
+    Harness h;
+    h.loadPlaying();
+    const auto calls = h.player.calls.size();
+    h.frm.setPlayButton(1);
+    EXPECT_EQ(h.player.calls.size(), calls);
+}
+
+TEST(Play, BackNeedsTenSecondsAndAsksForMinusTenThenPlusTwo) {
+    Harness h;
+    h.loadPlaying();
+    h.clock.advance(300);
+    h.frm.mnuViewPrev_Click();  // reviewing, video paused
+    ASSERT_FALSE(h.frm.oMediaPlayer.visible());
+    h.player.position = 9.9;
+    h.frm.mnuToolsBack_Click();
+    EXPECT_TRUE(h.player.seeks.empty());
+    EXPECT_FALSE(h.frm.oMediaPlayer.visible());  // not even the return to the live video
+
+    h.player.position = 10;
+    h.frm.Form_KeyUp(key::F4, 0);
+    EXPECT_EQ(h.player.seeks, (std::vector<double>{0, 2}));
+    EXPECT_TRUE(h.frm.oMediaPlayer.visible());
+    EXPECT_EQ(h.player.state, play_state::kPaused);  // still standing
+    h.frm.Form_KeyDown(key::F4, 0);                  // F4 acts on release only
+    EXPECT_EQ(h.player.seeks.size(), 2u);
+}
+
+struct SpeedCase {
+    int value;
+    const char* label;
+    int cycleMs;  // runs one interval, stands two or four
+};
+
+class Speed : public ::testing::TestWithParam<SpeedCase> {};
+
+TEST_P(Speed, SlowSpeedsRunOneIntervalAndStandTheRest) {
+    Harness h;
+    h.loadPlaying();
+    h.frm.SpeedScrollBar.setValue(GetParam().value);
+    h.frm.SpeedScrollBar_Change();
+    EXPECT_EQ(h.frm.lblSpeed.caption(), GetParam().label);
+    EXPECT_TRUE(h.player.slow);
+    const long start = h.frm.mlCapturePos;
+
+    h.clock.advance(100);  // first tick: capture, then a hold with the button down
+    EXPECT_EQ(h.player.state, play_state::kPaused);
+    EXPECT_EQ(h.frm.cmdPlay.value(), 1);
+    EXPECT_TRUE(h.frm.PauseTimer.enabled());
+    EXPECT_EQ(h.frm.mlCapturePos, start - 1);
+    h.clock.advance(GetParam().cycleMs - 100 - 1);
+    EXPECT_EQ(h.player.state, play_state::kPaused);
+    h.clock.advance(1);
+    EXPECT_EQ(h.player.state, play_state::kPlaying);
+    h.clock.advance(GetParam().cycleMs * 3);
+    EXPECT_EQ(h.frm.mlCapturePos, start - 4);  // one capture per cycle
+}
+
+INSTANTIATE_TEST_SUITE_P(Play, Speed,
+                         ::testing::Values(SpeedCase{1, "Speed: slow", 300}, SpeedCase{2, "Speed: very slow", 500}));
+
+TEST(Play, ThePlayButtonDuringAHoldReleasesIt) {
+    Harness h;
+    h.loadPlaying();
+    h.frm.SpeedScrollBar.setValue(1);
+    h.frm.SpeedScrollBar_Change();
+    h.clock.advance(100);
+    ASSERT_TRUE(h.frm.PauseTimer.enabled());
+    h.frm.setPlayButton(0);  // a click on the pressed button
+    EXPECT_FALSE(h.frm.PauseTimer.enabled());
+    h.clock.advance(2000);
+    EXPECT_EQ(h.player.state, play_state::kPaused);
+}
+
+TEST(Play, ASpeedChangeWhilePausedChangesOnlyLabelIntervalAndFlag) {
+    Harness h;
+    h.loadPlaying();
+    h.frm.mnuViewPlay_Click();
+    const auto calls = h.player.calls.size();
+    h.frm.SpeedScrollBar.setValue(2);
+    h.frm.SpeedScrollBar_Scroll();
+    EXPECT_EQ(h.frm.lblSpeed.caption(), "Speed: very slow");
+    EXPECT_EQ(h.frm.PauseTimer.interval(), 400);
+    ASSERT_EQ(h.player.calls.size(), calls + 1);
+    EXPECT_EQ(h.player.calls.back(), "slow:1");
+    h.clock.advance(2000);
+    EXPECT_EQ(h.player.state, play_state::kPaused);
+    h.frm.SpeedScrollBar.setValue(0);
+    h.frm.SpeedScrollBar_Change();
+    EXPECT_EQ(h.frm.PauseTimer.interval(), 0);
+    EXPECT_EQ(h.player.calls.back(), "slow:0");
+}
+
+TEST(Play, EndOfFileReleasesTheButton) {
+    Harness h;
+    h.loadPlaying();
+    h.player.changeState(play_state::kStopped);
+    EXPECT_EQ(h.frm.cmdPlay.value(), 0);
+    EXPECT_FALSE(h.frm.PlayTimer.enabled());
+}
+
+TEST(Play, AnErrorReleasesThePlayButtonAndIsCollected) {
+    Harness h;
+    h.loadPlaying();
+    h.player.throwOnPlayState = true;
+    h.frm.mnuToolsCopy_Click();  // works without the player
+    h.frm.cmdReview_MouseDown(mouse::Left, 0, 0, 0);
+    h.player.throwOnPlayState = false;
+    // Releasing the button inside the report fails too and is reported first.
+    ASSERT_EQ(h.desktop.boxes.size(), 2u);
+    EXPECT_EQ(h.desktop.boxes[0].text.rfind("cmdPlay_Click: Automation error, line ", 0), 0u);
+    EXPECT_EQ(h.desktop.boxes[1].text.rfind("cmdReview_MouseDown: Automation error, line ", 0), 0u);
+    EXPECT_EQ(h.frm.cmdPlay.value(), 0);
+    EXPECT_NE(h.frm.msErrorMessages.find("cmdReview_MouseDown: "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmora::testing
