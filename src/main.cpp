@@ -1,1 +1,68 @@
-int main() { return 0; }
+// Velmora: plays a video and keeps its last frames to be looked at again.
+#include <QApplication>
+#include <QLocale>
+#include <QStringList>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/frm_main.h"
+#include "app/main_window.h"
+#include "capture/qt_client_area.h"
+#include "settings/config_store.h"
+#include "support/qt_desktop.h"
+#include "support/qt_timer_host.h"
+
+#if __has_include("playback/mpv_player.h")
+#include "playback/mpv_player.h"
+#else
+#include "playback/null_player.h"
+#endif
+
+using namespace velmora;
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Velmora"));
+
+    QtTimerHost timers;
+    QtDesktop desktop;
+
+#if __has_include("playback/mpv_player.h")
+    MpvOptions options;
+    if (const char* ao = std::getenv("VELMORA_AO")) options.audioOutput = ao;
+    auto playerOwner = std::make_unique<MpvPlayer>(nullptr, options);
+    MpvPlayer* player = playerOwner.get();
+    const auto videoImage = [player]() -> const QImage* { return &player->videoImage(); };
+    const auto videoRect = [player] { return player->videoRect(); };
+#else
+    auto playerOwner = std::make_unique<NullPlayer>();
+    NullPlayer* player = playerOwner.get();
+    const auto videoImage = []() -> const QImage* { return nullptr; };
+    const auto videoRect = [] { return QRect(); };
+#endif
+
+    ConfigStore settings(ConfigStore::resolvePath(programFolder()), desktop);
+
+    // The window shows the player as its child; it hands it back when it goes.
+    MainWindow window(player);
+    desktop.setParentWindow(&window);
+    QtClientArea clientArea(window.clientArea(), player, videoImage, videoRect);
+
+    FrmMain frm(timers, desktop, *player, settings, clientArea);
+    frm.decimalSeparator = QLocale::system().decimalPoint().toStdString();
+    window.bind(frm);
+
+    // The command line as one text: the arguments joined by single blanks.
+    std::string commandLine;
+    const QStringList args = QApplication::arguments();
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (i > 1) commandLine += ' ';
+        commandLine += args[i].toStdString();
+    }
+
+    frm.Form_Load(commandLine);
+    if (frm.unloaded()) return 0;
+    window.show();
+    return QApplication::exec();
+}

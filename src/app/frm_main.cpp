@@ -56,6 +56,12 @@ FrmMain::FrmMain(TimerHost& timers, DesktopPort& desktop, PlayerPort& player, Se
     mlCapturePos = kRingSize;
 }
 
+FrmMain::~FrmMain() {
+    // The player may outlive the window: its last events go nowhere.
+    player_.onPlayStateChange = nullptr;
+    player_.onOpenStateChange = nullptr;
+}
+
 void FrmMain::setView(FormView* view) {
     view_ = view;
     for (Control* c : {&cmdPlay, &cmdReview, &frReviewTime, &lblReviewTime, &lblSpeed, &SpeedScrollBar,

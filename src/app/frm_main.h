@@ -16,15 +16,12 @@
 #include "playback/player_port.h"
 #include "settings/frm_options.h"
 #include "settings/settings_port.h"
+#include "support/app_info.h"
 #include "support/desktop_port.h"
 #include "support/timer.h"
 
 namespace velmora {
 
-inline constexpr const char* kAppTitle = "Velmora";
-inline constexpr int kVersionMajor = 1;
-inline constexpr int kVersionMinor = 0;
-inline constexpr int kVersionRevision = 0;
 inline constexpr int kRingSize = 50;
 
 // The open-file dialog's filter: two entries, "Video Files " and "AllFiles (*.*)".
@@ -34,6 +31,7 @@ class FrmMain {
 public:
     FrmMain(TimerHost& timers, DesktopPort& desktop, PlayerPort& player, SettingsPort& settings,
             ClientAreaSource& clientArea);
+    ~FrmMain();
     FrmMain(const FrmMain&) = delete;
     FrmMain& operator=(const FrmMain&) = delete;
 

@@ -5,11 +5,11 @@
 #include <string>
 
 #include "settings/settings_port.h"
+#include "support/app_info.h"
 #include "support/desktop_port.h"
 
 namespace velmora {
 
-inline constexpr const char* kAppTitle = "Velmora";
 // What a read falls back to when the key is missing; never returned as such.
 inline constexpr const char* kMissingValueMarker = "DUMMY_REGISTRY_VALUE";
 

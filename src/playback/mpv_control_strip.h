@@ -1,0 +1,45 @@
+// The strip of controls along the player's bottom edge: a tracker to seek,
+// play/pause, mute and volume, and a status line with state and position.
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QSlider;
+class QToolButton;
+
+namespace velmora {
+
+class MpvControlStrip : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MpvControlStrip(QWidget* parent = nullptr);
+
+    void showPlayState(int playState);
+    void showTimes(double position, double duration);
+    void showMuted(bool muted);
+
+signals:
+    void playPauseClicked();
+    void muteClicked();
+    void volumeChanged(int percent);
+    void seekRequested(double seconds);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void refreshStatus();
+
+    QSlider* tracker_;
+    QToolButton* playButton_;
+    QToolButton* muteButton_;
+    QSlider* volume_;
+    QLabel* status_;
+    int playState_ = 6;
+    double position_ = 0;
+    double duration_ = 0;
+};
+
+}  // namespace velmora

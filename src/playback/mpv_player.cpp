@@ -1,0 +1,528 @@
+#include "playback/mpv_player.h"
+
+#include <mpv/client.h>
+#include <mpv/render.h>
+#include <sys/stat.h>
+
+#include <QEventLoop>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimer>
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "playback/mpv_control_strip.h"
+
+namespace velmora {
+namespace {
+
+// What an asynchronous request's reply answers; a seek's generation rides in
+// the upper bits so that replies to superseded seeks can be told apart.
+enum Reply : std::uint64_t { kNoReply, kLoadReply, kVidReply, kVideoParamsReply, kSeekReply, kLandedReply };
+std::uint64_t reply(Reply kind, std::uint64_t generation = 0) {
+    return generation << 8 | kind;
+}
+
+const std::string kOpenFailed = "The file could not be opened: ";
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && (std::isspace(static_cast<unsigned char>(s.back())) || s.back() == '.'))
+        s.pop_back();
+    return s;
+}
+
+// The reason one of mpv's log lines gives, or "" for lines that only say
+// that something failed ("Failed to open x.", "avformat_open_input() failed").
+//   [file] Cannot open file 'x': No such file or directory
+//   [ffmpeg/demuxer] mov,mp4,m4a,3gp,3g2,mj2: moov atom not found
+std::string logReason(const std::string& prefix, const std::string& text) {
+    static const char* const sources[] = {"file", "stream", "demux", "lavf", "ffmpeg"};
+    if (std::none_of(std::begin(sources), std::end(sources),
+                     [&](const char* s) { return prefix.starts_with(s); }))
+        return {};
+    if (text.starts_with("Failed to") || text.find("() failed") != std::string::npos) return {};
+    if (auto quote = text.rfind("': "); quote != std::string::npos) return trimmed(text.substr(quote + 3));
+    auto colon = text.find(": ");
+    return trimmed(colon == std::string::npos ? text : text.substr(colon + 2));
+}
+
+std::int64_t nodeInt(const mpv_node& node, const char* key) {
+    if (node.format != MPV_FORMAT_NODE_MAP) return -1;
+    for (int i = 0; i < node.u.list->num; ++i)
+        if (std::strcmp(node.u.list->keys[i], key) == 0 && node.u.list->values[i].format == MPV_FORMAT_INT64)
+            return node.u.list->values[i].u.int64;
+    return -1;
+}
+
+}  // namespace
+
+// One setFileName() in progress.
+struct MpvPlayer::OpenAttempt {
+    QEventLoop loop;
+    std::int64_t entryId = -1;   // our playlist entry, from the loadfile reply
+    bool takeNextStart = false;  // the reply had no id: the next started entry is ours
+    bool loaded = false;         // FILE_LOADED of our entry seen
+    bool sizeKnown = false;      // video size known, or no video track
+    bool failed = false;
+    int mpvError = 0;
+    std::vector<std::pair<std::string, std::string>> log;  // mpv's warnings and errors meanwhile
+
+    bool done() const { return failed || (loaded && sizeKnown); }
+
+    std::string failure() const {
+        std::string detail;
+        for (auto it = log.rbegin(); it != log.rend() && detail.empty(); ++it)
+            detail = logReason(it->first, it->second);
+        std::string reason = mpvError < 0 ? mpv_error_string(mpvError) : "";
+        if (reason.empty() || mpvError == MPV_ERROR_LOADING_FAILED)
+            reason = !detail.empty() ? detail : !reason.empty() ? reason : "loading was interrupted";
+        else if (!detail.empty() && detail != reason)
+            reason += " (" + detail + ")";
+        return kOpenFailed + reason + ".";
+    }
+};
+
+MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
+    : QWidget(parent), options_(std::move(options)), strip_(new MpvControlStrip(this)) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::NoFocus);
+    setContextMenuPolicy(Qt::NoContextMenu);
+
+    std::setlocale(LC_NUMERIC, "C");  // mpv refuses to start under a locale with a decimal comma
+    mpv_ = mpv_create();
+    if (!mpv_) throw std::runtime_error("The video player could not be started.");
+    static const std::pair<const char*, const char*> settings[] = {
+        {"vo", "libmpv"},
+        {"hwdec", "no"},
+        {"keep-open", "yes"},
+        {"idle", "yes"},
+        {"hr-seek", "yes"},
+        {"input-default-bindings", "no"},
+        {"input-vo-keyboard", "no"},
+        {"osc", "no"},
+        {"terminal", "no"},
+        {"load-scripts", "no"},
+        {"ytdl", "no"},
+    };
+    for (const auto& [name, value] : settings) mpv_set_option_string(mpv_, name, value);
+    if (!options_.audioOutput.empty()) mpv_set_option_string(mpv_, "ao", options_.audioOutput.c_str());
+    mpv_request_log_messages(mpv_, "warn");
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_initialize(mpv_) < 0 || mpv_render_context_create(&render_, mpv_, params) < 0) {
+        mpv_terminate_destroy(mpv_);
+        throw std::runtime_error("The video player could not be started.");
+    }
+    mpv_observe_property(mpv_, 0, "time-pos", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(mpv_, 0, "duration", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(mpv_, 0, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(mpv_, 0, "frame-drop-count", MPV_FORMAT_INT64);
+    mpv_observe_property(mpv_, 0, "decoder-frame-drop-count", MPV_FORMAT_INT64);
+
+    // Both callbacks run on mpv's threads: they only queue one drain or one
+    // render on the UI thread at a time.
+    mpv_render_context_set_update_callback(
+        render_,
+        [](void* p) {
+            auto* self = static_cast<MpvPlayer*>(p);
+            if (!self->renderQueued_.exchange(true))
+                QMetaObject::invokeMethod(
+                    self, [self] { self->renderFrame(true); }, Qt::QueuedConnection);
+        },
+        this);
+    mpv_set_wakeup_callback(
+        mpv_,
+        [](void* p) {
+            auto* self = static_cast<MpvPlayer*>(p);
+            if (!self->drainQueued_.exchange(true))
+                QMetaObject::invokeMethod(
+                    self, [self] { self->drainEvents(); }, Qt::QueuedConnection);
+        },
+        this);
+
+    connect(strip_, &MpvControlStrip::playPauseClicked, this,
+            [this] { playState_ == play_state::kPlaying ? pause() : play(); });
+    connect(strip_, &MpvControlStrip::muteClicked, this, [this] {
+        userMuted_ = !userMuted_;
+        applyMute();
+    });
+    connect(strip_, &MpvControlStrip::volumeChanged, this, [this](int percent) {
+        double volume = percent;
+        mpv_set_property_async(mpv_, 0, "volume", MPV_FORMAT_DOUBLE, &volume);
+    });
+    connect(strip_, &MpvControlStrip::seekRequested, this, &MpvPlayer::setCurrentPosition);
+    auto* stripTimer = new QTimer(this);
+    connect(stripTimer, &QTimer::timeout, this, &MpvPlayer::refreshStrip);
+    stripTimer->start(200);
+}
+
+MpvPlayer::~MpvPlayer() {
+    *alive_ = false;
+    if (open_) open_->loop.quit();  // the waiting setFileName() returns without touching us
+    mpv_set_wakeup_callback(mpv_, nullptr, nullptr);
+    mpv_render_context_set_update_callback(render_, nullptr, nullptr);
+    mpv_render_context_free(render_);
+    mpv_terminate_destroy(mpv_);
+}
+
+QRect MpvPlayer::videoRect() const {
+    return {0, 0, width(), std::max(0, height() - kControlStripHeight)};
+}
+
+// ---- Opening -----------------------------------------------------------
+
+void MpvPlayer::setFileName(const std::string& path) {
+    if (open_) {
+        error_ = "Another file is still being opened.";
+        return;
+    }
+    closeMedia();
+    error_.clear();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return failOpen(kOpenFailed + std::strerror(errno) + ".");
+    // mpv would play the files inside a folder.
+    if (S_ISDIR(st.st_mode)) return failOpen("Not a video file: it is a folder.");
+    if (!S_ISREG(st.st_mode)) return failOpen("Not a video file: it is not a regular file.");
+    if (st.st_size == 0) return failOpen(kOpenFailed + "the file is empty.");
+
+    OpenAttempt attempt;
+    open_ = &attempt;
+    setFlag("pause", true);  // hold the first frame until the open is over
+    command({"loadfile", path.c_str(), "replace"}, kLoadReply);
+
+    bool timedOut = false;
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    connect(&timeout, &QTimer::timeout, &attempt.loop, [&] {
+        timedOut = true;
+        attempt.loop.quit();
+    });
+    timeout.start(options_.openTimeoutMs);
+    const std::shared_ptr<bool> alive = alive_;
+    attempt.loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!*alive) return;  // destroyed while waiting
+    open_ = nullptr;
+
+    if (!attempt.done() && timedOut)
+        return failOpen(kOpenFailed + "it did not finish loading within " +
+                        std::to_string((options_.openTimeoutMs + 999) / 1000) + " seconds.");
+    if (attempt.failed) return failOpen(attempt.failure());
+
+    mediaEntryId_ = attempt.entryId;
+    fileName_ = path;
+    raiseOpenStateChange(open_state::kClosed, open_state::kMediaOpen);
+    play();
+}
+
+void MpvPlayer::failOpen(std::string description) {
+    command({"stop"});
+    clearPicture();
+    error_ = std::move(description);
+    fileName_.clear();
+    setPlayState(play_state::kNoMedia);
+}
+
+void MpvPlayer::closeMedia() {
+    const bool wasOpen = mediaEntryId_ >= 0;
+    mediaEntryId_ = -1;
+    fileName_.clear();
+    hasVideo_ = false;
+    videoWidth_ = 320;
+    videoHeight_ = 0;
+    timePos_ = duration_ = 0;
+    eofReached_ = false;
+    pendingSeek_.reset();
+    stripDirty_ = true;
+    clearPicture();
+    if (wasOpen) raiseOpenStateChange(open_state::kMediaOpen, open_state::kClosed);
+    setPlayState(play_state::kNoMedia);
+}
+
+// ---- Commands ----------------------------------------------------------
+
+void MpvPlayer::command(std::initializer_list<const char*> args, std::uint64_t replyTo) {
+    std::vector<const char*> argv(args);
+    argv.push_back(nullptr);
+    mpv_command_async(mpv_, replyTo, argv.data());
+}
+
+void MpvPlayer::setFlag(const char* name, bool value) {
+    int flag = value ? 1 : 0;
+    mpv_set_property_async(mpv_, 0, name, MPV_FORMAT_FLAG, &flag);
+}
+
+void MpvPlayer::setPlayState(int state) {
+    if (state == playState_) return;
+    const int old = playState_;
+    playState_ = state;
+    strip_->showPlayState(state);
+    raisePlayStateChange(old, state);
+}
+
+void MpvPlayer::play() {
+    if (mediaEntryId_ < 0) return;
+    // At the end of the file, play starts again from the beginning.
+    if (playState_ == play_state::kStopped || (eofReached_ && !pendingSeek_)) seekTo(0);
+    setFlag("pause", false);
+    setPlayState(play_state::kPlaying);
+}
+
+void MpvPlayer::pause() {
+    // Stopped at the end is already still; it stays "stopped".
+    if (playState_ != play_state::kPlaying) return;
+    setFlag("pause", true);
+    setPlayState(play_state::kPaused);
+}
+
+double MpvPlayer::currentPosition() const {
+    return pendingSeek_ ? *pendingSeek_ : timePos_;
+}
+
+void MpvPlayer::setCurrentPosition(double seconds) {
+    if (mediaEntryId_ < 0) return;
+    seekTo(seconds);
+    if (playState_ == play_state::kStopped) setPlayState(play_state::kPaused);  // no longer at the end
+}
+
+void MpvPlayer::seekTo(double seconds) {
+    seconds = std::max(0.0, seconds);
+    pendingSeek_ = seconds;
+    ++seekGeneration_;
+    char target[32];
+    std::snprintf(target, sizeof target, "%.6f", seconds);
+    command({"seek", target, "absolute+exact"}, reply(kSeekReply, seekGeneration_));
+    stripDirty_ = true;
+}
+
+void MpvPlayer::setSlowSpeed(bool slow) {
+    // At slow speed the video runs in short bursts: the sound would only stutter.
+    slow_ = slow;
+    applyMute();
+}
+
+void MpvPlayer::applyMute() {
+    setFlag("mute", userMuted_ || slow_);
+    strip_->showMuted(userMuted_ || slow_);
+}
+
+// ---- Events from mpv ---------------------------------------------------
+
+void MpvPlayer::drainEvents() {
+    drainQueued_ = false;
+    const std::shared_ptr<bool> alive = alive_;  // a handler of our events may destroy us
+    while (true) {
+        const mpv_event* event = mpv_wait_event(mpv_, 0);
+        if (event->event_id == MPV_EVENT_NONE) break;
+        handleEvent(*event);
+        if (!*alive) return;
+    }
+    // Quit only now: the log lines that explain a failure come after its event.
+    if (open_ && open_->done()) open_->loop.quit();
+}
+
+void MpvPlayer::handleEvent(const mpv_event& event) {
+    const std::uint64_t kind = event.reply_userdata & 0xff;
+    const std::uint64_t generation = event.reply_userdata >> 8;
+    switch (event.event_id) {
+        case MPV_EVENT_LOG_MESSAGE:
+            if (open_) {
+                const auto* msg = static_cast<const mpv_event_log_message*>(event.data);
+                open_->log.emplace_back(msg->prefix, trimmed(msg->text));
+                if (open_->log.size() > 16) open_->log.erase(open_->log.begin());
+            }
+            break;
+        case MPV_EVENT_COMMAND_REPLY:
+            if (kind == kLoadReply && open_) {
+                if (event.error < 0) {
+                    open_->failed = true;
+                    open_->mpvError = event.error;
+                } else {
+                    open_->entryId = nodeInt(static_cast<const mpv_event_command*>(event.data)->result,
+                                             "playlist_entry_id");
+                    open_->takeNextStart = open_->entryId < 0;
+                }
+            } else if (kind == kSeekReply) {
+                seekAcked_ = std::max(seekAcked_, generation);
+                if (event.error < 0 && generation == seekGeneration_) pendingSeek_.reset();
+            }
+            break;
+        case MPV_EVENT_START_FILE:
+            currentEntryId_ = static_cast<const mpv_event_start_file*>(event.data)->playlist_entry_id;
+            if (open_ && open_->takeNextStart) {
+                open_->entryId = currentEntryId_;
+                open_->takeNextStart = false;
+            }
+            break;
+        case MPV_EVENT_FILE_LOADED:
+            if (open_ && open_->entryId >= 0 && currentEntryId_ == open_->entryId) {
+                open_->loaded = true;
+                mpv_get_property_async(mpv_, kVidReply, "vid", MPV_FORMAT_STRING);
+            }
+            break;
+        case MPV_EVENT_VIDEO_RECONFIG:
+            if (open_ ? open_->loaded : mediaEntryId_ >= 0)
+                mpv_get_property_async(mpv_, kVideoParamsReply, "video-out-params", MPV_FORMAT_NODE);
+            break;
+        case MPV_EVENT_GET_PROPERTY_REPLY: {
+            const auto* prop = static_cast<const mpv_event_property*>(event.data);
+            if (kind == kVidReply && open_ && open_->loaded) {
+                const bool none = event.error < 0 || prop->format != MPV_FORMAT_STRING ||
+                                  std::strcmp(*static_cast<char**>(prop->data), "no") == 0;
+                if (none) {
+                    hasVideo_ = false;
+                    open_->sizeKnown = true;
+                }
+            } else if (kind == kVideoParamsReply && event.error >= 0 && prop->format == MPV_FORMAT_NODE) {
+                const auto* params = static_cast<const mpv_node*>(prop->data);
+                const std::int64_t w = nodeInt(*params, "dw"), h = nodeInt(*params, "dh");
+                if (w > 0 && h > 0) {
+                    hasVideo_ = true;
+                    videoWidth_ = static_cast<int>(w);
+                    videoHeight_ = static_cast<int>(h);
+                    if (open_ && open_->loaded) open_->sizeKnown = true;
+                }
+            } else if (kind == kLandedReply && generation == seekGeneration_ && pendingSeek_) {
+                if (event.error >= 0 && prop->format == MPV_FORMAT_DOUBLE)
+                    timePos_ = *static_cast<double*>(prop->data);
+                pendingSeek_.reset();
+                stripDirty_ = true;
+            }
+            break;
+        }
+        case MPV_EVENT_PLAYBACK_RESTART:
+            // The seek asked for last has been carried out: ask where it landed.
+            if (pendingSeek_ && seekAcked_ == seekGeneration_)
+                mpv_get_property_async(mpv_, reply(kLandedReply, seekGeneration_), "time-pos",
+                                       MPV_FORMAT_DOUBLE);
+            break;
+        case MPV_EVENT_END_FILE: {
+            const auto* end = static_cast<const mpv_event_end_file*>(event.data);
+            if (open_ && end->playlist_entry_id == open_->entryId) {
+                open_->failed = true;
+                open_->mpvError = end->reason == MPV_END_FILE_REASON_ERROR ? end->error : 0;
+            } else if (end->playlist_entry_id == mediaEntryId_) {
+                closeMedia();  // e.g. the file became unreadable while playing
+            }
+            break;
+        }
+        case MPV_EVENT_PROPERTY_CHANGE: {
+            const auto* prop = static_cast<const mpv_event_property*>(event.data);
+            const std::string_view name = prop->name;
+            if (prop->format == MPV_FORMAT_DOUBLE) {
+                const double value = *static_cast<double*>(prop->data);
+                if (name == "time-pos") timePos_ = value;
+                if (name == "duration") duration_ = value;
+                stripDirty_ = true;
+            } else if (prop->format == MPV_FORMAT_INT64) {
+                const auto value = *static_cast<std::int64_t*>(prop->data);
+                if (name == "frame-drop-count") frameDrops_ = value;
+                if (name == "decoder-frame-drop-count") decoderFrameDrops_ = value;
+            } else if (name == "eof-reached") {
+                eofReached_ = prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data);
+                // mpv pauses by itself only at the end of the file (keep-open).
+                if (!open_ && mediaEntryId_ >= 0) {
+                    if (eofReached_)
+                        setPlayState(play_state::kStopped);
+                    else if (playState_ == play_state::kStopped)
+                        setPlayState(play_state::kPaused);
+                }
+            }
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+// ---- Picture -----------------------------------------------------------
+
+void MpvPlayer::ensureImage() {
+    const QSize size = videoRect().size();
+    if (image_.size() == size) return;
+    image_ = QImage();
+    if (size.isEmpty()) return;
+    // Rows aligned to 64 bytes keep mpv's converters on their fast paths.
+    const qsizetype stride = (size.width() * 4 + 63) / 64 * 64;
+    void* pixels = std::aligned_alloc(64, static_cast<std::size_t>(stride * size.height()));
+    if (!pixels) throw std::bad_alloc();
+    image_ = QImage(static_cast<uchar*>(pixels), size.width(), size.height(), stride, QImage::Format_RGB32,
+                    std::free, pixels);
+    image_.fill(Qt::black);
+    pictureShown_ = false;
+}
+
+void MpvPlayer::clearPicture() {
+    if (!image_.isNull()) image_.fill(Qt::black);
+    pictureShown_ = false;
+    update(videoRect());
+}
+
+void MpvPlayer::renderFrame(bool fromUpdate) {
+    if (fromUpdate) {
+        renderQueued_ = false;
+        if (!(mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME)) return;
+    }
+    ensureImage();
+    // Frames of a file being replaced or closed are taken from mpv but not shown.
+    const bool wanted = open_ ? open_->loaded : mediaEntryId_ >= 0;
+    alignas(64) static unsigned char scratch[64];
+    int skip = wanted && !image_.isNull() ? 0 : 1;
+    int size[2] = {skip ? 1 : image_.width(), skip ? 1 : image_.height()};
+    std::size_t stride = skip ? 64 : static_cast<std::size_t>(image_.bytesPerLine());
+    int block = 0;           // never wait for the frame's display time on the UI thread
+    char format[] = "bgr0";  // the byte order of QImage::Format_RGB32
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_SW_SIZE, size},
+        {MPV_RENDER_PARAM_SW_FORMAT, format},
+        {MPV_RENDER_PARAM_SW_STRIDE, &stride},
+        {MPV_RENDER_PARAM_SW_POINTER, skip ? scratch : image_.bits()},
+        {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
+        {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
+        {MPV_RENDER_PARAM_INVALID, nullptr},
+    };
+    if (mpv_render_context_render(render_, params) < 0 || skip) return;
+    pictureShown_ = true;
+    ++renderedFrames_;
+    update(videoRect());
+    emit frameRendered();
+}
+
+void MpvPlayer::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (image_.isNull())
+        painter.fillRect(videoRect(), Qt::black);
+    else
+        painter.drawImage(0, 0, image_);
+}
+
+void MpvPlayer::resizeEvent(QResizeEvent*) {
+    strip_->setGeometry(0, height() - kControlStripHeight, width(), kControlStripHeight);
+    const bool hadPicture = pictureShown_;
+    ensureImage();
+    if (hadPicture) renderFrame(false);  // the current frame again, at the new size
+}
+
+void MpvPlayer::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !videoRect().contains(event->position().toPoint())) {
+        event->ignore();
+        return;
+    }
+    playState_ == play_state::kPlaying ? pause() : play();
+}
+
+void MpvPlayer::refreshStrip() {
+    if (!stripDirty_) return;
+    stripDirty_ = false;
+    strip_->showTimes(currentPosition(), duration_);
+}
+
+}  // namespace velmora

@@ -1,0 +1,124 @@
+// The video player widget on libmpv: the picture, rendered by mpv's software
+// renderer into an image of the video area, and the control strip below it.
+//
+// All libmpv calls made on the UI thread (which also renders) are
+// asynchronous; mpv's answers arrive as events that are drained on the UI
+// thread.  setFileName() is the exception in shape only: it waits for the
+// open in a nested event loop that leaves user input queued.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "playback/player_port.h"
+
+struct mpv_handle;
+struct mpv_render_context;
+struct mpv_event;
+
+namespace velmora {
+
+class MpvControlStrip;
+
+struct MpvOptions {
+    std::string audioOutput;  // "" = mpv's default (PulseAudio, PipeWire or ALSA); "null" = silent
+    int openTimeoutMs = 15000;
+};
+
+class MpvPlayer : public QWidget, public PlayerPort {
+    Q_OBJECT
+
+public:
+    explicit MpvPlayer(QWidget* parent = nullptr, MpvOptions options = {});
+    ~MpvPlayer() override;
+
+    void setFileName(const std::string& path) override;
+    std::string fileName() const override { return fileName_; }
+    double currentPosition() const override;
+    void setCurrentPosition(double seconds) override;
+    std::string errorDescription() const override { return error_; }
+    int playState() const override { return playState_; }
+    void setSlowSpeed(bool slow) override;
+    void play() override;
+    void pause() override;
+    int naturalWidth() const override { return videoWidth_; }
+    int naturalHeight() const override { return videoHeight_ + kControlStripHeight; }
+
+    // The picture exactly as painted in the video area, and that area.
+    const QImage& videoImage() const { return image_; }
+    QRect videoRect() const;
+
+    long long renderedFrames() const { return renderedFrames_; }
+    // mpv's own counts of frames dropped at output and at decoding.
+    long long frameDropCount() const { return frameDrops_; }
+    long long decoderFrameDropCount() const { return decoderFrameDrops_; }
+
+signals:
+    void frameRendered();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    struct OpenAttempt;
+
+    void drainEvents();
+    void handleEvent(const mpv_event& event);
+    void renderFrame(bool fromUpdate);
+    void ensureImage();
+    void clearPicture();
+
+    void command(std::initializer_list<const char*> args, std::uint64_t reply = 0);
+    void setFlag(const char* name, bool value);
+    void setPlayState(int state);
+    void closeMedia();
+    void seekTo(double seconds);
+    void failOpen(std::string description);
+    void applyMute();
+    void refreshStrip();
+
+    MpvOptions options_;
+    mpv_handle* mpv_ = nullptr;
+    mpv_render_context* render_ = nullptr;
+    std::atomic<bool> drainQueued_{false};
+    std::atomic<bool> renderQueued_{false};
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+    MpvControlStrip* strip_;
+    QImage image_;
+
+    OpenAttempt* open_ = nullptr;
+    std::int64_t mediaEntryId_ = -1;    // playlist entry of the open media
+    std::int64_t currentEntryId_ = -1;  // entry mpv started last
+    std::string fileName_;
+    std::string error_;
+    int playState_ = play_state::kNoMedia;
+    bool hasVideo_ = false;
+    int videoWidth_ = 320;
+    int videoHeight_ = 0;
+
+    double timePos_ = 0;
+    double duration_ = 0;
+    bool eofReached_ = false;
+    std::optional<double> pendingSeek_;  // asked for, not yet reported by mpv
+    std::uint64_t seekGeneration_ = 0;
+    std::uint64_t seekAcked_ = 0;
+
+    bool userMuted_ = false;
+    bool slow_ = false;
+    bool stripDirty_ = true;
+    bool pictureShown_ = false;  // the image holds a frame of the open file
+
+    long long renderedFrames_ = 0;
+    long long frameDrops_ = 0;
+    long long decoderFrameDrops_ = 0;
+};
+
+}  // namespace velmora

@@ -1,1 +1,0 @@
-// Intentionally empty: lets a library target exist before its first source.

@@ -1,0 +1,36 @@
+// The desktop as the program sees it, on Qt: message boxes, the program's
+// modal windows, the open-file dialog, xdg-open and the clipboard.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include "support/desktop_port.h"
+
+namespace velmora {
+
+// "Name|p1;p2|Name|p" -> "Name (p1 p2);;Name (p)".  Empty patterns and a
+// lone '"' are dropped; "*.*" becomes "*" so that names without a dot are
+// listed too.
+QString qtFileFilter(const std::string& filter);
+
+class QtDesktop : public DesktopPort {
+public:
+    // Dialogs are centred on `parent` when it is set (the main window).
+    void setParentWindow(QWidget* parent) { parent_ = parent; }
+
+    void messageBox(const std::string& text, const std::string& caption) override;
+    void showModal(ModalWindow window) override;
+    std::optional<std::string> openFileDialog(const std::string& title, const std::string& filter) override;
+    void openExternal(const std::string& target) override;
+    void clipboardClear() override;
+    void clipboardSetImage(const FrameSlot& slot) override;
+
+private:
+    QWidget* dialogParent() const;
+
+    QPointer<QWidget> parent_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,112 @@
+#include "support/qt_desktop.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QStringList>
+#include <QVBoxLayout>
+
+#include "capture/frame_slot.h"
+
+namespace velmora {
+
+namespace {
+
+QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// A plain modal box with one OK button that Enter and Esc both close.
+void okBox(QWidget* parent, const QString& caption, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+    box.setEscapeButton(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+}
+
+}  // namespace
+
+QString qtFileFilter(const std::string& filter) {
+    const QStringList parts = fromUtf8(filter).split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (QString p : parts[i + 1].split(QLatin1Char(';'))) {
+            p = p.trimmed();
+            if (p.isEmpty() || p == QLatin1String("\"")) continue;
+            if (p == QLatin1String("*.*")) p = QStringLiteral("*");
+            patterns << p;
+        }
+        if (patterns.isEmpty()) continue;
+        entries << parts[i].trimmed() + QLatin1String(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return entries.join(QLatin1String(";;"));
+}
+
+QWidget* QtDesktop::dialogParent() const {
+    if (parent_) return parent_.data();
+    return QApplication::activeWindow();
+}
+
+void QtDesktop::messageBox(const std::string& text, const std::string& caption) {
+    okBox(dialogParent(), fromUtf8(caption), fromUtf8(text));
+}
+
+void QtDesktop::showModal(ModalWindow window) {
+    switch (window) {
+        case ModalWindow::About: {
+            QDialog dlg(dialogParent());
+            dlg.setWindowTitle(QStringLiteral("About Velmora 1.0.0"));
+            auto* layout = new QVBoxLayout(&dlg);
+            layout->addWidget(new QLabel(QStringLiteral("Velmora 1.0.0\n\n"
+                                                        "Plays a video and keeps its last 50 frames,\n"
+                                                        "so that you can look at them again."),
+                                         &dlg));
+            auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dlg);
+            buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+            QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+            layout->addWidget(buttons);
+            dlg.exec();  // Esc rejects, Enter presses the default OK
+            break;
+        }
+        case ModalWindow::Options:
+            okBox(dialogParent(), QStringLiteral("Options"), QStringLiteral("Options"));
+            break;
+        case ModalWindow::Error:
+            okBox(dialogParent(), QStringLiteral("Velmora error"), QStringLiteral("Error"));
+            break;
+    }
+}
+
+std::optional<std::string> QtDesktop::openFileDialog(const std::string& title, const std::string& filter) {
+    // The names are shown as they are; the patterns Qt needs stay hidden.
+    const QString path = QFileDialog::getOpenFileName(dialogParent(), fromUtf8(title), QString(), qtFileFilter(filter),
+                                                      nullptr, QFileDialog::HideNameFilterDetails);
+    if (path.isEmpty()) return std::nullopt;
+    return path.toStdString();
+}
+
+void QtDesktop::openExternal(const std::string& target) {
+    // One argument, no shell: the target is never interpreted.
+    QProcess::startDetached(QStringLiteral("xdg-open"), {fromUtf8(target)});
+}
+
+void QtDesktop::clipboardClear() { QGuiApplication::clipboard()->clear(); }
+
+void QtDesktop::clipboardSetImage(const FrameSlot& slot) {
+    if (!slot.pixels || slot.width <= 0 || slot.height <= 0) {
+        QGuiApplication::clipboard()->setImage(QImage());
+        return;
+    }
+    const QImage wrapped(reinterpret_cast<const uchar*>(slot.pixels.get()), slot.width, slot.height, slot.stride(),
+                         QImage::Format_RGB32);
+    // The clipboard keeps its own copy: the slot is overwritten by the next capture.
+    QGuiApplication::clipboard()->setImage(wrapped.copy());
+}
+
+}  // namespace velmora

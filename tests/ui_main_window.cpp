@@ -1,0 +1,671 @@
+// The Qt layer: the main window as built, its events, and the Qt ports.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUrl>
+#include <QWindow>
+#include <memory>
+
+#include "app/frm_main.h"
+#include "app/images.h"
+#include "app/main_window.h"
+#include "capture/qt_client_area.h"
+#include "support/errors.h"
+#include "support/fakes.h"
+#include "support/qt_desktop.h"
+#include "support/qt_timer_host.h"
+#include "support/virtual_clock.h"
+
+// Qt's own way into its shortcut map, as its test library uses it: a key
+// press is offered as a shortcut before it is delivered.
+Q_GUI_EXPORT bool qt_sendShortcutOverrideEvent(QObject* o, ulong timestamp, int k, Qt::KeyboardModifiers mods,
+                                               const QString& text = QString(), bool autorep = false,
+                                               ushort count = 1);
+
+namespace velmora {
+namespace {
+
+using testing::FakeClientArea;
+using testing::FakeDesktop;
+using testing::FakePlayer;
+using testing::FakeSettings;
+
+// One QApplication for all tests, gone before the program's statics are.
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        app_ = std::make_unique<QApplication>(argc_, argv_);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[17] = "velmora_ui_tests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+QApplication& app() { return *static_cast<QApplication*>(QCoreApplication::instance()); }
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        playerWidget = std::make_unique<QWidget>();
+        window = std::make_unique<MainWindow>(playerWidget.get());
+        frm = std::make_unique<FrmMain>(clock, desktop, player, settings, area);
+        window->bind(*frm);
+        frm->Form_Load("");
+    }
+
+    template <typename T = QWidget>
+    T* child(const char* name) const {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
+    QAction* action(const char* name) const { return child<QAction>(name); }
+
+    void key(QWidget* to, QEvent::Type type, int k, bool autoRepeat = false) {
+        QKeyEvent e(type, k, Qt::NoModifier, QString(), autoRepeat);
+        QApplication::sendEvent(to, &e);
+    }
+
+    void mouse(QWidget* to, QEvent::Type type, Qt::MouseButton b, QPoint at) {
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(b);
+        QMouseEvent e(type, QPointF(at), to->mapToGlobal(QPointF(at)), b, held, Qt::NoModifier);
+        QApplication::sendEvent(to, &e);
+    }
+
+    // Qt delivers a drop only to the widget that took the drag's entry.
+    void dropOn(const QMimeData& data) {
+        const QPointF at(300, 300);
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window->centralWidget(), &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window->centralWidget(), &drop);
+    }
+
+    QRect modelRect(const Control& c) const {
+        return QRect(qRound(c.left()), qRound(c.top()), qRound(c.width()), qRound(c.height()));
+    }
+
+    VirtualClock clock;
+    FakePlayer player;
+    FakeDesktop desktop;
+    FakeSettings settings;
+    FakeClientArea area;
+    std::unique_ptr<QWidget> playerWidget;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<FrmMain> frm;
+};
+
+// ---- The controls as designed ----
+
+TEST_F(MainWindowTest, ControlsStartAsDesigned) {
+    struct Row {
+        const char* name;
+        QRect place;
+        bool visible, enabled;
+    };
+    const Row rows[] = {
+        {"cmdPlay", {4, 4, 79, 23}, true, false},       {"cmdReview", {92, 4, 79, 23}, true, true},
+        {"frReviewTime", {176, 0, 49, 27}, false, false}, {"lblReviewTime", {4, 8, 41, 17}, true, false},
+        {"lblSpeed", {236, 0, 89, 13}, true, true},       {"SpeedScrollBar", {236, 16, 69, 13}, true, true},
+        {"cmdReviewPictures", {292, 228, 29, 29}, false, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        QWidget* w = child(r.name);
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->geometry(), r.place);
+        EXPECT_EQ(!w->isHidden(), r.visible);
+        EXPECT_EQ(w->isEnabled(), r.enabled);  // the time label is disabled with its frame
+        EXPECT_EQ(w->parentWidget(), std::string(r.name) == "lblReviewTime" ? child("frReviewTime")
+                                                                           : window->centralWidget());
+    }
+    EXPECT_EQ(window->centralWidget()->size(), QSize(592, 551));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Velmora"));
+    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_TRUE(window->acceptDrops());
+
+    EXPECT_EQ(child<QLabel>("lblReviewTime")->text(), QStringLiteral("-0.0 sec"));
+    EXPECT_EQ(child<QLabel>("lblSpeed")->text(), QStringLiteral("Speed: normal"));
+    EXPECT_TRUE(child<QLabel>("lblHider")->text().isEmpty());
+
+    auto* play = child<QPushButton>("cmdPlay");
+    EXPECT_TRUE(play->isCheckable());
+    EXPECT_FALSE(play->isChecked());
+    EXPECT_TRUE(play->text().isEmpty());
+    EXPECT_EQ(play->toolTip(), QString::fromStdString(frm->cmdPlay.toolTip()));
+
+    // The player and the hider keep their designed corner; their size is
+    // the layout's, shown as the model has it.
+    QWidget* mp = child("oMediaPlayer");
+    ASSERT_EQ(mp, playerWidget.get());
+    EXPECT_EQ(mp->parentWidget(), window->centralWidget());
+    EXPECT_EQ(mp->pos(), QPoint(4, 36));
+    EXPECT_EQ(mp->geometry(), modelRect(frm->oMediaPlayer));
+    EXPECT_EQ(child("lblHider")->geometry(), modelRect(frm->lblHider));
+    EXPECT_TRUE(child("lblHider")->autoFillBackground());
+}
+
+TEST_F(MainWindowTest, LabelTextsFitTheirLabels) {
+    auto fits = [](QLabel* label, const char* text) {
+        return QFontMetrics(label->font()).horizontalAdvance(QString::fromLatin1(text)) <= label->width();
+    };
+    EXPECT_TRUE(fits(child<QLabel>("lblSpeed"), "Speed: very slow"));
+    EXPECT_TRUE(fits(child<QLabel>("lblReviewTime"), "-0.0 sec"));
+    EXPECT_TRUE(fits(child<QLabel>("lblReviewTime"), "-2.5 sec"));
+}
+
+TEST_F(MainWindowTest, FiftyHiddenFrameSlotsFollowTheModel) {
+    const QList<SlotView*> views = window->centralWidget()->findChildren<SlotView*>(QStringLiteral("oCaptured"));
+    ASSERT_EQ(views.size(), kRingSize + 1);
+    ASSERT_EQ(frm->oCaptured.size(), static_cast<std::size_t>(kRingSize + 1));
+    for (SlotView* s : views) {
+        SCOPED_TRACE(s->index());
+        EXPECT_TRUE(s->isHidden());
+        EXPECT_EQ(s->geometry(), modelRect(frm->oCaptured[static_cast<std::size_t>(s->index())]));
+        EXPECT_EQ(s->frameSlot(), &frm->capturedImage[static_cast<std::size_t>(s->index())]);
+    }
+    // Showing a frame shows its slot in place of the player, and the time.
+    frm->ShowImage(1);
+    int shown = 0;
+    for (SlotView* s : views) shown += s->isHidden() ? 0 : 1;
+    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(playerWidget->isHidden());
+    EXPECT_FALSE(child("frReviewTime")->isHidden());
+    EXPECT_EQ(child<QLabel>("lblReviewTime")->text(), QString::fromStdString(frm->lblReviewTime.caption()));
+    frm->ShowImage(0);
+    EXPECT_FALSE(playerWidget->isHidden());
+    EXPECT_TRUE(child("frReviewTime")->isHidden());
+}
+
+TEST_F(MainWindowTest, SlotPaintsItsPixelsUnscaled) {
+    SlotView* s = static_cast<SlotView*>(window->widgetOf(Ctl::oCaptured, 3));
+    FrameSlot& slot = frm->capturedImage[3];
+    slot.resize(20, 10);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 20; ++x) slot.row(y)[x] = 0xff000000u | static_cast<Pixel>(x * 10 << 16 | y * 20);
+    s->resize(30, 12);
+    const QImage shot = s->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shot.pixel(0, 0), slot.row(0)[0]);
+    EXPECT_EQ(shot.pixel(19, 9), slot.row(9)[19]);
+    EXPECT_EQ(shot.pixel(7, 4), slot.row(4)[7]);
+    EXPECT_EQ(shot.pixel(25, 11), s->palette().window().color().rgb());  // beyond the picture
+}
+
+TEST_F(MainWindowTest, HiderStacksAbovePlayer) {
+    frm->Form_Resize();  // moves the hider up over the player's lower edge
+    QWidget* client = window->centralWidget();
+    QWidget* hider = child("lblHider");
+    const QRect overlap = hider->geometry() & playerWidget->geometry();
+    ASSERT_FALSE(overlap.isEmpty());
+    EXPECT_EQ(client->childAt(overlap.center()), hider);
+}
+
+TEST_F(MainWindowTest, TabOrderFollowsTabIndexes) {
+    QStringList order;
+    QWidget* w = child("cmdReview");
+    for (int guard = 0; guard < 200 && order.size() < 4; ++guard) {
+        if (w->focusPolicy() & Qt::TabFocus && w->window() == window.get()) order << w->objectName();
+        w = w->nextInFocusChain();
+        if (w == child("cmdReview")) break;
+    }
+    EXPECT_EQ(order, (QStringList{"cmdReview", "cmdPlay", "SpeedScrollBar", "cmdReviewPictures"}));
+}
+
+// ---- The menu bar ----
+
+TEST_F(MainWindowTest, MenuBarAsDesigned) {
+    struct Entry {
+        const char* name;  // "-" for a separator
+        const char* caption;
+        QKeySequence shortcut;
+    };
+    struct Menu {
+        const char* name;
+        const char* caption;
+        std::vector<Entry> entries;
+    };
+    const std::vector<Menu> menus = {
+        {"mnuFile",
+         "&File",
+         {{"mnuFileOpen", "&Open Video...", QKeySequence(Qt::CTRL | Qt::Key_O)},
+          {"-", "", {}},
+          {"mnuFileExit", "E&xit", {}}}},
+        {"mnuTools",
+         "&Edit",
+         {{"mnuToolsCopy", "&Copy Image", QKeySequence(Qt::CTRL | Qt::Key_C)},
+          {"-", "", {}},
+          {"mnuToolsOptions", "&Options...", {}}}},
+        {"mnuView",
+         "&View",
+         {{"mnuViewPrev", "P&revious Frame     F5", {}},
+          {"mnuViewNext", "&Next Frame           F6", {}},
+          {"-", "", {}},
+          {"mnuViewPlay", "&Play / Pause ", QKeySequence(Qt::Key_F7)},
+          {"-", "", {}},
+          {"mnuToolsBack", "&Back 6 seconds     F4", {}}}},
+        {"mnuViewZoom",
+         "&Zoom",
+         {{"mnuZoom100", "&100 %", QKeySequence(Qt::CTRL | Qt::Key_F1)},
+          {"mnuZoom200", "&200 %", QKeySequence(Qt::CTRL | Qt::Key_F2)},
+          {"mnuZoomFit", "&Fit to Window", QKeySequence(Qt::CTRL | Qt::Key_F3)}}},
+        {"mnuHelp",
+         "&Help",
+         {{"mnuHelpContent", "&Frequently Asked Questions", {}},
+          {"mnuHelpEmail", "&Email Author", {}},
+          {"mnuHelpAbout", "&About...", {}}}},
+    };
+    const QList<QAction*> top = window->menuBar()->actions();
+    ASSERT_EQ(top.size(), static_cast<qsizetype>(menus.size()));
+    for (std::size_t m = 0; m < menus.size(); ++m) {
+        SCOPED_TRACE(menus[m].name);
+        QMenu* menu = top[static_cast<qsizetype>(m)]->menu();
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->objectName(), QString::fromLatin1(menus[m].name));
+        EXPECT_EQ(menu->title(), QString::fromLatin1(menus[m].caption));
+        const QList<QAction*> entries = menu->actions();
+        ASSERT_EQ(entries.size(), static_cast<qsizetype>(menus[m].entries.size()));
+        for (std::size_t i = 0; i < menus[m].entries.size(); ++i) {
+            const Entry& want = menus[m].entries[i];
+            QAction* a = entries[static_cast<qsizetype>(i)];
+            SCOPED_TRACE(want.name);
+            if (std::string(want.name) == "-") {
+                EXPECT_TRUE(a->isSeparator());
+                continue;
+            }
+            EXPECT_EQ(a->objectName(), QString::fromLatin1(want.name));
+            EXPECT_EQ(a->text(), QString::fromLatin1(want.caption));
+            EXPECT_EQ(a->shortcut(), want.shortcut);
+            if (!want.shortcut.isEmpty()) {
+                EXPECT_EQ(a->shortcutContext(), Qt::WindowShortcut);
+            }
+            EXPECT_TRUE(a->isEnabled());
+            EXPECT_TRUE(a->isVisible());
+        }
+    }
+    // F4, F5 and F6 are the keyboard handlers' keys, never shortcuts.
+    for (QAction* a : window->findChildren<QAction*>())
+        for (const QKeySequence& k : a->shortcuts())
+            for (int f : {Qt::Key_F4, Qt::Key_F5, Qt::Key_F6}) EXPECT_NE(k, QKeySequence(f)) << a->objectName().toStdString();
+}
+
+TEST_F(MainWindowTest, ZoomChecksShowTheModelNotQtsToggle) {
+    QAction* z100 = action("mnuZoom100");
+    QAction* z200 = action("mnuZoom200");
+    QAction* fit = action("mnuZoomFit");
+    ASSERT_TRUE(frm->mnuZoom100.checked());
+    EXPECT_TRUE(z100->isCheckable());
+    EXPECT_TRUE(z100->isChecked());
+    z100->trigger();  // Qt would uncheck it; the procedure keeps it checked
+    EXPECT_TRUE(z100->isChecked());
+    fit->trigger();
+    EXPECT_TRUE(frm->mnuZoomFit.checked());
+    EXPECT_FALSE(z100->isChecked());
+    EXPECT_FALSE(z200->isChecked());
+    EXPECT_TRUE(fit->isChecked());
+    fit->trigger();
+    EXPECT_TRUE(fit->isChecked());
+}
+
+TEST_F(MainWindowTest, ShortcutsWorkWithTheMenuClosed) {
+    window->show();
+    window->activateWindow();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(window->windowHandle());
+    int plays = 0, zoom200 = 0;
+    QObject::connect(action("mnuViewPlay"), &QAction::triggered, [&] { ++plays; });
+    QObject::connect(action("mnuZoom200"), &QAction::triggered, [&] { ++zoom200; });
+    // Whatever has the focus: here the scroll bar.
+    QWidget* focus = child("SpeedScrollBar");
+    EXPECT_TRUE(qt_sendShortcutOverrideEvent(focus, 1, Qt::Key_F7, Qt::NoModifier));
+    EXPECT_EQ(plays, 1);
+    EXPECT_TRUE(qt_sendShortcutOverrideEvent(focus, 2, Qt::Key_F2, Qt::ControlModifier));
+    EXPECT_EQ(zoom200, 1);
+    EXPECT_TRUE(frm->mnuZoom200.checked());
+    EXPECT_TRUE(action("mnuZoom200")->isChecked());
+    EXPECT_FALSE(qt_sendShortcutOverrideEvent(focus, 3, Qt::Key_F5, Qt::NoModifier));
+}
+
+TEST_F(MainWindowTest, FileExitUnloadsOnce) {
+    action("mnuFileExit")->trigger();
+    EXPECT_TRUE(frm->unloaded());
+    window->close();
+    int widthWrites = 0;
+    for (const auto& [k, v] : settings.writes) widthWrites += k == "width";
+    EXPECT_EQ(widthWrites, 1);
+}
+
+// ---- Events to procedures ----
+
+TEST_F(MainWindowTest, AutoRepeatReleaseIsNoRelease) {
+    QWidget* review = child("cmdReview");
+    key(review, QEvent::KeyPress, Qt::Key_F5);
+    ASSERT_EQ(frm->mlReviewDirection, 1);
+    EXPECT_EQ(static_cast<ReviewButton*>(review)->picture(), kReviewBack);
+    // Holding the key: X11 sends release/press pairs marked as repeats.
+    key(review, QEvent::KeyRelease, Qt::Key_F5, true);
+    key(review, QEvent::KeyPress, Qt::Key_F5, true);
+    EXPECT_EQ(frm->mlReviewDirection, 1);
+    key(review, QEvent::KeyRelease, Qt::Key_F5);
+    EXPECT_EQ(frm->mlReviewDirection, 0);
+    EXPECT_EQ(static_cast<ReviewButton*>(review)->picture(), kReviewIdle);
+}
+
+TEST_F(MainWindowTest, KeysReachTheWindowWhateverHasFocus) {
+    // A key on the scroll bar: the window sees it first, F6 goes no further.
+    auto* speed = child<QScrollBar>("SpeedScrollBar");
+    const int before = speed->value();
+    key(speed, QEvent::KeyPress, Qt::Key_F6);
+    EXPECT_EQ(static_cast<ReviewButton*>(child("cmdReview"))->picture(), kReviewForward);
+    // Any other key's release ends the press, and the control still gets it.
+    key(speed, QEvent::KeyPress, Qt::Key_Left);
+    key(speed, QEvent::KeyRelease, Qt::Key_Left);
+    EXPECT_EQ(static_cast<ReviewButton*>(child("cmdReview"))->picture(), kReviewIdle);
+    EXPECT_EQ(speed->value(), before - 1);
+    EXPECT_EQ(frm->SpeedScrollBar.value(), 1);  // the Left key moves towards very slow
+}
+
+TEST_F(MainWindowTest, ReviewButtonMouse) {
+    auto* review = static_cast<ReviewButton*>(child("cmdReview"));
+    const QPoint border = review->contentsRect().topLeft();
+    // Left button near the left edge: back.
+    mouse(review, QEvent::MouseButtonPress, Qt::LeftButton, border + QPoint(10, 5));
+    EXPECT_EQ(frm->mlReviewDirection, 1);
+    EXPECT_EQ(review->picture(), kReviewBack);
+    mouse(review, QEvent::MouseButtonRelease, Qt::LeftButton, border + QPoint(10, 5));
+    EXPECT_EQ(frm->mlReviewDirection, 0);
+    EXPECT_EQ(review->picture(), kReviewIdle);
+    // Beyond 800 twips (53 pixels at 96 dpi) any button steps forward.
+    ASSERT_EQ(window->dotsPerInch(), 96);
+    mouse(review, QEvent::MouseButtonPress, Qt::LeftButton, border + QPoint(60, 5));
+    EXPECT_EQ(review->picture(), kReviewForward);
+    mouse(review, QEvent::MouseButtonRelease, Qt::LeftButton, border + QPoint(60, 5));
+    EXPECT_EQ(review->picture(), kReviewIdle);
+}
+
+TEST_F(MainWindowTest, SpeedScrollBarHasVerySlowAtItsLeftEnd) {
+    auto* speed = child<QScrollBar>("SpeedScrollBar");
+    ASSERT_EQ(frm->SpeedScrollBar.value(), 0);
+    // The left arrow moves towards very slow.
+    const QPoint leftArrow(3, speed->height() / 2);
+    mouse(speed, QEvent::MouseButtonPress, Qt::LeftButton, leftArrow);
+    mouse(speed, QEvent::MouseButtonRelease, Qt::LeftButton, leftArrow);
+    EXPECT_EQ(frm->SpeedScrollBar.value(), 1);
+    EXPECT_EQ(child<QLabel>("lblSpeed")->text(), QStringLiteral("Speed: slow"));
+    mouse(speed, QEvent::MouseButtonPress, Qt::LeftButton, leftArrow);
+    mouse(speed, QEvent::MouseButtonRelease, Qt::LeftButton, leftArrow);
+    EXPECT_EQ(frm->SpeedScrollBar.value(), 2);
+    EXPECT_EQ(child<QLabel>("lblSpeed")->text(), QStringLiteral("Speed: very slow"));
+    // The thumb is then drawn at the left end.
+    const QImage shot = speed->grab().toImage();
+    const QColor atLeft = shot.pixelColor(speed->width() / 2 - 14, speed->height() / 2);
+    const QColor atRight = shot.pixelColor(speed->width() / 2 + 14, speed->height() / 2);
+    EXPECT_NE(atLeft, atRight);
+    // A value set by the procedures moves the thumb without a Change event.
+    frm->SpeedScrollBar.setValue(0);
+    EXPECT_EQ(child<QLabel>("lblSpeed")->text(), QStringLiteral("Speed: very slow"));
+    const QImage back = speed->grab().toImage();
+    EXPECT_EQ(back.pixelColor(speed->width() / 2 + 14, speed->height() / 2), atLeft);
+}
+
+TEST_F(MainWindowTest, PlayButtonFollowsTheModel) {
+    player.openable["/v/a.mp4"] = {};
+    frm->OpenMedia("/v/a.mp4");
+    auto* play = child<QPushButton>("cmdPlay");
+    ASSERT_TRUE(play->isEnabled());
+    EXPECT_EQ(play->isChecked(), frm->cmdPlay.value() == 1);
+    const bool wasDown = play->isChecked();
+    play->click();
+    EXPECT_EQ(frm->cmdPlay.value(), wasDown ? 0 : 1);
+    EXPECT_EQ(play->isChecked(), !wasDown);
+    EXPECT_EQ(player.count(wasDown ? "pause" : "play"), 1);
+    // The procedures release it: the button comes up without a click event.
+    const auto calls = player.calls.size();
+    frm->cmdPlay.setValue(wasDown ? 1 : 0);
+    EXPECT_EQ(play->isChecked(), wasDown);
+    EXPECT_EQ(player.calls.size(), calls);
+}
+
+TEST_F(MainWindowTest, DropsOpenTheFirstFileOrComplain) {
+    player.openable["/v/b c.mkv"] = {};
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile("/v/b c.mkv"), QUrl::fromLocalFile("/v/other.mp4")});
+    dropOn(files);
+    EXPECT_EQ(player.open, "/v/b c.mkv");
+
+    QMimeData text;
+    text.setText("not a file");
+    const auto boxes = desktop.boxes.size();
+    dropOn(text);
+    ASSERT_EQ(desktop.boxes.size(), boxes + 1);
+    EXPECT_NE(desktop.boxes.back().text.find("not a file"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, FocusOnlyToControlsThatCanTakeIt) {
+    EXPECT_THROW(window->setFocus(Ctl::cmdPlay), VbError);       // disabled
+    EXPECT_THROW(window->setFocus(Ctl::frReviewTime), VbError);  // hidden
+    EXPECT_NO_THROW(window->setFocus(Ctl::cmdReview));
+}
+
+TEST_F(MainWindowTest, ClientSizeAndResizeReports) {
+    window->setClientSize(700, 500);
+    window->show();
+    QApplication::processEvents();
+    EXPECT_EQ(window->centralWidget()->size(), QSize(700, 500));
+    EXPECT_EQ(frm->scaleWidth(), 700);
+    EXPECT_EQ(frm->scaleHeight(), 500);
+    EXPECT_EQ(window->nonClientSize().height, window->height() - 500);
+    // A size set by the user reaches the procedures.
+    window->resize(650, window->height() + 20);
+    QApplication::processEvents();
+    EXPECT_EQ(frm->scaleWidth(), 650);
+    EXPECT_EQ(frm->scaleHeight(), 520);
+    EXPECT_EQ(frm->oMediaPlayer.height(), playerWidget->height());
+}
+
+// The stored outer size comes back as the same size at the next start.
+TEST(MainWindowSize, StoredSizeRoundTrips) {
+    app();
+    VirtualClock clock;
+    FakePlayer player;
+    FakeDesktop desktop;
+    FakeSettings settings;
+    FakeClientArea area;
+    settings.values = {{"width", "9660"}, {"height", "7275"}, {"zoom", "3"}};
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        QWidget playerWidget;
+        MainWindow window(&playerWidget);
+        FrmMain frm(clock, desktop, player, settings, area);
+        window.bind(frm);
+        frm.Form_Load("");
+        window.show();
+        QApplication::processEvents();
+        EXPECT_EQ(window.centralWidget()->width(), frm.scaleWidth());
+        EXPECT_EQ(window.centralWidget()->height(), frm.scaleHeight());
+        window.close();
+        EXPECT_EQ(settings.values["width"], "9660");
+        EXPECT_EQ(settings.values["height"], "7275");
+    }
+}
+
+// ---- The images ----
+
+TEST(Images, ReviewImagesDifferOnlyInTheBlueArrow) {
+    app();
+    // Blue pixels in columns [x0, x1).
+    auto blue = [](ReviewPicture which, int x0, int x1) {
+        const QImage img = reviewImage(which);
+        EXPECT_EQ(img.size(), QSize(75, 20));
+        EXPECT_EQ(QColor(img.pixel(37, 0)), QColor(192, 192, 192));
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = x0; x < x1; ++x) n += QColor(img.pixel(x, y)) == QColor(0, 0, 255);
+        return n;
+    };
+    EXPECT_EQ(blue(kReviewIdle, 0, 75), 0);
+    EXPECT_GT(blue(kReviewForward, 60, 75), 0);
+    EXPECT_EQ(blue(kReviewForward, 0, 60), 0);
+    EXPECT_GT(blue(kReviewBack, 0, 15), 0);
+    EXPECT_EQ(blue(kReviewBack, 15, 75), 0);
+    const QImage idle = reviewImage(kReviewIdle);
+    int text = 0;  // "Frames" between the arrows
+    for (int y = 0; y < 20; ++y)
+        for (int x = 20; x < 55; ++x) text += qGray(idle.pixel(x, y)) < 100;
+    EXPECT_GT(text, 20);
+    EXPECT_NE(playImage(false), playImage(true));
+}
+
+// ---- The Qt ports ----
+
+TEST(QtDesktopFilter, ConvertsTheStoredFilter) {
+    EXPECT_EQ(qtFileFilter(kOpenFileFilter).toStdString(),
+              "Video Files (*.avi *.wmv *.wmp *.asf *.asx *.wmx *.mpeg *.mpg *.mp2 *.mp4 *.m4v *.mkv *.mov *.webm)"
+              ";;AllFiles (*.*) (*)");
+    EXPECT_EQ(qtFileFilter("A|*.a;;*.b|Empty|;\"|B|*.c").toStdString(), "A (*.a *.b);;B (*.c)");
+}
+
+// Runs the event loop (nested, as under a modal dialog) for `ms`.
+void spin(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+TEST(QtTimerHostTest, TicksFromTheEventLoopAndStops) {
+    app();
+    QtTimerHost host;
+    int ticks = 0;
+    auto t = std::make_unique<Timer>(host, "t", 10);
+    t->setHandler([&] { ++ticks; });
+    t->setEnabled(true);
+    spin(120);
+    EXPECT_GE(ticks, 3);
+    t->setEnabled(false);
+    EXPECT_EQ(host.activeCount(), 0);
+    const int stopped = ticks;
+    spin(50);
+    EXPECT_EQ(ticks, stopped);
+    // A handler that switches its own timer off; a timer that goes away armed.
+    t->setHandler([&] { ++ticks, t->setEnabled(false); });
+    t->setEnabled(true);
+    spin(60);
+    EXPECT_EQ(ticks, stopped + 1);
+    t->setEnabled(true);
+    EXPECT_EQ(host.activeCount(), 1);
+    t.reset();
+    EXPECT_EQ(host.activeCount(), 0);
+}
+
+// The client area: a player with a 100 x 50 video rectangle at (10, 5) in it.
+class ClientAreaTest : public ::testing::Test {
+protected:
+    static void paintAs(QWidget* w, QColor color) {
+        QPalette pal;
+        pal.setColor(QPalette::Window, color);
+        w->setPalette(pal);
+        w->setAutoFillBackground(true);
+    }
+    void SetUp() override {
+        app();
+        client.resize(300, 200);
+        paintAs(&client, QColor(0, 255, 0));
+        player = new QWidget(&client);
+        player->setGeometry(4, 36, 150, 100);
+        paintAs(player, QColor(255, 0, 0));
+        video = QImage(100, 50, QImage::Format_RGB32);
+        for (int y = 0; y < 50; ++y)
+            for (int x = 0; x < 100; ++x) video.setPixel(x, y, qRgb(x, y, 200));
+        slot.resize(60, 40);
+    }
+    std::unique_ptr<QtClientArea> make() {
+        return std::make_unique<QtClientArea>(
+            &client, player, [this]() -> const QImage* { return haveVideo ? &video : nullptr; },
+            [] { return QRect(10, 5, 100, 50); });
+    }
+
+    QWidget client;
+    QWidget* player = nullptr;
+    QImage video;
+    bool haveVideo = true;
+    FrameSlot slot;
+};
+
+TEST_F(ClientAreaTest, VideoPixelsComeFromThePicture) {
+    auto a = make();
+    // Client (20, 45) is video pixel (20 - 14, 45 - 41) = (6, 4).
+    a->copyTile(slot, 0, 0, 30, 20, 20, 45);
+    EXPECT_EQ(slot.row(0)[0], qRgb(6, 4, 200));
+    EXPECT_EQ(slot.row(19)[29], qRgb(35, 23, 200));
+    EXPECT_EQ(a->copiedTiles(), 1);
+    EXPECT_EQ(a->renderedTiles(), 0);
+}
+
+TEST_F(ClientAreaTest, TheRestIsRenderedInPlace) {
+    auto a = make();
+    // A tile across the video's top-left corner: client (4..33, 30..49).
+    a->copyTile(slot, 5, 5, 30, 20, 4, 30);
+    const Pixel green = qRgb(0, 255, 0), red = qRgb(255, 0, 0);
+    EXPECT_EQ(slot.row(5)[5], green);                       // client (4, 30): above the player
+    EXPECT_EQ(slot.row(5 + 6)[5], red);                     // client (4, 36): player, outside the video
+    EXPECT_EQ(slot.row(5 + 11)[5 + 10], qRgb(0, 0, 200));   // client (14, 41): video (0, 0)
+    EXPECT_EQ(slot.row(24)[34], qRgb(19, 8, 200));          // client (33, 49)
+    EXPECT_EQ(slot.row(4)[5], kSlotBackground);             // outside the tile: untouched
+    EXPECT_EQ(slot.row(25)[34], kSlotBackground);
+    EXPECT_EQ(a->copiedTiles(), 1);
+    EXPECT_EQ(a->renderedTiles(), 1);
+}
+
+TEST_F(ClientAreaTest, WithoutAPictureEverythingIsRendered) {
+    haveVideo = false;
+    auto a = make();
+    // Clipped to the slot: only 10 x 10 of the tile fit.
+    a->copyTile(slot, 50, 30, 30, 30, 20, 45);
+    EXPECT_EQ(slot.row(30)[50], qRgb(255, 0, 0));
+    EXPECT_EQ(slot.row(39)[59], qRgb(255, 0, 0));
+    EXPECT_EQ(slot.row(29)[50], kSlotBackground);
+    EXPECT_EQ(a->copiedTiles(), 0);
+}
+
+TEST_F(ClientAreaTest, TilesOfOneLockLandWhereSingleCopiesWould) {
+    // The 5 x 5 tiles of a 56 x 40 area from client (0, 30), across the
+    // video's edges: collected under the lock and copied in runs at the end,
+    // they must give exactly what 25 single copies give.
+    FrameSlot single;
+    single.resize(60, 40);
+    auto a = make();
+    const auto tiles = [](QtClientArea& area, FrameSlot& s) {
+        for (int r = 0; r < 5; ++r)
+            for (int c = 0; c < 5; ++c) area.copyTile(s, c * 12, r * 8, 12, 8, c * 12, 30 + r * 8);
+    };
+    tiles(*a, single);
+    auto b = make();
+    b->lockWindowUpdate(true);
+    tiles(*b, slot);
+    EXPECT_EQ(slot.row(0)[0], kSlotBackground);  // nothing lands before the lock is released
+    b->lockWindowUpdate(false);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 60; ++x) ASSERT_EQ(slot.row(y)[x], single.row(y)[x]) << x << "," << y;
+    EXPECT_EQ(slot.row(11)[14], qRgb(0, 0, 200));  // client (14, 41): video (0, 0)
+    EXPECT_EQ(slot.row(0)[0], qRgb(0, 255, 0));
+    EXPECT_LT(b->copiedTiles(), a->copiedTiles());  // rows of tiles went as runs
+}
+
+}  // namespace
+}  // namespace velmora
