@@ -463,6 +463,15 @@ TEST_F(MainWindowTest, FocusOnlyToControlsThatCanTakeIt) {
     EXPECT_NO_THROW(window->setFocus(Ctl::cmdReview));
 }
 
+TEST_F(MainWindowTest, ShowingTheWindowSizesThePlayerByTheZoom) {
+    // No video yet: at 100 % the player takes the room the window offers.
+    EXPECT_EQ(playerWidget->size(), QSize(239, 251));
+    window->show();
+    QApplication::processEvents();
+    EXPECT_EQ(playerWidget->geometry(), QRect(4, 36, 592, 551 - 36));
+    EXPECT_EQ(frm->capturedImage[1].height, 551 - 36 - 70);
+}
+
 TEST_F(MainWindowTest, ClientSizeAndResizeReports) {
     window->setClientSize(700, 500);
     window->show();

@@ -111,6 +111,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -130,6 +131,7 @@ private:
 
     FrmMain* frm_ = nullptr;
     bool unloadReported_ = false;
+    bool shown_ = false;
 
     QWidget* client_ = nullptr;
     QPushButton* cmdPlay_ = nullptr;

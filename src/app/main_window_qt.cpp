@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QUrl>
 #include <cmath>
 
@@ -613,6 +614,16 @@ void MainWindow::setFocus(Ctl control) {
 }
 
 void MainWindow::unload() { close(); }
+
+// Showing the window is its first resize: the player takes the size the
+// checked zoom gives it.
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (frm_ && !shown_ && !event->spontaneous()) {
+        shown_ = true;
+        frm_->Form_Resize();
+    }
+}
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (frm_ && !unloadReported_) {
