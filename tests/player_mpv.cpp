@@ -3,6 +3,8 @@
 // carries in its top row of blocks, files that must not open, shutdown.
 #include <gtest/gtest.h>
 
+#include "support/qt_app.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QKeyEvent>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "playback/mpv_player.h"
+#include "support/frame_number.h"
 
 // Real input reaches Qt through its window-system queue, which a wait that
 // excludes user input leaves queued.  The header of that queue is not
@@ -35,22 +38,6 @@ public:
 namespace velmora {
 namespace {
 
-// One QApplication for the whole run, gone before static destruction.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[24] = "velmora_player_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-[[maybe_unused]] auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 std::string media(const char* name) {
     const char* dir = std::getenv("VELMORA_MEDIA_DIR");
@@ -76,18 +63,7 @@ void spin(int ms) {
     loop.exec();
 }
 
-// The frame number numbered.mp4 draws in ten 32x32 blocks across its top,
-// least significant bit left; -1 when a block is neither white nor black.
-int frameNumber(const QImage& image) {
-    if (image.width() < 320 || image.height() < 32) return -1;
-    int number = 0;
-    for (int bit = 0; bit < 10; ++bit) {
-        const int gray = qGray(image.pixel(32 * bit + 16, 16));
-        if (gray > 60 && gray < 190) return -1;
-        if (gray >= 190) number |= 1 << bit;
-    }
-    return number;
-}
+using testing::frameNumber;
 
 bool allBlack(const QImage& image) {
     for (int y = 0; y < image.height(); y += 7)

@@ -1,6 +1,8 @@
 // The Qt layer: the main window as built, its events, and the Qt ports.
 #include <gtest/gtest.h>
 
+#include "support/qt_app.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
@@ -41,22 +43,6 @@ using testing::FakeDesktop;
 using testing::FakePlayer;
 using testing::FakeSettings;
 
-// One QApplication for all tests, gone before the program's statics are.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[17] = "velmora_ui_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 QApplication& app() { return *static_cast<QApplication*>(QCoreApplication::instance()); }
 

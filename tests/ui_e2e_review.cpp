@@ -1,0 +1,355 @@
+// The whole program on the real player, window, timers and clipboard: the
+// numbered video plays while the ring fills, F5 held steps back through the
+// captured frames, F6 steps forward, Copy Image puts the shown frame on the
+// clipboard and F7 plays on.  Every frame is identified by the number the
+// video draws into it, so what was on the screen can be followed into the
+// ring, onto the review display and onto the clipboard.
+#include <gtest/gtest.h>
+
+#include "support/qt_app.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDeadlineTimer>
+#include <QImage>
+#include <QLabel>
+#include <QLocale>
+#include <QTimer>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/frm_main.h"
+#include "app/main_window.h"
+#include "capture/qt_client_area.h"
+#include "playback/mpv_player.h"
+#include "support/fakes.h"
+#include "support/frame_number.h"
+#include "support/qt_desktop.h"
+#include "support/qt_timer_host.h"
+
+namespace velmora {
+namespace {
+
+using testing::FakeSettings;
+using testing::frameNumber;
+
+std::string mediaPath(const char* name) {
+    const char* dir = std::getenv("VELMORA_MEDIA_DIR");
+    return std::string(dir ? dir : "media") + "/" + name;
+}
+
+// The real clipboard, but nothing modal: a box or a window the program wants
+// to show is recorded, so that a failure shows up in the test's output
+// instead of waiting for a click that never comes.
+class RecordingDesktop : public DesktopPort {
+public:
+    std::vector<std::string> boxes;
+    std::vector<ModalWindow> modals;
+
+    void messageBox(const std::string& text, const std::string& caption) override {
+        boxes.push_back(caption + ": " + text);
+    }
+    void showModal(ModalWindow window) override { modals.push_back(window); }
+    std::optional<std::string> openFileDialog(const std::string&, const std::string&) override { return {}; }
+    void openExternal(const std::string&) override {}
+    void clipboardClear() override { qt_.clipboardClear(); }
+    void clipboardSetImage(const FrameSlot& slot) override { qt_.clipboardSetImage(slot); }
+
+private:
+    QtDesktop qt_;
+};
+
+// A slot's pixels as an image, without a copy.
+QImage pictureOf(const FrameSlot& slot) {
+    if (!slot.pixels) return {};
+    return QImage(reinterpret_cast<const uchar*>(slot.pixels.get()), slot.width, slot.height, slot.stride(),
+                  QImage::Format_RGB32);
+}
+
+// Runs the event loop until `ms` have passed, calling `each` after every
+// round of events.
+template <typename Each>
+void runFor(int ms, Each each) {
+    QDeadlineTimer deadline(ms);
+    QTimer wake;  // the loop looks at the clock at least this often
+    wake.start(5);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        each();
+    }
+}
+
+template <typename Condition>
+bool waitUntil(Condition condition, int ms = 10000) {
+    QDeadlineTimer deadline(ms);
+    QTimer wake;
+    wake.start(5);
+    while (!condition()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// "-0.3 sec", "-1 sec", "-1.2 sec": the review time of frame `age` at 100 ms
+// per frame, cut to four characters.
+std::string reviewTimeText(long age, const std::string& separator) {
+    std::string s = "-" + std::to_string(age / 10);
+    if (age % 10 != 0) s += separator + std::to_string(age % 10);
+    return s.substr(0, 4) + " sec";
+}
+
+// One tick of the capture timer: the slot it wrote, the number the player
+// showed just before, and the number that landed in the slot.
+struct Capture {
+    long slot;
+    int onScreen;  // -1: no picture yet
+    int stored;
+};
+
+// One frame shown by review.
+struct Shown {
+    long age;
+    std::vector<int> slotViews;  // the visible slot widgets
+    int painted;                 // the number in the visible slot widget's picture
+    std::string label;
+};
+
+class EndToEndReview : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Built as the program builds itself.
+        player = std::make_unique<MpvPlayer>(nullptr, MpvOptions{"null"});
+        MpvPlayer* p = player.get();
+        settings.values["StartCount"] = "100";
+        window = std::make_unique<MainWindow>(p);
+        clientArea = std::make_unique<QtClientArea>(
+            window->clientArea(), p, [p]() -> const QImage* { return &p->videoImage(); },
+            [p] { return p->videoRect(); });
+        frm = std::make_unique<FrmMain>(timers, desktop, *p, settings, *clientArea);
+        frm->decimalSeparator = QLocale::system().decimalPoint().toStdString();
+        window->bind(*frm);
+
+        // Every capture tick, checked against the picture on the screen.
+        frm->PlayTimer.setHandler([this] {
+            const long slot = frm->mlCapturePos;
+            const QImage& picture = player->videoImage();
+            const int onScreen = picture.isNull() ? -1 : frameNumber(picture, player->videoRect().topLeft());
+            frm->PlayTimer_Timer();
+            if (slot >= 1 && slot <= kRingSize)
+                captures.push_back({slot, onScreen, frameNumber(pictureOf(frm->capturedImage[slot]))});
+        });
+    }
+
+    SlotView* slotView(int index) const {
+        return static_cast<SlotView*>(window->widgetOf(Ctl::oCaptured, index));
+    }
+
+    std::vector<int> visibleSlots() const {
+        std::vector<int> shown;
+        for (int i = 0; i <= kRingSize; ++i)
+            if (slotView(i)->isVisible()) shown.push_back(i);
+        return shown;
+    }
+
+    // Either the live video (the player, no slot, no review time) or exactly
+    // one frame slot with the review time; the window agrees with the model.
+    ::testing::AssertionResult displayIsConsistent() const {
+        const std::vector<int> slotViews = visibleSlots();
+        const bool playerShown = window->playerWidget()->isVisible();
+        const bool timeShown = window->widgetOf(Ctl::frReviewTime)->isVisible();
+        std::vector<int> modelSlots;
+        for (int i = 1; i <= kRingSize; ++i)
+            if (frm->oCaptured[static_cast<std::size_t>(i)].visible()) modelSlots.push_back(i);
+        const bool live = playerShown && slotViews.empty() && !timeShown;
+        const bool review = !playerShown && slotViews.size() == 1 && timeShown;
+        if ((live || review) && slotViews == modelSlots && playerShown == frm->oMediaPlayer.visible() &&
+            timeShown == frm->frReviewTime.visible())
+            return ::testing::AssertionSuccess();
+        auto result = ::testing::AssertionFailure()
+                      << "player " << playerShown << " (model " << frm->oMediaPlayer.visible() << "), time "
+                      << timeShown << " (model " << frm->frReviewTime.visible() << "), slots";
+        for (int s : slotViews) result << " " << s;
+        result << " (model";
+        for (int s : modelSlots) result << " " << s;
+        return result << ")";
+    }
+
+    // The frame shown now, as the user sees it.
+    Shown shownNow() const {
+        Shown s{frm->mlFrameAge, visibleSlots(), -1,
+                static_cast<QLabel*>(window->widgetOf(Ctl::lblReviewTime))->text().toStdString()};
+        if (s.slotViews.size() == 1) s.painted = frameNumber(slotView(s.slotViews.front())->grab().toImage());
+        return s;
+    }
+
+    // What age n must show: the n-th last capture.
+    const Capture& capturedAtAge(long age) const {
+        return captures[captures.size() - static_cast<std::size_t>(age)];
+    }
+
+    void expectShowsAge(const Shown& s, long age) {
+        SCOPED_TRACE("age " + std::to_string(age));
+        EXPECT_EQ(s.age, age);
+        ASSERT_GE(captures.size(), static_cast<std::size_t>(age));
+        const Capture& c = capturedAtAge(age);
+        ASSERT_EQ(s.slotViews.size(), 1u);
+        EXPECT_EQ(s.slotViews.front(), c.slot);
+        EXPECT_GE(c.stored, 0);
+        EXPECT_EQ(s.painted, c.stored);
+        EXPECT_EQ(s.label, reviewTimeText(age, frm->decimalSeparator));
+    }
+
+    // Declared in the order the program declares them, so they go in its order.
+    QtTimerHost timers;
+    RecordingDesktop desktop;
+    std::unique_ptr<MpvPlayer> player;
+    FakeSettings settings;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<QtClientArea> clientArea;
+    std::unique_ptr<FrmMain> frm;
+
+    std::vector<Capture> captures;
+};
+
+TEST_F(EndToEndReview, PlayStepBackCopyTheShownFrameAndPlayOn) {
+    frm->Form_Load(mediaPath("numbered.mp4"));
+    ASSERT_FALSE(frm->unloaded());
+    window->show();
+    ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+    ASSERT_EQ(frm->PlayTimer.interval(), 100);
+    ASSERT_EQ(player->videoRect().size(), QSize(320, 240));
+    ASSERT_EQ(frm->capturedImage[1].width, 320);
+    ASSERT_EQ(frm->capturedImage[1].height, 240);
+    EXPECT_TRUE(desktop.modals.empty());
+
+    // ---- 1. Playing: every capture holds the frame that was on the screen.
+    runFor(3000, [] {});
+    // Enough frames in the ring to step through, however busy the machine.
+    ASSERT_TRUE(waitUntil([&] { return captures.size() >= 20; }, 20000)) << captures.size() << " captures";
+    EXPECT_TRUE(displayIsConsistent());
+    EXPECT_EQ(player->playState(), play_state::kPlaying);
+
+    std::size_t compared = 0;
+    for (std::size_t i = 0; i < captures.size(); ++i) {
+        SCOPED_TRACE("capture " + std::to_string(i));
+        const Capture& c = captures[i];
+        if (c.onScreen >= 0) {
+            EXPECT_EQ(c.stored, c.onScreen);
+            ++compared;
+        }
+        // The write position goes down through the ring and wraps to the top.
+        if (i > 0) {
+            EXPECT_EQ(c.slot, captures[i - 1].slot == 1 ? kRingSize : captures[i - 1].slot - 1);
+            EXPECT_GE(c.stored, captures[i - 1].stored);
+        }
+    }
+    EXPECT_EQ(captures.front().slot, kRingSize);
+    // Only the ticks before mpv's first picture have nothing to compare.
+    EXPECT_GE(compared, captures.size() / 2);
+    ASSERT_GT(captures.back().stored, captures.front().stored) << "the video did not move on";
+    ASSERT_GT(captures.back().stored, 0);
+
+    // ---- 2. F5 held: review pauses the video and steps back.
+    const std::size_t capturedBeforeReview = captures.size();
+    const int lastBeforeReview = captures.back().stored;
+    std::vector<Shown> shown;
+    auto sample = [&] {
+        if (shown.empty() || shown.back().age != frm->mlFrameAge) {
+            shown.push_back(shownNow());
+            EXPECT_TRUE(displayIsConsistent()) << "at age " << frm->mlFrameAge;
+        }
+    };
+    frm->Form_KeyDown(key::F5, 0);
+    EXPECT_EQ(player->playState(), play_state::kPaused);
+    sample();
+    // Held for about 1.5 s, or until the oldest capture of this run is one step away.
+    QDeadlineTimer hold(1500);
+    const long deepest = static_cast<long>(capturedBeforeReview) - 1;
+    waitUntil(
+        [&] {
+            sample();
+            return hold.hasExpired() || frm->mlFrameAge >= deepest;
+        },
+        5000);
+    frm->Form_KeyUp(key::F5, 0);
+    // The repeat timer runs out without another step.
+    ASSERT_TRUE(waitUntil([&] {
+        sample();
+        return !frm->ReviewTimer.enabled();
+    }));
+    sample();
+    EXPECT_TRUE(desktop.boxes.empty()) << desktop.boxes.front();
+
+    EXPECT_EQ(captures.size(), capturedBeforeReview) << "captured while reviewing";
+    EXPECT_EQ(player->playState(), play_state::kPaused);
+    ASSERT_GE(shown.size(), 3u) << "review did not step back";
+    EXPECT_EQ(shown.front().painted, lastBeforeReview);
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        expectShowsAge(shown[i], static_cast<long>(i) + 1);
+        // Older frames carry smaller numbers.
+        if (i > 0) {
+            EXPECT_LE(shown[i].painted, shown[i - 1].painted) << "age " << i + 1;
+        }
+    }
+    EXPECT_LT(shown.back().painted, shown.front().painted);
+
+    // ---- 3. F6 steps forward one frame; Copy Image copies that frame.
+    const long ageBeforeF6 = frm->mlFrameAge;
+    ASSERT_GE(ageBeforeF6, 2);
+    frm->Form_KeyDown(key::F6, 0);
+    frm->Form_KeyUp(key::F6, 0);
+    ASSERT_TRUE(waitUntil([&] { return !frm->ReviewTimer.enabled(); }));
+    EXPECT_TRUE(displayIsConsistent());
+    const Shown forward = shownNow();
+    expectShowsAge(forward, ageBeforeF6 - 1);
+    EXPECT_EQ(player->playState(), play_state::kPaused);
+
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    QImage stale(8, 8, QImage::Format_RGB32);
+    stale.fill(Qt::red);
+    clipboard->setImage(stale);
+    frm->mnuToolsCopy_Click();
+    EXPECT_TRUE(displayIsConsistent());
+    const QImage copied = clipboard->image().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(forward.slotViews.size(), 1u);
+    const QImage slotPicture =
+        pictureOf(frm->capturedImage[static_cast<std::size_t>(forward.slotViews.front())]);
+    ASSERT_EQ(copied.size(), slotPicture.size());
+    EXPECT_TRUE(copied == slotPicture) << "the clipboard differs from the shown slot";
+    const QImage painted =
+        slotView(forward.slotViews.front())->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_TRUE(painted.copy(slotPicture.rect()) == slotPicture) << "the slot widget does not show its slot";
+    EXPECT_EQ(frameNumber(copied), capturedAtAge(ageBeforeF6 - 1).stored);
+    EXPECT_EQ(frameNumber(copied), forward.painted);
+
+    // ---- 4. F7: back to the live video, and the ring fills again.
+    frm->mnuViewPlay_Click();
+    EXPECT_TRUE(displayIsConsistent());
+    EXPECT_TRUE(window->playerWidget()->isVisible());
+    EXPECT_TRUE(visibleSlots().empty());
+    EXPECT_EQ(player->playState(), play_state::kPlaying);
+    EXPECT_EQ(frm->mlFrameAge, 0);
+    ASSERT_TRUE(waitUntil([&] {
+        return captures.size() >= capturedBeforeReview + 3 && captures.back().stored > lastBeforeReview;
+    })) << "captures after play: "
+        << captures.size() - capturedBeforeReview;
+    EXPECT_TRUE(displayIsConsistent());
+    for (std::size_t i = capturedBeforeReview; i < captures.size(); ++i) {
+        SCOPED_TRACE("capture " + std::to_string(i));
+        const Capture& c = captures[i];
+        if (c.onScreen >= 0) {
+            EXPECT_EQ(c.stored, c.onScreen);
+        }
+        EXPECT_EQ(c.slot, captures[i - 1].slot == 1 ? kRingSize : captures[i - 1].slot - 1);
+        EXPECT_GE(c.stored, lastBeforeReview) << "playing went on from elsewhere than the pause";
+    }
+    EXPECT_TRUE(desktop.boxes.empty()) << desktop.boxes.front();
+    EXPECT_TRUE(frm->msErrorMessages.empty()) << frm->msErrorMessages;
+}
+
+}  // namespace
+}  // namespace velmora
