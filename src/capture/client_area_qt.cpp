@@ -12,15 +12,17 @@ bool copyableFormat(const QImage& image) {
     switch (image.format()) {
         case QImage::Format_RGB32:
         case QImage::Format_ARGB32:
-        case QImage::Format_ARGB32_Premultiplied: return true;
-        default: return false;
+        case QImage::Format_ARGB32_Premultiplied:
+            return true;
+        default:
+            return false;
     }
 }
 
 }  // namespace
 
-QtClientArea::QtClientArea(QWidget* clientArea, QWidget* playerWidget, std::function<const QImage*()> videoImage,
-                           std::function<QRect()> videoRect)
+QtClientArea::QtClientArea(QWidget* clientArea, QWidget* playerWidget,
+                           std::function<const QImage*()> videoImage, std::function<QRect()> videoRect)
     : client_(clientArea),
       player_(playerWidget),
       videoImage_(std::move(videoImage)),
@@ -63,7 +65,8 @@ QRect QtClientArea::videoArea(const QImage*& image) const {
     image = img;
     // The picture is painted 1:1 from the rectangle's top-left corner and
     // clipped to it.
-    const QRect painted(r.topLeft(), QSize(std::min(r.width(), img->width()), std::min(r.height(), img->height())));
+    const QRect painted(r.topLeft(),
+                        QSize(std::min(r.width(), img->width()), std::min(r.height(), img->height())));
     return QRect(player_->mapTo(client_, painted.topLeft()), painted.size()) &
            QRect(player_->mapTo(client_, QPoint(0, 0)), player_->size());
 }
@@ -91,9 +94,16 @@ void QtClientArea::copyNow(FrameSlot& slot, int dx, int dy, int w, int h, int sx
         const int ix = video.left() - area.left();
         const int tx = video.left() - toClient.x();
         const std::size_t bytes = static_cast<std::size_t>(video.width()) * sizeof(Pixel);
-        for (int y = video.top(); y <= video.bottom(); ++y) {
-            const uchar* from = image->constScanLine(y - area.top()) + static_cast<std::size_t>(ix) * sizeof(Pixel);
-            std::memcpy(slot.row(y - toClient.y()) + tx, from, bytes);
+        if (ix == 0 && tx == 0 && video.width() == slot.width && image->bytesPerLine() == slot.stride()) {
+            // Whole rows on both sides: the rows lie back to back, one copy takes them all.
+            std::memcpy(slot.row(video.top() - toClient.y()), image->constScanLine(video.top() - area.top()),
+                        bytes * static_cast<std::size_t>(video.height()));
+        } else {
+            for (int y = video.top(); y <= video.bottom(); ++y) {
+                const uchar* from =
+                    image->constScanLine(y - area.top()) + static_cast<std::size_t>(ix) * sizeof(Pixel);
+                std::memcpy(slot.row(y - toClient.y()) + tx, from, bytes);
+            }
         }
         if (image->format() != QImage::Format_RGB32) {
             for (int y = video.top(); y <= video.bottom(); ++y) {
