@@ -444,8 +444,8 @@ TEST_F(MainWindowTest, DropsOpenTheFirstFileOrComplain) {
 }
 
 TEST_F(MainWindowTest, FocusOnlyToControlsThatCanTakeIt) {
-    EXPECT_THROW(window->setFocus(Ctl::cmdPlay), VbError);       // disabled
-    EXPECT_THROW(window->setFocus(Ctl::frReviewTime), VbError);  // hidden
+    EXPECT_THROW(window->setFocus(Ctl::cmdPlay), AppError);       // disabled
+    EXPECT_THROW(window->setFocus(Ctl::frReviewTime), AppError);  // hidden
     EXPECT_NO_THROW(window->setFocus(Ctl::cmdReview));
 }
 

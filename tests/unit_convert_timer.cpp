@@ -13,8 +13,8 @@ TEST(Convert, NumericTextAsUsersExpect) {
     for (const char* s : {"", " ", "abc", "12abc", "1.2.3", "-", ".", "inf", "nan", "0x10", "1e"})
         EXPECT_FALSE(isNumeric(s)) << s;
     EXPECT_DOUBLE_EQ(toDouble(" 1e3 "), 1000.0);
-    EXPECT_THROW(toDouble("abc"), VbError);
-    EXPECT_THROW(toSingle("1e40"), VbError);
+    EXPECT_THROW(toDouble("abc"), AppError);
+    EXPECT_THROW(toSingle("1e40"), AppError);
 }
 
 TEST(Convert, IntegerWidthsRoundHalvesToEvenAndOverflow) {
@@ -25,12 +25,12 @@ TEST(Convert, IntegerWidthsRoundHalvesToEvenAndOverflow) {
     try {
         toInt16(32768.0);
         FAIL() << "no overflow";
-    } catch (const VbError& e) {
+    } catch (const AppError& e) {
         EXPECT_EQ(e.description(), "Overflow");
         EXPECT_GT(e.line(), 0);
     }
-    EXPECT_THROW(toInt16(-32769.0), VbError);
-    EXPECT_THROW(mul32(2, 1'500'000'000), VbError);
+    EXPECT_THROW(toInt16(-32769.0), AppError);
+    EXPECT_THROW(mul32(2, 1'500'000'000), AppError);
     EXPECT_EQ(mul32(2, 1'000'000'000), 2'000'000'000);
 }
 

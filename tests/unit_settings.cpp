@@ -133,12 +133,12 @@ TEST(IniFileTest, ValuesReadBackAsWritten) {
 
 TEST(IniFileTest, RejectsWhatCannotBeStoredOnOneLine) {
     IniFile ini("[S]\nk=1\n");
-    EXPECT_THROW(ini.set("S", "k", "a\nb"), VbError);
-    EXPECT_THROW(ini.set("S", "k", "a\rb"), VbError);
-    EXPECT_THROW(ini.set("S", "a=b", "1"), VbError);
-    EXPECT_THROW(ini.set("S", "", "1"), VbError);
-    EXPECT_THROW(ini.set("S", ";k", "1"), VbError);
-    EXPECT_THROW(ini.set("x]y", "k", "1"), VbError);
+    EXPECT_THROW(ini.set("S", "k", "a\nb"), AppError);
+    EXPECT_THROW(ini.set("S", "k", "a\rb"), AppError);
+    EXPECT_THROW(ini.set("S", "a=b", "1"), AppError);
+    EXPECT_THROW(ini.set("S", "", "1"), AppError);
+    EXPECT_THROW(ini.set("S", ";k", "1"), AppError);
+    EXPECT_THROW(ini.set("x]y", "k", "1"), AppError);
     EXPECT_EQ(ini.text(), "[S]\nk=1\n");
 }
 

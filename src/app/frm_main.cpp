@@ -94,14 +94,14 @@ double FrmMain::height() const {
 }
 
 void FrmMain::setWidth(double twips) {
-    if (!(twips >= 0)) VB_RAISE("Invalid property value");
+    if (!(twips >= 0)) RAISE_ERROR("Invalid property value");
     const double px = roundHalfEven(twips / twipsPerPixel());
     const int nc = view_ ? view_->nonClientSize().width : 0;
     applyClientSize(std::max(0, toInt32(px) - nc), clientHeight_);
 }
 
 void FrmMain::setHeight(double twips) {
-    if (!(twips >= 0)) VB_RAISE("Invalid property value");
+    if (!(twips >= 0)) RAISE_ERROR("Invalid property value");
     const double px = roundHalfEven(twips / twipsPerPixel());
     const int nc = view_ ? view_->nonClientSize().height : 0;
     applyClientSize(clientWidth_, std::max(0, toInt32(px) - nc));

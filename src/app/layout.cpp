@@ -9,7 +9,7 @@ namespace {
 
 // Outer size in twips per client pixel; a client area of zero size has none.
 double outerPerClient(double outerTwips, int clientPixels) {
-    if (clientPixels == 0) VB_RAISE(kErrDivisionByZero);
+    if (clientPixels == 0) RAISE_ERROR(kErrDivisionByZero);
     return outerTwips / clientPixels;
 }
 

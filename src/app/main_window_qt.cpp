@@ -609,7 +609,7 @@ void MainWindow::setCaption(const std::string& caption) { setWindowTitle(fromUtf
 void MainWindow::setFocus(Ctl control) {
     QWidget* w = widgetOf(control);
     if (!w || w->isHidden() || !w->isEnabled() || w->focusPolicy() == Qt::NoFocus)
-        throw VbError(kErrInvalidCall, __LINE__);
+        throw AppError(kErrInvalidCall, __LINE__);
     w->setFocus(Qt::OtherFocusReason);
 }
 

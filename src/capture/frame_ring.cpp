@@ -30,7 +30,7 @@ void FrmMain::CaptureImage() {
         const double W = oMediaPlayer.width(), H = oMediaPlayer.height();
         const double L = oMediaPlayer.left(), T = oMediaPlayer.top();
         const std::int32_t tw = toInt32(W / 5), th = toInt32(H / 5);
-        if (mlCapturePos < 1 || mlCapturePos > kRingSize) VB_RAISE("Subscript out of range");
+        if (mlCapturePos < 1 || mlCapturePos > kRingSize) RAISE_ERROR("Subscript out of range");
         FrameSlot& slot = capturedImage[static_cast<std::size_t>(mlCapturePos)];
         for (int r = 0; r < 5; ++r) {
             for (int c = 0; c < 5; ++c) {

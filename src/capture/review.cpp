@@ -101,7 +101,7 @@ void FrmMain::ReviewTimer_Timer() {
 }
 
 void FrmMain::focusControl(Control& control) {
-    if (!control.enabled() || !control.visible()) VB_RAISE(kErrInvalidCall);
+    if (!control.enabled() || !control.visible()) RAISE_ERROR(kErrInvalidCall);
     if (view_) view_->setFocus(control.id());
 }
 

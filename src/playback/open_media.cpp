@@ -47,7 +47,7 @@ void FrmMain::mnuFileOpen_Click() {
 
 void FrmMain::Form_OLEDragDrop(const std::vector<std::string>& files) {
     try {
-        if (files.empty()) VB_RAISE("The dropped item is not a file");
+        if (files.empty()) RAISE_ERROR("The dropped item is not a file");
         OpenMedia(files.front());
     } catch (const std::exception& e) {
         reportError("Form_OLEDragDrop: ", e);

@@ -28,7 +28,7 @@ constexpr size_t kMaxValueLength = 999;
 std::mutex writeMutex;
 
 [[noreturn]] void raiseFileError(const std::string& what, const std::string& path, int err) {
-    VB_RAISE(what + " " + path + ": " + std::system_category().message(err));
+    RAISE_ERROR(what + " " + path + ": " + std::system_category().message(err));
 }
 
 // The settings folder under $XDG_CONFIG_HOME (or ~/.config when unset or not

@@ -19,7 +19,7 @@ bool FrmOptions::optionSelected(int index) {
 
 void FrmOptions::selectOption(int index) {
     if (index < 0 || index >= static_cast<int>(kCaptions.size()))
-        VB_RAISE("Control array element '" + std::to_string(index) + "' doesn't exist");
+        RAISE_ERROR("Control array element '" + std::to_string(index) + "' doesn't exist");
     selected_ = index;
 }
 

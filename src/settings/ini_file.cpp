@@ -100,7 +100,7 @@ void IniFile::set(std::string_view section, std::string_view key, std::string_vi
     const std::string keyLine = std::string(key) + "=" + encodeValue(value);
     if (hasLineBreak(section) || hasLineBreak(key) || section.find(']') != std::string_view::npos ||
         hasLineBreak(value) || !keyName(keyLine) || *keyName(keyLine) != key) {
-        VB_RAISE(kErrInvalidCall);
+        RAISE_ERROR(kErrInvalidCall);
     }
 
     const auto header = findSection(section);

@@ -19,7 +19,7 @@ T checkedRound(double x) {
     const double r = roundHalfEven(x);
     if (!(r >= static_cast<double>(std::numeric_limits<T>::min()) &&
           r <= static_cast<double>(std::numeric_limits<T>::max())))
-        VB_RAISE(kErrOverflow);
+        RAISE_ERROR(kErrOverflow);
     return static_cast<T>(r);
 }
 
@@ -61,14 +61,14 @@ std::int32_t toInt32(double x) { return checkedRound<std::int32_t>(x); }
 std::int32_t mul32(std::int64_t a, std::int64_t b) {
     const std::int64_t r = a * b;  // operands are 32-bit values: no 64-bit overflow
     if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
-        VB_RAISE(kErrOverflow);
+        RAISE_ERROR(kErrOverflow);
     return static_cast<std::int32_t>(r);
 }
 
 std::int32_t add32(std::int64_t a, std::int64_t b) {
     const std::int64_t r = a + b;
     if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
-        VB_RAISE(kErrOverflow);
+        RAISE_ERROR(kErrOverflow);
     return static_cast<std::int32_t>(r);
 }
 
@@ -79,14 +79,14 @@ bool isNumeric(std::string_view text) {
 
 double toDouble(std::string_view text) {
     double v = 0;
-    if (!parseNumber(text, v)) VB_RAISE(kErrTypeMismatch);
-    if (!std::isfinite(v)) VB_RAISE(kErrOverflow);
+    if (!parseNumber(text, v)) RAISE_ERROR(kErrTypeMismatch);
+    if (!std::isfinite(v)) RAISE_ERROR(kErrOverflow);
     return v;
 }
 
 float toSingle(std::string_view text) {
     const double v = toDouble(text);
-    if (std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) VB_RAISE(kErrOverflow);
+    if (std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) RAISE_ERROR(kErrOverflow);
     return static_cast<float>(v);
 }
 

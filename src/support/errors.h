@@ -9,9 +9,9 @@
 
 namespace velmora {
 
-class VbError : public std::runtime_error {
+class AppError : public std::runtime_error {
 public:
-    VbError(std::string description, int line)
+    AppError(std::string description, int line)
         : std::runtime_error(description), description_(std::move(description)), line_(line) {}
 
     const std::string& description() const { return description_; }
@@ -28,7 +28,7 @@ inline constexpr const char* kErrDivisionByZero = "Division by zero";
 inline constexpr const char* kErrTypeMismatch = "Type mismatch";
 inline constexpr const char* kErrInvalidCall = "Invalid procedure call or argument";
 
-#define VB_RAISE(desc) throw ::velmora::VbError((desc), __LINE__)
+#define RAISE_ERROR(desc) throw ::velmora::AppError((desc), __LINE__)
 
 // Description and line of any exception caught by a procedure's trap.
 struct CaughtError {
@@ -37,7 +37,7 @@ struct CaughtError {
 };
 
 inline CaughtError describe(const std::exception& e) {
-    if (auto* vb = dynamic_cast<const VbError*>(&e)) return {vb->description(), vb->line()};
+    if (auto* app = dynamic_cast<const AppError*>(&e)) return {app->description(), app->line()};
     return {e.what(), 0};
 }
 

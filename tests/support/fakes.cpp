@@ -30,7 +30,7 @@ void FakePlayer::setCurrentPosition(double s) {
 }
 
 int FakePlayer::playState() const {
-    if (throwOnPlayState) VB_RAISE("Automation error");
+    if (throwOnPlayState) RAISE_ERROR("Automation error");
     return state;
 }
 
@@ -61,7 +61,7 @@ int FakePlayer::count(const std::string& call) const {
 }
 
 void FakeDesktop::clipboardSetImage(const FrameSlot& slot) {
-    if (failClipboard) VB_RAISE("Cannot open clipboard");
+    if (failClipboard) RAISE_ERROR("Cannot open clipboard");
     clipboardWidth = slot.width;
     clipboardHeight = slot.height;
     clipboardPixels.assign(slot.pixels.get(), slot.pixels.get() + static_cast<size_t>(slot.width) * slot.height);
@@ -83,7 +83,7 @@ void FakeClientArea::copyTile(FrameSlot& slot, int dx, int dy, int w, int h, int
 }
 
 void FakeView::setFocus(Ctl c) {
-    if (c == Ctl::cmdReview && !cmdReviewFocusable) VB_RAISE(kErrInvalidCall);
+    if (c == Ctl::cmdReview && !cmdReviewFocusable) RAISE_ERROR(kErrInvalidCall);
     focus.push_back(c);
 }
 

@@ -86,7 +86,7 @@ struct FakeDesktop : DesktopPort {
     }
     void openExternal(const std::string& target) override { opened.push_back(target); }
     void clipboardClear() override {
-        if (failClipboard) VB_RAISE("Cannot open clipboard");
+        if (failClipboard) RAISE_ERROR("Cannot open clipboard");
         clipboardCleared = true;
         clipboardWidth = clipboardHeight = -1;
         clipboardPixels.clear();
