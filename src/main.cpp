@@ -1,7 +1,6 @@
 // Velmora: plays a video and keeps its last frames to be looked at again.
 #include <QApplication>
 #include <QLocale>
-#include <QStringList>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -53,12 +52,12 @@ int main(int argc, char* argv[]) {
     frm.decimalSeparator = QLocale::system().decimalPoint().toStdString();
     window.bind(frm);
 
-    // The command line as one text: the arguments joined by single blanks.
+    // The command line as one text: the arguments joined by single blanks,
+    // byte for byte, so that file names in any encoding open.
     std::string commandLine;
-    const QStringList args = QApplication::arguments();
-    for (qsizetype i = 1; i < args.size(); ++i) {
+    for (int i = 1; i < argc; ++i) {
         if (i > 1) commandLine += ' ';
-        commandLine += args[i].toStdString();
+        commandLine += argv[i];
     }
 
     frm.Form_Load(commandLine);

@@ -433,12 +433,15 @@ TEST_F(MainWindowTest, DropsOpenTheFirstFileOrComplain) {
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile("/v/b c.mkv"), QUrl::fromLocalFile("/v/other.mp4")});
     dropOn(files);
+    EXPECT_EQ(player.open, "");  // opened after the drop has been answered
+    QApplication::processEvents();
     EXPECT_EQ(player.open, "/v/b c.mkv");
 
     QMimeData text;
     text.setText("not a file");
     const auto boxes = desktop.boxes.size();
     dropOn(text);
+    QApplication::processEvents();
     ASSERT_EQ(desktop.boxes.size(), boxes + 1);
     EXPECT_NE(desktop.boxes.back().text.find("not a file"), std::string::npos);
 }

@@ -108,6 +108,31 @@ TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {
     EXPECT_TRUE(h.desktop.boxes.empty());
 }
 
+TEST(Ring, SlotsLargerThanTheMemoryAllowsAreRefusedAndKept) {
+    Harness h;
+    h.player.openable["/v/huge.mp4"] = {7680, 4390};  // 8K: 50 frames need 6.3 GB
+    h.frm.availableMemory = [] { return std::uint64_t{4} << 30; };
+    h.loadPlaying();
+    const int width = h.frm.capturedImage[1].width;
+    h.frm.OpenMedia("/v/huge.mp4");
+    ASSERT_EQ(h.desktop.boxes.size(), 1u);
+    EXPECT_EQ(h.desktop.boxes[0].text.rfind("SetSnapshotRegion: Not enough memory to keep 50 frames of 7680 x 4320 "
+                                            "pixels, line ",
+                                            0),
+              0u)
+        << h.desktop.boxes[0].text;
+    EXPECT_EQ(h.frm.capturedImage[50].width, width);
+    h.clock.advance(300);  // captures go on into the slots as they are
+    EXPECT_EQ(h.frm.mlCapturePos, 47);
+
+    // Slots left at mixed sizes are all brought to the player's size.
+    h.frm.capturedImage[30].resize(5, 5);
+    h.frm.oCaptured[30].setWidth(5);
+    h.frm.availableMemory = availableSystemMemory;
+    h.frm.OpenMedia("/videos/clip.avi");
+    EXPECT_EQ(h.frm.capturedImage[30].width, 320);
+}
+
 TEST(Ring, PauseAfterCaptureStopsTheVideoWithOneMoreFrame) {
     Harness h;
     h.loadPlaying();

@@ -274,6 +274,25 @@ TEST_F(ConfigStoreTest, UnusablePathsAreReported) {
                                           (dir / "Velmora.ini").string() + ": Is a directory");
 }
 
+TEST_F(ConfigStoreTest, ALinkedFileIsWrittenThroughAndAPipeNeverHangs) {
+    fs::create_directory(dir / "dotfiles");
+    spit(dir / "dotfiles" / "Velmora.ini", "[Velmora]\nzoom=3\n");
+    fs::create_symlink("dotfiles/Velmora.ini", dir / "Velmora.ini");
+    ConfigStore linked((dir / "Velmora.ini").string(), desktop);
+    linked.SetConfigValue("zoom", "2");
+    EXPECT_TRUE(fs::is_symlink(dir / "Velmora.ini"));
+    EXPECT_EQ(slurp(dir / "dotfiles" / "Velmora.ini"), "[Velmora]\nzoom=2\n");
+    EXPECT_EQ(linked.GetConfigValue("zoom"), "2");
+
+    ASSERT_EQ(::mkfifo((dir / "pipe.ini").c_str(), 0600), 0);
+    ConfigStore pipe((dir / "pipe.ini").string(), desktop);
+    EXPECT_EQ(pipe.GetConfigValue("zoom"), "");  // would block forever on a plain open
+    pipe.SetConfigValue("zoom", "2");
+    EXPECT_EQ(fs::status(dir / "pipe.ini").type(), fs::file_type::fifo);
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].first.rfind("SetConfigValue: Cannot read the settings file ", 0), 0u);
+}
+
 // ---------------------------------------------------------------- where settings live
 
 class ConfigPathTest : public SettingsFixture {};

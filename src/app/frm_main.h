@@ -6,6 +6,8 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,9 @@ inline constexpr int kRingSize = 50;
 
 // The open-file dialog's filter: two entries, "Video Files " and "AllFiles (*.*)".
 extern const char* const kOpenFileFilter;
+
+// MemAvailable of the system, in bytes.
+std::uint64_t availableSystemMemory();
 
 class FrmMain {
 public:
@@ -72,6 +77,10 @@ public:
     long mlReviewDirection = 0;
     long mlRepeatDelay = 0;
     std::string msErrorMessages;
+
+    // Bytes of memory the system can still give; the slots are not made
+    // larger than it allows.
+    std::function<std::uint64_t()> availableMemory = availableSystemMemory;
 
     // The user's decimal separator, for the review time label.
     std::string decimalSeparator = ".";
@@ -181,6 +190,8 @@ private:
     int clientHeight_ = 551;
     WindowState windowState_ = WindowState::Normal;
     bool unloaded_ = false;
+    // The slot size last refused for want of memory.
+    std::pair<std::int32_t, std::int32_t> refusedSlotSize_{};
 };
 
 }  // namespace velmora

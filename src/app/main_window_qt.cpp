@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QLabel>
@@ -646,10 +647,16 @@ void MainWindow::dropEvent(QDropEvent* event) {
     std::vector<std::string> files;
     if (const QMimeData* mime = event->mimeData(); mime && mime->hasUrls()) {
         for (const QUrl& url : mime->urls())
-            if (url.isLocalFile()) files.push_back(url.toLocalFile().toStdString());
+            if (url.isLocalFile()) files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
     }
     event->acceptProposedAction();
-    if (frm_) frm_->Form_OLEDragDrop(files);
+    // Opened once the drop is over, so that the file manager is not kept
+    // waiting while the video opens or a message is read.
+    QMetaObject::invokeMethod(
+        this, [this, files] {
+            if (frm_) frm_->Form_OLEDragDrop(files);
+        },
+        Qt::QueuedConnection);
 }
 
 // ---- Events seen before the controls ----

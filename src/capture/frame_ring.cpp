@@ -1,9 +1,22 @@
 // The frame ring: the capture tick, the grab, and the slots' size.
+#include <fstream>
+#include <limits>
+
 #include "app/frm_main.h"
 #include "support/convert.h"
 #include "support/errors.h"
 
 namespace velmora {
+
+std::uint64_t availableSystemMemory() {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string name;
+    std::uint64_t kib = 0;
+    std::string unit;
+    while (meminfo >> name >> kib >> unit)
+        if (name == "MemAvailable:") return kib * 1024;
+    return std::numeric_limits<std::uint64_t>::max();  // unknown: do not hold back
+}
 
 long FrmMain::slotOfAge(long age) const {
     long k = mlCapturePos + age;
@@ -51,7 +64,26 @@ void FrmMain::SetSnapshotRegion() {
         if (oCaptured.size() <= static_cast<std::size_t>(kRingSize)) return;  // slots not created yet
         const std::int32_t w = toInt32(oMediaPlayer.width());
         const std::int32_t h = oMediaPlayer.height() > 70 ? toInt32(oMediaPlayer.height() - 70) : 0;
-        if (toInt16(oCaptured[1].height()) == h && toInt16(oCaptured[1].width()) == w) return;
+        // Every slot is looked at, not only the first: a resize that failed
+        // half-way (out of memory) is completed by the next one.
+        std::uint64_t held = 0;
+        bool same = true;
+        for (int i = 1; i <= kRingSize; ++i) {
+            same = same && toInt16(oCaptured[i].height()) == h && toInt16(oCaptured[i].width()) == w;
+            held += capturedImage[i].bytes();
+        }
+        if (same) return;
+        // Fifty frames of a large player take gigabytes: rather than let the
+        // system end the program, say so and keep the slots as they are.
+        const std::uint64_t needed = static_cast<std::uint64_t>(kRingSize) * static_cast<std::uint64_t>(w) *
+                                     static_cast<std::uint64_t>(h) * sizeof(Pixel);
+        if (needed > held && needed - held > availableMemory() / 10 * 8) {
+            if (refusedSlotSize_ == std::pair{w, h}) return;  // the user has been told
+            refusedSlotSize_ = {w, h};
+            RAISE_ERROR("Not enough memory to keep " + std::to_string(kRingSize) + " frames of " + std::to_string(w) +
+                        " x " + std::to_string(h) + " pixels");
+        }
+        refusedSlotSize_ = {};
         for (int i = 1; i <= kRingSize; ++i) {
             capturedImage[i].resize(w, h);
             oCaptured[i].setWidth(w);

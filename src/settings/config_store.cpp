@@ -48,9 +48,16 @@ std::string xdgSettingsFolder() {
 // set when it exists but cannot be read.
 std::optional<std::string> readFile(const std::string& path, int& err) {
     err = 0;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a pipe or device in its place cannot hang the program.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno != ENOENT && errno != ENOTDIR) err = errno;
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
         return std::nullopt;
     }
     std::string data;
@@ -69,9 +76,26 @@ std::optional<std::string> readFile(const std::string& path, int& err) {
     return data;
 }
 
+// Where the data of `path` lives: a settings file that is a symbolic link
+// (into a folder of dotfiles, say) is written through to its target, so
+// that the link stays a link.
+std::string linkTarget(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path p = path;
+    for (int hops = 0; hops < 16; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(p, ec))) break;
+        const fs::path target = fs::read_symlink(p, ec);
+        if (ec) break;
+        p = target.is_absolute() ? target : p.parent_path() / target;
+    }
+    return p.string();
+}
+
 // Writes `text` to a new file beside `path` and renames it over `path`.
 // On failure the temporary file is removed and `path` is untouched.
-void replaceFile(const std::string& path, const std::string& text) {
+void replaceFile(const std::string& linkPath, const std::string& text) {
+    const std::string path = linkTarget(linkPath);
     mode_t mode = 0644;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;

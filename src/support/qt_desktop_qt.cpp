@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QImage>
 #include <QLabel>
@@ -88,7 +89,7 @@ std::optional<std::string> QtDesktop::openFileDialog(const std::string& title, c
     const QString path = QFileDialog::getOpenFileName(dialogParent(), fromUtf8(title), QString(), qtFileFilter(filter),
                                                       nullptr, QFileDialog::HideNameFilterDetails);
     if (path.isEmpty()) return std::nullopt;
-    return path.toStdString();
+    return QFile::encodeName(path).toStdString();
 }
 
 void QtDesktop::openExternal(const std::string& target) {
