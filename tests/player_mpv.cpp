@@ -1,6 +1,7 @@
 // The libmpv player against generated videos: opening, the events the main
 // window relies on, exact seeks checked on the frame numbers the test video
-// carries in its top row of blocks, files that must not open, shutdown.
+// carries in its top row of blocks, files that must not open, shutdown, the
+// picture buffer under pressure, and the control strip's times.
 #include <gtest/gtest.h>
 
 #include "support/qt_app.h"
@@ -13,14 +14,25 @@
 #include <QSlider>
 #include <QTimer>
 #include <QWindow>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "playback/mpv_control_strip.h"
 #include "playback/mpv_player.h"
 #include "support/frame_number.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+// A video area too large for any memory must come back as a failed
+// allocation, as it does without the sanitizer, not end the test program.
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
+#endif
 
 // Real input reaches Qt through its window-system queue, which a wait that
 // excludes user input leaves queued.  The header of that queue is not
@@ -72,10 +84,20 @@ bool allBlack(const QImage& image) {
     return true;
 }
 
+QSlider* trackerOf(QWidget* strip) {
+    for (QSlider* slider : strip->findChildren<QSlider*>())
+        if (slider->width() == strip->width()) return slider;
+    return nullptr;
+}
+
 class MpvPlayerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        player = std::make_unique<MpvPlayer>(nullptr, MpvOptions{"null"});
+    void SetUp() override { makePlayer(MpvOptions{"null"}); }
+
+    // A new player in place of the fixture's, shown unless asked otherwise.
+    void makePlayer(MpvOptions options, bool shown = true) {
+        player.reset();
+        player = std::make_unique<MpvPlayer>(nullptr, std::move(options));
         player->onPlayStateChange = [this](int from, int to) {
             events.push_back("play " + std::to_string(from) + ">" + std::to_string(to));
         };
@@ -83,7 +105,8 @@ protected:
             events.push_back("open " + std::to_string(from) + ">" + std::to_string(to));
         };
         player->resize(320, 240 + kControlStripHeight);
-        player->show();
+        if (shown) player->show();
+        events.clear();
     }
 
     // Opens the numbered video, pauses, and waits until a frame is shown.
@@ -161,9 +184,7 @@ TEST_F(MpvPlayerTest, SeeksExactlyToTheFrameAskedFor) {
     EXPECT_TRUE(labels.front()->text().contains("Paused"));
 
     // A click on the middle of the tracker seeks to the middle of the video.
-    QSlider* tracker = nullptr;
-    for (QSlider* slider : player->findChildren<QSlider*>())
-        if (slider->width() == player->width()) tracker = slider;
+    QSlider* tracker = trackerOf(player.get());
     ASSERT_NE(tracker, nullptr);
     ASSERT_TRUE(waitUntil([&] { return tracker->maximum() > 0; }, 2000));
     const QPoint middle = tracker->rect().center();
@@ -309,6 +330,164 @@ TEST_F(MpvPlayerTest, CanBeDestroyedWhileOpeningOrPlaying) {
     ASSERT_TRUE(waitUntil([&] { return playing->renderedFrames() > 3; }));
     playing.reset();
     spin(100);  // frames and events queued for it must not reach the dead player
+}
+
+// A video track without one decodable frame: the open ends as soon as mpv
+// starts playing, not at the open's time limit, which is short here so that
+// a wait for a picture that never comes fails the open.
+TEST_F(MpvPlayerTest, FilesWhosePictureNeverDecodesDoNotWaitForIt) {
+    makePlayer(MpvOptions{"null", 3000});
+
+    // Sound beside an empty video track plays as sound alone.
+    player->setFileName(media("no-picture.mkv"));
+    EXPECT_EQ(player->errorDescription(), "");
+    ASSERT_EQ(player->playState(), play_state::kPlaying);
+    EXPECT_EQ(events, (Events{"open 0>6", "play 6>2"}));
+    EXPECT_EQ(player->naturalWidth(), 320);
+    EXPECT_EQ(player->naturalHeight(), kControlStripHeight);
+    EXPECT_TRUE(waitUntil([&] { return player->currentPosition() > 0.3; }));
+    EXPECT_TRUE(allBlack(player->videoImage()));
+
+    // A picture that never decodes and no sound: nothing to play, and the
+    // reason says so.
+    events.clear();
+    player->setFileName(media("garbled.mp4"));
+    EXPECT_EQ(player->playState(), play_state::kNoMedia);
+    EXPECT_EQ(player->fileName(), "");
+    EXPECT_EQ(player->errorDescription(),
+              "The file could not be opened: its picture could not be decoded and it has no sound.");
+    EXPECT_EQ(events, (Events{"open 6>0", "play 2>6"}));
+
+    // What the failed file reported while it loaded (its length of 2 s) is
+    // gone with it: the tracker has nothing to seek in.
+    spin(400);
+    EXPECT_EQ(player->currentPosition(), 0);
+    QSlider* tracker = trackerOf(player.get());
+    ASSERT_NE(tracker, nullptr);
+    EXPECT_EQ(tracker->maximum(), 0);
+    EXPECT_FALSE(tracker->isEnabled());
+}
+
+TEST_F(MpvPlayerTest, AnOpenEndsOnlyByItsOwnOutcome) {
+    // The application quitting ends the open's wait from outside: the open
+    // failed, and says so.
+    {
+        // Afterwards every event loop would return at once until the
+        // application's own loop has run again.
+        struct Restart {
+            ~Restart() {
+                QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+                QCoreApplication::exec();
+            }
+        } restart;
+        QTimer::singleShot(0, [] { QCoreApplication::exit(); });
+        player->setFileName(media("numbered.mp4"));
+    }
+    EXPECT_EQ(player->playState(), play_state::kNoMedia);
+    EXPECT_EQ(player->fileName(), "");
+    EXPECT_EQ(player->errorDescription(), "The file could not be opened: loading was interrupted.");
+    EXPECT_TRUE(events.empty());
+    spin(300);
+    EXPECT_EQ(player->renderedFrames(), 0);
+    EXPECT_EQ(player->currentPosition(), 0);
+
+    // A second open while one is under way is refused; the first still opens,
+    // and the refusal does not stay behind as the first open's error.
+    std::string refusal;
+    int refusedState = -1;
+    QTimer::singleShot(0, [&] {
+        player->setFileName(media("with-audio.mp4"));
+        refusal = player->errorDescription();
+        refusedState = player->playState();
+    });
+    player->setFileName(media("numbered.mp4"));
+    EXPECT_EQ(refusal, "Another file is still being opened.");
+    EXPECT_EQ(refusedState, play_state::kNoMedia);
+    EXPECT_EQ(player->playState(), play_state::kPlaying);
+    EXPECT_EQ(player->fileName(), media("numbered.mp4"));
+    EXPECT_EQ(player->errorDescription(), "");
+    EXPECT_EQ(events, (Events{"open 0>6", "play 6>2"}));
+}
+
+// mpv draws straight into the picture's buffer, which a copy of
+// videoImage() held elsewhere shares; 239 pixels make rows whose plain
+// length differs from their aligned one.
+TEST_F(MpvPlayerTest, AHeldCopyOfThePictureKeepsItsPixels) {
+    player->resize(239, 179 + kControlStripHeight);
+    player->setFileName(media("numbered.mp4"));
+    ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+    ASSERT_TRUE(waitUntil([&] { return player->renderedFrames() >= 3; }));
+
+    const QImage held = player->videoImage();
+    const QImage heldPixels = held.copy();
+    const long long framesBefore = player->renderedFrames();
+    ASSERT_TRUE(waitUntil([&] { return player->renderedFrames() >= framesBefore + 10; }));
+
+    EXPECT_EQ(held, heldPixels);
+    const QImage& now = player->videoImage();
+    EXPECT_EQ(now.size(), QSize(239, 179));
+    EXPECT_EQ(now.format(), QImage::Format_RGB32);
+    EXPECT_NE(now, held);  // the picture moved on
+    EXPECT_FALSE(allBlack(now));
+}
+
+// A video area larger than any memory: the picture is left out and the
+// player plays on; at a sane size the picture comes back.
+TEST_F(MpvPlayerTest, AVideoAreaWithoutMemoryStaysBlack) {
+    makePlayer(MpvOptions{"null"}, false);  // never shown: no window of that size either
+    player->resize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    ASSERT_EQ(player->videoRect().size(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX - kControlStripHeight));
+    player->setFileName(media("numbered.mp4"));
+    ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+    ASSERT_TRUE(waitUntil([&] { return player->currentPosition() > 0.5; }));
+    EXPECT_EQ(player->renderedFrames(), 0);
+    EXPECT_TRUE(player->videoImage().isNull());
+
+    player->resize(320, 240 + kControlStripHeight);
+    EXPECT_TRUE(waitUntil([&] { return player->renderedFrames() > 0; }));
+    EXPECT_EQ(player->videoImage().size(), QSize(320, 240));
+    EXPECT_GT(frameNumber(player->videoImage()), 0);
+}
+
+// The times as the strip shows them, for lengths up to those no file has
+// (a broken header can claim centuries) and lengths that are unknown.
+TEST(MpvControlStripTest, ShowsEveryLengthItIsGiven) {
+    MpvControlStrip strip;
+    strip.resize(400, kControlStripHeight);
+    strip.show();
+    strip.showPlayState(play_state::kPaused);
+    QSlider* tracker = trackerOf(&strip);
+    ASSERT_NE(tracker, nullptr);
+    const auto labels = strip.findChildren<QLabel*>();
+    ASSERT_EQ(labels.size(), 1);
+    const QLabel* status = labels.front();
+
+    struct Case {
+        double position, duration;
+        int max, value;
+        bool enabled;
+        const char* text;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const Case cases[] = {
+        {7.5, 20, 20000, 7500, true, "Paused    0:07 / 0:20"},
+        {3723.9, 7200, 7200000, 3723900, true, "Paused    1:02:03 / 2:00:00"},
+        {0.64, 1e10, INT_MAX, 640, true, "Paused    0:00 / 2777777:46:40"},
+        {3e6, 1e10, INT_MAX, INT_MAX, true, "Paused    833:20:00 / 2777777:46:40"},
+        {5, inf, 0, 0, false, "Paused    0:05 / 0:00"},
+        {nan, nan, 0, 0, false, "Paused    0:00 / 0:00"},
+        {-0.19, 2, 2000, 0, true, "Paused    0:00 / 0:02"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        strip.showTimes(c.position, c.duration);
+        EXPECT_EQ(tracker->minimum(), 0);
+        EXPECT_EQ(tracker->maximum(), c.max);
+        EXPECT_EQ(tracker->value(), c.value);
+        EXPECT_EQ(tracker->isEnabled(), c.enabled);
+        EXPECT_EQ(status->text().toStdString(), c.text);
+    }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QToolButton>
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "playback/player_port.h"
@@ -38,9 +40,24 @@ protected:
     }
 };
 
+// Whole seconds as m:ss, or h:mm:ss from an hour on.  A length no file
+// really has (beyond some thousand years) is shown at that limit.
 QString clockText(double seconds) {
-    const long s = std::isfinite(seconds) && seconds > 0 ? std::lround(std::floor(seconds)) : 0;
-    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+    constexpr double kLongest = 1e11;
+    const long long s =
+        std::isfinite(seconds) && seconds > 0 ? static_cast<long long>(std::min(seconds, kLongest)) : 0;
+    const QLatin1Char zero('0');
+    if (s < 3600) return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, zero);
+    return QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, zero).arg(s % 60, 2, 10, zero);
+}
+
+// Seconds as tracker milliseconds, 0 to INT_MAX (almost 25 days).  An
+// unknown length (NaN, infinite) gives 0, which leaves the tracker off.
+int trackerMs(double seconds) {
+    const double ms = seconds * 1000;
+    if (!std::isfinite(ms) || ms <= 0) return 0;
+    if (ms >= double{INT_MAX}) return INT_MAX;
+    return static_cast<int>(ms);
 }
 
 }  // namespace
@@ -106,12 +123,12 @@ void MpvControlStrip::showPlayState(int playState) {
 void MpvControlStrip::showTimes(double position, double duration) {
     position_ = position;
     duration_ = duration;
-    const int max = duration > 0 ? static_cast<int>(duration * 1000) : 0;
+    const int max = trackerMs(duration);
     tracker_->setEnabled(max > 0);
     if (!tracker_->isSliderDown()) {
         const QSignalBlocker quiet(tracker_);  // moving the tracker here is no seek request
         tracker_->setRange(0, max);
-        tracker_->setValue(static_cast<int>(position * 1000));
+        tracker_->setValue(std::min(trackerMs(position), max));
     }
     refreshStatus();
 }

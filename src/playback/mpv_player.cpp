@@ -27,9 +27,37 @@ namespace {
 
 // What an asynchronous request's reply answers; a seek's generation rides in
 // the upper bits so that replies to superseded seeks can be told apart.
-enum Reply : std::uint64_t { kNoReply, kLoadReply, kVidReply, kVideoParamsReply, kSeekReply, kLandedReply };
+enum Reply : std::uint64_t {
+    kNoReply,
+    kLoadReply,
+    kVidReply,
+    kVideoParamsReply,
+    kSeekReply,
+    kLandedReply,
+    kRestartVideoReply,  // the open's picture size, asked for when playback first started
+    kRestartAudioReply,  // whether the open's sound plays, asked for when there is no picture
+};
 std::uint64_t reply(Reply kind, std::uint64_t generation = 0) {
     return generation << 8 | kind;
+}
+
+// A black picture of `size` whose rows are aligned to 64 bytes, which keeps
+// mpv's converters on their fast paths; a null image when the memory cannot
+// be had.
+QImage blackImage(QSize size) {
+    if (size.isEmpty()) return {};
+    const qsizetype stride = (static_cast<qsizetype>(size.width()) * 4 + 63) / 64 * 64;
+    void* pixels =
+        std::aligned_alloc(64, static_cast<std::size_t>(stride) * static_cast<std::size_t>(size.height()));
+    if (!pixels) return {};
+    QImage image(static_cast<uchar*>(pixels), size.width(), size.height(), stride, QImage::Format_RGB32,
+                 std::free, pixels);
+    if (image.isNull()) {  // QImage did not take the buffer
+        std::free(pixels);
+        return {};
+    }
+    image.fill(Qt::black);
+    return image;
 }
 
 const std::string kOpenFailed = "The file could not be opened: ";
@@ -72,13 +100,17 @@ struct MpvPlayer::OpenAttempt {
     bool takeNextStart = false;  // the reply had no id: the next started entry is ours
     bool loaded = false;         // FILE_LOADED of our entry seen
     bool sizeKnown = false;      // video size known, or no video track
+    bool restartAsked = false;   // playback started: the picture size and sound were asked for
     bool failed = false;
     int mpvError = 0;
+    // Why it failed, when mpv itself gives no reason.
+    std::string reason;
     std::vector<std::pair<std::string, std::string>> log;  // mpv's warnings and errors meanwhile
 
     bool done() const { return failed || (loaded && sizeKnown); }
 
     std::string failure() const {
+        if (!reason.empty()) return kOpenFailed + reason + ".";
         std::string detail;
         for (auto it = log.rbegin(); it != log.rend() && detail.empty(); ++it)
             detail = logReason(it->first, it->second);
@@ -196,6 +228,7 @@ void MpvPlayer::setFileName(const std::string& path) {
 
     OpenAttempt attempt;
     open_ = &attempt;
+    ++openSerial_;
     setFlag("pause", true);  // hold the first frame until the open is over
     command({"loadfile", path.c_str(), "replace"}, kLoadReply);
 
@@ -215,10 +248,13 @@ void MpvPlayer::setFileName(const std::string& path) {
     if (!attempt.done() && timedOut)
         return failOpen(kOpenFailed + "it did not finish loading within " +
                         std::to_string((options_.openTimeoutMs + 999) / 1000) + " seconds.");
+    // The wait can also end from outside, e.g. when the application quits.
+    if (!attempt.done()) return failOpen(kOpenFailed + "loading was interrupted.");
     if (attempt.failed) return failOpen(attempt.failure());
 
     mediaEntryId_ = attempt.entryId;
     fileName_ = path;
+    error_.clear();  // a refused open meanwhile may have left its complaint
     raiseOpenStateChange(open_state::kClosed, open_state::kMediaOpen);
     play();
 }
@@ -228,6 +264,14 @@ void MpvPlayer::failOpen(std::string description) {
     clearPicture();
     error_ = std::move(description);
     fileName_.clear();
+    // Whatever the failed file reported while it loaded is no longer true.
+    hasVideo_ = false;
+    videoWidth_ = 320;
+    videoHeight_ = 0;
+    timePos_ = duration_ = 0;
+    eofReached_ = false;
+    pendingSeek_.reset();
+    stripDirty_ = true;
     setPlayState(play_state::kNoMedia);
 }
 
@@ -390,6 +434,32 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
                     videoHeight_ = static_cast<int>(h);
                     if (open_ && open_->loaded) open_->sizeKnown = true;
                 }
+            } else if ((kind == kRestartVideoReply || kind == kRestartAudioReply) &&
+                       generation == openSerial_ && open_ && open_->loaded && !open_->sizeKnown) {
+                const bool answered = event.error >= 0 && prop->format == MPV_FORMAT_NODE;
+                const auto* params = answered ? static_cast<const mpv_node*>(prop->data) : nullptr;
+                if (kind == kRestartVideoReply) {
+                    const std::int64_t w = params ? nodeInt(*params, "dw") : -1;
+                    const std::int64_t h = params ? nodeInt(*params, "dh") : -1;
+                    if (w > 0 && h > 0) {
+                        hasVideo_ = true;
+                        videoWidth_ = static_cast<int>(w);
+                        videoHeight_ = static_cast<int>(h);
+                        open_->sizeKnown = true;
+                    } else {
+                        mpv_get_property_async(mpv_, reply(kRestartAudioReply, openSerial_), "audio-params",
+                                               MPV_FORMAT_NODE);
+                    }
+                } else if (answered) {
+                    // Sound without a picture: the file opens as sound alone.
+                    hasVideo_ = false;
+                    videoWidth_ = 320;
+                    videoHeight_ = 0;
+                    open_->sizeKnown = true;
+                } else {
+                    open_->failed = true;
+                    open_->reason = "its picture could not be decoded and it has no sound";
+                }
             } else if (kind == kLandedReply && generation == seekGeneration_ && pendingSeek_) {
                 if (event.error >= 0 && prop->format == MPV_FORMAT_DOUBLE)
                     timePos_ = *static_cast<double*>(prop->data);
@@ -399,6 +469,13 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
             break;
         }
         case MPV_EVENT_PLAYBACK_RESTART:
+            // Playback of the file being opened can start, yet no picture size
+            // is known: the video track may hold no frame that decodes.
+            if (open_ && open_->loaded && !open_->sizeKnown && !open_->restartAsked) {
+                open_->restartAsked = true;
+                mpv_get_property_async(mpv_, reply(kRestartVideoReply, openSerial_), "video-out-params",
+                                       MPV_FORMAT_NODE);
+            }
             // The seek asked for last has been carried out: ask where it landed.
             if (pendingSeek_ && seekAcked_ == seekGeneration_)
                 mpv_get_property_async(mpv_, reply(kLandedReply, seekGeneration_), "time-pos",
@@ -417,10 +494,12 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto* prop = static_cast<const mpv_event_property*>(event.data);
             const std::string_view name = prop->name;
-            if (prop->format == MPV_FORMAT_DOUBLE) {
-                const double value = *static_cast<double*>(prop->data);
-                if (name == "time-pos") timePos_ = value;
-                if (name == "duration") duration_ = value;
+            if (name == "time-pos" || name == "duration") {
+                // Unknown, or reported by a file that is no longer open: 0.
+                const bool current = open_ || mediaEntryId_ >= 0;
+                const double value =
+                    current && prop->format == MPV_FORMAT_DOUBLE ? *static_cast<double*>(prop->data) : 0;
+                (name == "time-pos" ? timePos_ : duration_) = value;
                 stripDirty_ = true;
             } else if (prop->format == MPV_FORMAT_INT64) {
                 const auto value = *static_cast<std::int64_t*>(prop->data);
@@ -448,15 +527,10 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
 void MpvPlayer::ensureImage() {
     const QSize size = videoRect().size();
     if (image_.size() == size) return;
+    // Without the memory for it the image stays null: the video area shows
+    // black and frames are taken from mpv without being drawn.
     image_ = QImage();
-    if (size.isEmpty()) return;
-    // Rows aligned to 64 bytes keep mpv's converters on their fast paths.
-    const qsizetype stride = (size.width() * 4 + 63) / 64 * 64;
-    void* pixels = std::aligned_alloc(64, static_cast<std::size_t>(stride * size.height()));
-    if (!pixels) throw std::bad_alloc();
-    image_ = QImage(static_cast<uchar*>(pixels), size.width(), size.height(), stride, QImage::Format_RGB32,
-                    std::free, pixels);
-    image_.fill(Qt::black);
+    image_ = blackImage(size);
     pictureShown_ = false;
 }
 
@@ -474,8 +548,20 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
     ensureImage();
     // Frames of a file being replaced or closed are taken from mpv but not shown.
     const bool wanted = open_ ? open_->loaded : mediaEntryId_ >= 0;
+    // A copy of the picture held elsewhere keeps what it holds: mpv draws into
+    // a buffer of our own instead of one that bits() would detach in Qt's way.
+    if (wanted && !image_.isNull() && !image_.isDetached()) {
+        const QSize size = image_.size();
+        image_ = QImage();
+        image_ = blackImage(size);
+        pictureShown_ = false;
+    }
+    // The pointer first: the stride is the one of the buffer mpv writes into.
+    uchar* pixels = wanted ? image_.bits() : nullptr;
+    const bool fits =
+        pixels && image_.format() == QImage::Format_RGB32 && image_.size() == videoRect().size();
     alignas(64) static unsigned char scratch[64];
-    int skip = wanted && !image_.isNull() ? 0 : 1;
+    int skip = fits ? 0 : 1;
     int size[2] = {skip ? 1 : image_.width(), skip ? 1 : image_.height()};
     std::size_t stride = skip ? 64 : static_cast<std::size_t>(image_.bytesPerLine());
     int block = 0;           // never wait for the frame's display time on the UI thread
@@ -484,7 +570,7 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
         {MPV_RENDER_PARAM_SW_SIZE, size},
         {MPV_RENDER_PARAM_SW_FORMAT, format},
         {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-        {MPV_RENDER_PARAM_SW_POINTER, skip ? scratch : image_.bits()},
+        {MPV_RENDER_PARAM_SW_POINTER, skip ? scratch : pixels},
         {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
         {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
         {MPV_RENDER_PARAM_INVALID, nullptr},

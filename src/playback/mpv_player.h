@@ -95,6 +95,7 @@ private:
     QImage image_;
 
     OpenAttempt* open_ = nullptr;
+    std::uint64_t openSerial_ = 0;      // counts open attempts; tags their replies
     std::int64_t mediaEntryId_ = -1;    // playlist entry of the open media
     std::int64_t currentEntryId_ = -1;  // entry mpv started last
     std::string fileName_;
