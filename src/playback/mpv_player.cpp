@@ -261,23 +261,21 @@ void MpvPlayer::setFileName(const std::string& path) {
 
 void MpvPlayer::failOpen(std::string description) {
     command({"stop"});
-    clearPicture();
-    error_ = std::move(description);
-    fileName_.clear();
     // Whatever the failed file reported while it loaded is no longer true.
-    hasVideo_ = false;
-    videoWidth_ = 320;
-    videoHeight_ = 0;
-    timePos_ = duration_ = 0;
-    eofReached_ = false;
-    pendingSeek_.reset();
-    stripDirty_ = true;
+    forgetMedia();
+    error_ = std::move(description);
     setPlayState(play_state::kNoMedia);
 }
 
 void MpvPlayer::closeMedia() {
     const bool wasOpen = mediaEntryId_ >= 0;
     mediaEntryId_ = -1;
+    forgetMedia();
+    if (wasOpen) raiseOpenStateChange(open_state::kMediaOpen, open_state::kClosed);
+    setPlayState(play_state::kNoMedia);
+}
+
+void MpvPlayer::forgetMedia() {
     fileName_.clear();
     hasVideo_ = false;
     videoWidth_ = 320;
@@ -287,8 +285,6 @@ void MpvPlayer::closeMedia() {
     pendingSeek_.reset();
     stripDirty_ = true;
     clearPicture();
-    if (wasOpen) raiseOpenStateChange(open_state::kMediaOpen, open_state::kClosed);
-    setPlayState(play_state::kNoMedia);
 }
 
 // ---- Commands ----------------------------------------------------------

@@ -79,6 +79,8 @@ private:
     void setFlag(const char* name, bool value);
     void setPlayState(int state);
     void closeMedia();
+    // Drops everything known about the open file and clears the picture.
+    void forgetMedia();
     void seekTo(double seconds);
     void failOpen(std::string description);
     void applyMute();
