@@ -16,8 +16,11 @@
 #include <vector>
 
 #include "playback/mpv_player.h"
+#include "support/event_loop.h"
 
 using namespace velmora;
+using velmora::testing::spin;
+using velmora::testing::waitUntil;
 
 namespace {
 
@@ -28,24 +31,7 @@ double cpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// Runs the event loop, sleeping between events, until the condition holds.
-template <typename Condition>
-bool waitUntil(Condition condition, int ms) {
-    QDeadlineTimer deadline(ms);
-    QTimer tick;  // wakes the loop to look at the condition again
-    tick.start(5);
-    while (!condition()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
-void idle(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 bool blank(const QImage& image) {
     for (int y = 0; y < image.height(); y += 16)
@@ -112,7 +98,7 @@ int main(int argc, char** argv) {
         if (i == 0) {
             std::printf("first open (window at 640x430): %.1f ms\n", ms);
             player.resize(player.naturalWidth(), player.naturalHeight());
-            idle(500);
+            spin(500);
         } else {
             openMs.push_back(ms);
         }
@@ -128,7 +114,7 @@ int main(int argc, char** argv) {
     const double cpuBefore = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    idle(kPlaySeconds * 1000);
+    spin(kPlaySeconds * 1000);
     const double cpu = cpuSeconds() - cpuBefore;
     const double seconds = wall.nsecsElapsed() / 1e9;
     const long long frames = player.renderedFrames() - framesBefore;

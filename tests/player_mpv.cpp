@@ -4,6 +4,7 @@
 // picture buffer under pressure, and the control strip's times.
 #include <gtest/gtest.h>
 
+#include "support/event_loop.h"
 #include "support/qt_app.h"
 
 #include <QApplication>
@@ -56,26 +57,11 @@ std::string media(const char* name) {
     return std::string(dir ? dir : "media") + "/" + name;
 }
 
-// Runs the event loop, sleeping between events, until the condition holds.
-template <typename Condition>
-bool waitUntil(Condition condition, int ms = 10000) {
-    QDeadlineTimer deadline(ms);
-    QTimer tick;  // wakes the loop to look at the condition again
-    tick.start(5);
-    while (!condition()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
-void spin(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 using testing::frameNumber;
+using testing::spin;
+using testing::waitUntil;
 
 bool allBlack(const QImage& image) {
     for (int y = 0; y < image.height(); y += 7)

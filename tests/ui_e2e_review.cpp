@@ -6,6 +6,7 @@
 // ring, onto the review display and onto the clipboard.
 #include <gtest/gtest.h>
 
+#include "support/event_loop.h"
 #include "support/qt_app.h"
 
 #include <QApplication>
@@ -32,6 +33,8 @@
 
 namespace velmora {
 namespace {
+
+using testing::waitUntil;
 
 using testing::FakeSettings;
 using testing::frameNumber;
@@ -82,17 +85,6 @@ void runFor(int ms, Each each) {
     }
 }
 
-template <typename Condition>
-bool waitUntil(Condition condition, int ms = 10000) {
-    QDeadlineTimer deadline(ms);
-    QTimer wake;
-    wake.start(5);
-    while (!condition()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 // "-0.3 sec", "-1 sec", "-1.2 sec": the review time of frame `age` at 100 ms
 // per frame, cut to four characters.

@@ -1,6 +1,7 @@
 // The Qt layer: the main window as built, its events, and the Qt ports.
 #include <gtest/gtest.h>
 
+#include "support/event_loop.h"
 #include "support/qt_app.h"
 
 #include <QAction>
@@ -37,6 +38,8 @@ Q_GUI_EXPORT bool qt_sendShortcutOverrideEvent(QObject* o, ulong timestamp, int 
 
 namespace velmora {
 namespace {
+
+using testing::spin;
 
 using testing::FakeClientArea;
 using testing::FakeDesktop;
@@ -539,12 +542,6 @@ TEST(QtDesktopFilter, ConvertsTheStoredFilter) {
     EXPECT_EQ(qtFileFilter("A|*.a;;*.b|Empty|;\"|B|*.c").toStdString(), "A (*.a *.b);;B (*.c)");
 }
 
-// Runs the event loop (nested, as under a modal dialog) for `ms`.
-void spin(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 TEST(QtTimerHostTest, TicksFromTheEventLoopAndStops) {
     app();

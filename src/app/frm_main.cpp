@@ -21,7 +21,6 @@ FrmMain::FrmMain(TimerHost& timers, DesktopPort& desktop, PlayerPort& player, Se
       PauseTimer(timers, "PauseTimer", 0),
       ReviewTimer(timers, "ReviewTimer", 100),
       frmOptions(settings, desktop),
-      timers_(timers),
       desktop_(desktop),
       player_(player),
       settings_(settings),

@@ -178,7 +178,6 @@ private:
     // The slot that shows frame `age` (1..50).
     long slotOfAge(long age) const;
 
-    TimerHost& timers_;
     DesktopPort& desktop_;
     PlayerPort& player_;
     SettingsPort& settings_;

@@ -113,14 +113,12 @@ struct FakeClientArea : ClientAreaSource {
     std::vector<Pixel> pixels = std::vector<Pixel>(static_cast<size_t>(1000) * 800, 0);
     std::vector<std::string> log;  // "lock", "unlock", "tile x,y wxh->dx,dy"
     bool logTiles = false;
-    bool locked = false;
 
     void fill(std::function<Pixel(int x, int y)> f) {
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) pixels[static_cast<size_t>(y) * width + x] = f(x, y);
     }
     void lockWindowUpdate(bool on) override {
-        locked = on;
         log.push_back(on ? "lock" : "unlock");
     }
     void copyTile(FrameSlot& slot, int dx, int dy, int w, int h, int sx, int sy) override;
