@@ -17,8 +17,7 @@ void FrmMain::ShowImage(long age) {
         } else {
             frReviewTime.setVisible(true);
             const std::int32_t perFrame = add32(PlayTimer.interval(), PauseTimer.interval());
-            const double s = -static_cast<double>(mul32(perFrame, age)) / 1000.0;
-            lblReviewTime.setCaption(formatGeneral(s, decimalSeparator).substr(0, 4) + " sec");
+            lblReviewTime.setCaption(reviewTimeCaption(perFrame, age, decimalSeparator));
             k = slotOfAge(age);
             oCaptured[static_cast<std::size_t>(k)].setVisible(true);
             oMediaPlayer.setVisible(false);

@@ -68,10 +68,13 @@ IniFile::IniFile(std::string_view text) {
         auto end = text.find('\n', start);
         if (end == std::string_view::npos) end = text.size();
         auto line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const bool cr = !line.empty() && line.back() == '\r';
+        if (cr) line.remove_suffix(1);
         lines_.emplace_back(line);
+        carriageReturn_.push_back(cr);
         start = end + 1;
     }
+    crlf_ = !carriageReturn_.empty() && carriageReturn_.front();
 }
 
 std::optional<size_t> IniFile::findSection(std::string_view section) const {
@@ -105,9 +108,13 @@ void IniFile::set(std::string_view section, std::string_view key, std::string_vi
 
     const auto header = findSection(section);
     if (!header) {
-        if (!lines_.empty() && !trimBlanks(lines_.back()).empty()) lines_.emplace_back();
-        lines_.push_back("[" + std::string(section) + "]");
-        lines_.push_back(keyLine);
+        const auto append = [&](std::string line) {
+            lines_.push_back(std::move(line));
+            carriageReturn_.push_back(crlf_);
+        };
+        if (!lines_.empty() && !trimBlanks(lines_.back()).empty()) append("");
+        append("[" + std::string(section) + "]");
+        append(keyLine);
         return;
     }
 
@@ -124,14 +131,16 @@ void IniFile::set(std::string_view section, std::string_view key, std::string_vi
         }
         lastKeyLine = i;
     }
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastKeyLine + 1), keyLine);
+    const auto at = static_cast<std::ptrdiff_t>(lastKeyLine + 1);
+    lines_.insert(lines_.begin() + at, keyLine);
+    carriageReturn_.insert(carriageReturn_.begin() + at, crlf_);
 }
 
 std::string IniFile::text() const {
     std::string out;
-    for (const auto& line : lines_) {
-        out += line;
-        out += '\n';
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        out += lines_[i];
+        out += carriageReturn_[i] ? "\r\n" : "\n";
     }
     return out;
 }

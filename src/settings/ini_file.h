@@ -19,7 +19,9 @@ namespace velmora {
 class IniFile {
 public:
     IniFile() = default;
-    // Splits `text` into lines at '\n'; a '\r' before the '\n' is dropped.
+    // Splits `text` into lines at '\n'. A line that ended in "\r\n" is
+    // written back with it; lines added by set() end the way the file's
+    // first line does.
     explicit IniFile(std::string_view text);
 
     // The value of the first `key` in the first `section` of that name.
@@ -32,7 +34,7 @@ public:
     // names or values that cannot be stored on one line.
     void set(std::string_view section, std::string_view key, std::string_view value);
 
-    // The lines joined with '\n', each line ended by '\n'.
+    // The lines, each ended by '\n' (or "\r\n", as read).
     std::string text() const;
 
     const std::vector<std::string>& lines() const { return lines_; }
@@ -41,7 +43,9 @@ private:
     // The index of the first section header named `section`, if any.
     std::optional<size_t> findSection(std::string_view section) const;
 
-    std::vector<std::string> lines_;
+    std::vector<std::string> lines_;     // without their line break
+    std::vector<bool> carriageReturn_;   // the line ended in "\r\n"
+    bool crlf_ = false;                  // new lines end in "\r\n"
 };
 
 }  // namespace velmora

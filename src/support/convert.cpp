@@ -1,5 +1,6 @@
 #include "support/convert.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -30,6 +31,27 @@ std::string_view trimBlanks(std::string_view s) {
     return s;
 }
 
+// Whether a decimal number that a double cannot hold is too large (rather
+// than too small): the power of ten of its first significant digit.
+bool beyondLargest(std::string_view s) {
+    const auto e = s.find_first_of("eE");
+    const std::string_view mantissa = s.substr(0, e);
+    std::int64_t exponent = 0;
+    if (e != std::string_view::npos) {
+        std::string_view digits = s.substr(e + 1);
+        const bool negative = !digits.empty() && digits.front() == '-';
+        if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) digits.remove_prefix(1);
+        for (char c : digits) exponent = std::min<std::int64_t>(exponent * 10 + (c - '0'), 1'000'000'000);
+        if (negative) exponent = -exponent;
+    }
+    const auto point = std::min(mantissa.find('.'), mantissa.size());
+    const auto first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos) return false;
+    const std::int64_t power = first < point ? static_cast<std::int64_t>(point - first - 1)
+                                             : -static_cast<std::int64_t>(first - point);
+    return power + exponent > 0;
+}
+
 // Parses the whole text as a decimal number; false when it is not one.
 bool parseNumber(std::string_view text, double& out) {
     std::string_view s = trimBlanks(text);
@@ -44,8 +66,9 @@ bool parseNumber(std::string_view text, double& out) {
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
     if (end != s.data() + s.size()) return false;
     if (ec == std::errc::result_out_of_range) {
-        // Too large for a double: still a number, but one that overflows.
-        v = std::numeric_limits<double>::infinity();
+        // Too large for a double: still a number, but one that overflows;
+        // too small: zero.
+        v = beyondLargest(s) ? std::numeric_limits<double>::infinity() : 0.0;
     } else if (ec != std::errc()) {
         return false;
     }
@@ -106,6 +129,19 @@ std::string formatGeneral(double value, std::string_view decimalSeparator) {
     const auto sep = s.find_first_not_of("0123456789+-e");
     if (sep != std::string::npos) s.replace(sep, 1, decimalSeparator);
     return s;
+}
+
+std::string reviewTimeCaption(std::int32_t perFrameMs, long age, std::string_view decimalSeparator) {
+    const double s = -static_cast<double>(mul32(perFrameMs, age)) / 1000.0;
+    const std::string text = formatGeneral(s, decimalSeparator);
+    // Four characters, not bytes: a separator such as U+066B takes two or
+    // more bytes and must not be cut in half.
+    size_t end = 0;
+    for (int chars = 0; end < text.size() && chars < 4; ++chars) {
+        ++end;
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    }
+    return text.substr(0, end) + " sec";
 }
 
 }  // namespace velmora

@@ -36,4 +36,10 @@ std::string singleToText(float value);
 // magnitudes the program shows ("-0.05", "-12.5", "-125").
 std::string formatGeneral(double value, std::string_view decimalSeparator = ".");
 
+// The review label for the frame `age` frames back at `perFrameMs` per frame:
+// the (negative) time in seconds in the general format, cut to four
+// characters, and " sec" ("-0.1 sec", "-1.2 sec").  Raises "Overflow" when the
+// time does not fit in 32 bits of milliseconds.
+std::string reviewTimeCaption(std::int32_t perFrameMs, long age, std::string_view decimalSeparator);
+
 }  // namespace velmora
