@@ -1,13 +1,14 @@
 # Velmora: `make run` and `make test` on a fresh Debian 12 machine.
 
 BUILD ?= build
+SAN_BUILD ?= build-san
 JOBS ?= $(shell nproc)
 DEPS := build-essential cmake pkg-config qt6-base-dev libmpv-dev libgtest-dev libgmock-dev \
-        ffmpeg xvfb xauth xdg-utils
+        ffmpeg xvfb xauth xdg-utils clang libclang-rt-14-dev libx11-dev libxtst-dev
 BENCH_DEPS := mpv imagemagick
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build run test bench clean format
+.PHONY: deps build run test test-san bench clean format
 
 # Installs the Debian packages that are missing, and nothing when all are there.
 deps:
@@ -31,8 +32,17 @@ run: build
 	  xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD)/bin/velmora $(BUILD)/bin/demo.mp4; \
 	fi
 
+# The suite, then the suite again built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (clang; with short fuzzer runs).
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+	$(MAKE) test-san
+
+test-san: deps
+	CC=clang CXX=clang++ cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
+	cmake --build $(SAN_BUILD) -j$(JOBS)
+	cd $(SAN_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 
 bench-deps: deps
 	@missing=$$(for p in $(BENCH_DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
@@ -48,4 +58,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD)
