@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "capture/frame_slot.h"
 
@@ -55,6 +56,9 @@ QWidget* QtDesktop::dialogParent() const {
 }
 
 void QtDesktop::messageBox(const std::string& text, const std::string& caption) {
+    // Also on standard error, so that what went wrong is in a session's log.
+    const std::string line = "[message] " + caption + ": " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
     okBox(dialogParent(), fromUtf8(caption), fromUtf8(text));
 }
 

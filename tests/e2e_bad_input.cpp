@@ -1,0 +1,421 @@
+// The real program, started on files and settings that are not what it
+// hopes for, under its own X server and driven through it.  Each start
+// either plays or says why it cannot, and the program stays usable: it then
+// opens a good video from File > Open, plays, steps back through the
+// captured frames, copies one, and exits cleanly (under the sanitizer build
+// that is also the leak checker's verdict on the whole session).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+
+#include "settings/ini_file.h"
+#include "support/x_session.h"
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Child;
+using testing::pollUntil;
+using testing::XServer;
+using testing::XSession;
+
+const std::string kTitle = "Velmora";
+// Generous: a sanitizer build starts and draws several times slower.
+constexpr int kWaitMs = 30000;
+
+std::string mediaPath(const std::string& name) {
+    const char* dir = std::getenv("VELMORA_MEDIA_DIR");
+    return std::string(dir ? dir : "media") + "/" + name;
+}
+
+std::string readAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeAll(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+
+// The number the numbered video draws at (x, y), read strictly enough that
+// nothing else on the screen passes: every block plainly black or white (no
+// colour) at its centre and near two of its corners.  -1 when there is none.
+int stripNumber(const QImage& img, int x, int y) {
+    if (x + 320 > img.width() || y + 32 > img.height()) return -1;
+    int number = 0;
+    for (int bit = 0; bit < 10; ++bit) {
+        int white = 0;
+        for (const int d : {6, 16, 26}) {
+            const QRgb p = img.pixel(x + 32 * bit + d, y + d);
+            const int lo = std::min({qRed(p), qGreen(p), qBlue(p)}), hi = std::max({qRed(p), qGreen(p), qBlue(p)});
+            if (lo > 170) ++white;
+            else if (hi >= 70) return -1;
+        }
+        if (white == 3) number |= 1 << bit;
+        else if (white != 0) return -1;
+    }
+    return number;
+}
+
+// One session of the program in a folder of its own: the executable is
+// copied there, so that its Velmora.ini is the test's.
+class Session {
+public:
+    explicit Session(const std::string& name) {
+        std::string tmpl = (fs::temp_directory_path() / ("velmora-" + name + "-XXXXXX")).string();
+        root_ = ::mkdtemp(tmpl.data());
+        fs::create_directories(bin());
+        fs::copy_file(std::getenv("VELMORA_BIN"), bin() / "velmora");
+        fs::copy_file(mediaPath("numbered.mp4"), good());
+        writeAll(ini(), "[Velmora]\nStartCount=20\n\n[Other]\nkeep=this\n");
+    }
+    ~Session() {
+        app_.reset();
+        x_.reset();
+        server_.reset();
+        std::error_code ec;
+        for (const auto& p : {bin(), root_})
+            if (fs::exists(p, ec)) ::chmod(p.c_str(), 0755);
+        if (fs::exists(ini(), ec) && !fs::is_directory(ini(), ec)) ::chmod(ini().c_str(), 0644);
+        fs::remove_all(root_, ec);
+    }
+
+    fs::path root() const { return root_; }
+    fs::path bin() const { return root_ / "bin"; }
+    fs::path ini() const { return bin() / "Velmora.ini"; }
+    fs::path good() const { return root_ / "good.mp4"; }
+    std::string log() const { return readAll(root_ / "stderr.txt"); }
+    const std::vector<std::string>& boxes() const { return boxes_; }
+
+    // Starts the program with `argument` (none when empty) in the session folder.
+    void start(const std::optional<std::string>& argument) {
+        server_ = std::make_unique<XServer>();
+        ASSERT_FALSE(server_->display().empty()) << "Xvfb did not start";
+        x_ = std::make_unique<XSession>(server_->display());
+        ASSERT_TRUE(x_->ok());
+        std::vector<std::string> argv{(bin() / "velmora").string()};
+        if (argument) argv.push_back(*argument);
+        app_ = std::make_unique<Child>();
+        ASSERT_TRUE(app_->start(argv,
+                                {"DISPLAY=" + server_->display(), "QT_QPA_PLATFORM=xcb", "VELMORA_AO=null",
+                                 "HOME=" + root_.string(), "XDG_CONFIG_HOME=" + (root_ / "config").string()},
+                                root_, (root_ / "stderr.txt").string()));
+        // A file that does not open is reported before the window shows.
+        ASSERT_TRUE(pollUntil([&] { return main() != 0 || box() != 0 || !app_->running(); }, kWaitMs))
+            << "no window";
+        ASSERT_TRUE(app_->running()) << "the program ended at start:\n" << log();
+    }
+
+    // The main window: the program's first top-level window.
+    Window main() {
+        const auto w = x_->windowsOf(app_->pid());
+        for (const auto& t : w)
+            if (t.name.rfind(kTitle, 0) == 0 && t.name != kTitle) return t.id;
+        return 0;
+    }
+    std::string caption() { return x_->name(main()); }
+
+    // A message box (a top-level window titled just "Velmora") if one is up.
+    Window box() {
+        for (const auto& t : x_->windowsOf(app_->pid()))
+            if (t.name == kTitle) return t.id;
+        return 0;
+    }
+
+    // Closes the message boxes that come up, the first within `ms`, any
+    // further one soon after; records their texts from the log.
+    void dismissBoxes(int ms) {
+        while (pollUntil([&] { return box() != 0; }, ms)) {
+            ms = 500;
+            const Window b = box();
+            x_->focus(b);
+            x_->tap(XK_Return);
+            ASSERT_TRUE(pollUntil([&] { return box() != b; }, kWaitMs)) << "a message box does not close";
+            ++closedBoxes_;
+        }
+        // One record per box; a text's own line breaks are "\r\n".
+        std::istringstream lines(log());
+        boxes_.clear();
+        bool continued = false;
+        for (std::string line; std::getline(lines, line);) {
+            if (continued) boxes_.back() += "\n" + line;
+            else if (line.rfind("[message] ", 0) == 0) boxes_.push_back(line.substr(10));
+            else continue;
+            continued = !line.empty() && line.back() == '\r';
+        }
+    }
+
+    // File > Open on the good video, and the caption that names it.
+    void openGoodFile() {
+        x_->focus(main());
+        x_->tap(XK_o, {XK_Control_L});
+        Window dialog = 0;
+        ASSERT_TRUE(pollUntil(
+            [&] {
+                for (const auto& t : x_->windowsOf(app_->pid()))
+                    if (t.name == "Open Video File") dialog = t.id;
+                return dialog != 0;
+            },
+            kWaitMs))
+            << "File > Open shows no dialog";
+        x_->focus(dialog);
+        x_->type(good().string());
+        x_->tap(XK_Return);
+        ASSERT_TRUE(pollUntil([&] { return caption() == kTitle + " - " + good().string(); }, kWaitMs))
+            << "the good video did not open; caption \"" << caption() << "\"\n"
+            << log();
+    }
+
+    // The frame number on screen, found anywhere in the top left of the window.
+    int shownFrame() {
+        const QImage shot = x_->grab(main());
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 100; ++x)
+                if (const int n = stripNumber(shot, x, y); n >= 0 && n < 512) return n;  // 500 frames
+        return -1;
+    }
+
+    // Plays, holds F5 to step back through the ring, copies the frame shown.
+    void playReviewAndCopy() {
+        int playing = -1;
+        ASSERT_TRUE(pollUntil([&] { return (playing = shownFrame()) > 30; }, kWaitMs))
+            << "the video does not play on screen";
+        x_->focus(main());
+        x_->key(XK_F5, true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        x_->key(XK_F5, false);
+        int reviewed = -1;
+        const bool stepped = pollUntil([&] { return (reviewed = shownFrame()) >= 0 && reviewed < playing; }, kWaitMs);
+        ASSERT_TRUE(stepped)
+            << "F5 did not show an earlier frame (playing " << playing << ", shown " << reviewed << ")";
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(shownFrame(), reviewed) << "the reviewed frame does not stay";
+        x_->tap(XK_c, {XK_Control_L});
+        ASSERT_TRUE(pollUntil([&] { return x_->clipboardOwner() != 0; }, kWaitMs)) << "Copy put nothing on the clipboard";
+    }
+
+    // File > Exit; the exit status, after closing any box on the way out.
+    std::optional<int> exit() {
+        x_->focus(main());
+        x_->tap(XK_f, {XK_Alt_L});
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        x_->tap(XK_x);
+        std::optional<int> status;
+        pollUntil(
+            [&] {
+                if (box()) dismissBoxes(0);
+                return (status = app_->waitExit(0)).has_value();
+            },
+            kWaitMs);
+        return status;
+    }
+
+    bool running() { return app_->running(); }
+
+private:
+    fs::path root_;
+    std::unique_ptr<XServer> server_;
+    std::unique_ptr<XSession> x_;
+    std::unique_ptr<Child> app_;
+    std::vector<std::string> boxes_;
+    int closedBoxes_ = 0;
+};
+
+// What the rest of a session does after the start under test; the log must
+// show no sanitizer report.
+void useAndExit(Session& s) {
+    ASSERT_NO_FATAL_FAILURE(s.openGoodFile());
+    ASSERT_NO_FATAL_FAILURE(s.playReviewAndCopy());
+    const auto status = s.exit();
+    ASSERT_TRUE(status.has_value()) << "the program does not exit";
+    const std::string log = s.log();
+    EXPECT_EQ(*status, 0) << log;
+    for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error:"})
+        EXPECT_EQ(log.find(report), std::string::npos) << log;
+}
+
+// ------------------------------------------------------------------ videos
+
+enum class Expect { Plays, Message };
+
+struct FileCase {
+    const char* name;
+    // Makes the input in the session folder; returns the argument to start with.
+    std::function<std::string(const fs::path& root)> make;
+    Expect expect;
+};
+
+std::string copyAs(const fs::path& root, const std::string& media, const std::string& name) {
+    fs::copy(mediaPath(media), root / name, fs::copy_options::recursive);
+    return (root / name).string();
+}
+
+const FileCase kFileCases[] = {
+    {"MissingPath", [](const fs::path& r) { return (r / "not-there.mp4").string(); }, Expect::Message},
+    {"ZeroBytes", [](const fs::path& r) { return copyAs(r, "empty.mp4", "empty.mp4"); }, Expect::Message},
+    {"TextRenamedAvi", [](const fs::path& r) { return copyAs(r, "text.avi", "text.avi"); }, Expect::Message},
+    {"TruncatedMp4", [](const fs::path& r) { return copyAs(r, "truncated.mp4", "truncated.mp4"); }, Expect::Message},
+    {"Directory", [](const fs::path& r) { return copyAs(r, "folder.mp4", "folder.mp4"); }, Expect::Message},
+    {"Blanks", [](const fs::path& r) { return copyAs(r, "numbered.mp4", "a  clip with blanks .mp4"); },
+     Expect::Plays},
+    {"Quotes", [](const fs::path& r) { return copyAs(r, "numbered.mp4", "it's \"the\" clip.mp4"); },
+     Expect::Plays},
+    {"HashAmpersandSubshell", [](const fs::path& r) { return copyAs(r, "numbered.mp4", "#1 & $(x) `y`.mp4"); },
+     Expect::Plays},
+    {"NonAscii", [](const fs::path& r) { return copyAs(r, "numbered.mp4", "Sprung über Hürde – 跳.mp4"); },
+     Expect::Plays},
+    {"NonUtf8Bytes", [](const fs::path& r) { return copyAs(r, "numbered.mp4", "Sprung \xfc\xe4\xff.mp4"); },
+     Expect::Plays},
+    {"Dash", [](const fs::path& r) { copyAs(r, "numbered.mp4", "-"); return std::string("-"); }, Expect::Plays},
+    {"AudioOnly", [](const fs::path& r) { return copyAs(r, "tone.m4a", "tone.m4a"); }, Expect::Plays},
+    {"Tiny16x16", [](const fs::path& r) { return copyAs(r, "tiny16.mp4", "tiny16.mp4"); }, Expect::Plays},
+    {"Odd1917x1013", [](const fs::path& r) { return copyAs(r, "odd-1917x1013.mp4", "odd.mp4"); }, Expect::Plays},
+    {"OneFps", [](const fs::path& r) { return copyAs(r, "slow-1fps.mp4", "slow.mp4"); }, Expect::Plays},
+    {"Rotated", [](const fs::path& r) { return copyAs(r, "rotated-90.mp4", "rotated.mp4"); }, Expect::Plays},
+};
+
+class BadFile : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(BadFile, PlaysOrSaysWhyAndStaysUsable) {
+    const FileCase& c = GetParam();
+    Session s(c.name);
+    const std::string argument = c.make(s.root());
+    ASSERT_NO_FATAL_FAILURE(s.start(argument));
+    if (c.expect == Expect::Plays) {
+        EXPECT_TRUE(pollUntil([&] { return s.caption().rfind(kTitle + " - ", 0) == 0 || s.box(); }, kWaitMs));
+        ASSERT_EQ(s.box(), 0u) << s.log();
+        // The caption names the file (shown in UTF-8 whatever its bytes).
+        const std::string shown = s.caption().substr(std::min(s.caption().size(), kTitle.size() + 3));
+        const std::string name = fs::path(argument).filename().string();
+        EXPECT_EQ(QString::fromUtf8(fs::path(shown).filename().string().c_str()), QString::fromUtf8(name.c_str()))
+            << "caption: " << s.caption();
+    } else {
+        ASSERT_NO_FATAL_FAILURE(s.dismissBoxes(kWaitMs));
+        ASSERT_EQ(s.boxes().size(), 1u) << s.log();
+        // The player's description of the failure, then the path as given.
+        const std::string& text = s.boxes().front();
+        EXPECT_EQ(text.rfind(kTitle + ": ", 0), 0u) << text;
+        EXPECT_NE(text.find("\r\n" + argument), std::string::npos) << text;
+        EXPECT_GT(text.find("\r\n"), kTitle.size() + 2) << "no description: " << text;
+        EXPECT_EQ(s.caption(), kTitle + " 1.0.0");
+    }
+    ASSERT_TRUE(s.running());
+    useAndExit(s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Start, BadFile, ::testing::ValuesIn(kFileCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- settings
+
+struct SettingsCase {
+    const char* name;
+    // Puts the bad settings in place; returns the bytes whose lines must survive.
+    std::function<std::string(const Session& s)> make;
+    bool needsPermissions = false;  // root writes through read-only modes
+};
+
+std::string randomBytes(size_t n) {
+    std::mt19937 rng(7);
+    std::string out(n, '\0');
+    for (char& c : out) c = static_cast<char>(rng());
+    return out;
+}
+
+// A file the program keeps: the other keys before and after whatever is odd.
+std::string around(const std::string& odd) {
+    return "[Velmora]\nStartCount=20\nMyKey=mine\n\n[Other]\nkeep=this\n" + odd + "\n[Later]\nkeep=too\n";
+}
+
+const SettingsCase kSettingsCases[] = {
+    {"RandomBytes",
+     [](const Session& s) {
+         std::string junk = randomBytes(64 * 1024);
+         std::erase(junk, '[');  // no stray section that would hide the keys after it
+         writeAll(s.ini(), around(junk));
+         return readAll(s.ini());
+     }},
+    {"HundredThousandLines",
+     [](const Session& s) {
+         std::string many;
+         for (int i = 0; i < 100000; ++i) many += "line" + std::to_string(i) + "=value " + std::to_string(i) + "\n";
+         writeAll(s.ini(), around(many));
+         return readAll(s.ini());
+     }},
+    {"LongLine",
+     [](const Session& s) {
+         writeAll(s.ini(), around("long=" + std::string(5000, 'x')));
+         return readAll(s.ini());
+     }},
+    {"ReadOnlyFile",
+     [](const Session& s) {
+         writeAll(s.ini(), around(""));
+         ::chmod(s.ini().c_str(), 0444);
+         return readAll(s.ini());
+     },
+     true},
+    {"ReadOnlyFolder",
+     [](const Session& s) {
+         writeAll(s.ini(), around(""));
+         ::chmod(s.bin().c_str(), 0555);
+         return readAll(s.ini());
+     },
+     true},
+    {"DirectoryInPlace",
+     [](const Session& s) {
+         fs::remove(s.ini());
+         fs::create_directory(s.ini());
+         return std::string();
+     }},
+    {"PipeInPlace",
+     [](const Session& s) {
+         fs::remove(s.ini());
+         ::mkfifo(s.ini().c_str(), 0644);
+         return std::string();
+     }},
+};
+
+class BadSettings : public ::testing::TestWithParam<SettingsCase> {};
+
+TEST_P(BadSettings, NoCrashNoHangNoLostKeys) {
+    const SettingsCase& c = GetParam();
+    if (c.needsPermissions && ::geteuid() == 0) GTEST_SKIP() << "root writes through read-only modes";
+    Session s(c.name);
+    const std::string before = c.make(s);
+    const auto type = fs::symlink_status(s.ini()).type();
+    ASSERT_NO_FATAL_FAILURE(s.start(s.good().string()));
+    ASSERT_NO_FATAL_FAILURE(s.dismissBoxes(500));
+    ASSERT_NO_FATAL_FAILURE(s.playReviewAndCopy());
+    const auto status = s.exit();
+    ASSERT_TRUE(status.has_value()) << "the program does not exit";
+    EXPECT_EQ(*status, 0) << s.log();
+
+    // What was there is still there: the same kind of thing, and every line
+    // of a file in its order, apart from the lines of the keys the program
+    // itself writes.
+    EXPECT_EQ(fs::symlink_status(s.ini()).type(), type);
+    if (before.empty()) return;
+    const std::string after = readAll(s.ini());
+    const IniFile was(before), now(after);
+    size_t matched = 0;
+    for (const auto& line : now.lines())
+        if (matched < was.lines().size() && line == was.lines()[matched]) ++matched;
+    EXPECT_EQ(matched, was.lines().size()) << "lines of the settings file were lost";
+    EXPECT_EQ(now.get("Velmora", "MyKey"), "mine");
+    EXPECT_EQ(now.get("Other", "keep"), "this");
+    EXPECT_EQ(now.get("Later", "keep"), "too");
+}
+
+INSTANTIATE_TEST_SUITE_P(Start, BadSettings, ::testing::ValuesIn(kSettingsCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace velmora
