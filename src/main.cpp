@@ -51,6 +51,7 @@ int main(int argc, char* argv[]) {
     FrmMain frm(timers, desktop, *player, settings, clientArea);
     frm.decimalSeparator = QLocale::system().decimalPoint().toStdString();
     window.bind(frm);
+    desktop.setDialogs(&frm.frmOptions, &frm.frmError);
 
     // The command line as one text: the arguments joined by single blanks,
     // byte for byte, so that file names in any encoding open.

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@
 #include "settings/settings_port.h"
 #include "support/app_info.h"
 #include "support/desktop_port.h"
+#include "support/errors.h"
+#include "support/frm_error.h"
 #include "support/timer.h"
 
 namespace velmora {
@@ -77,6 +80,8 @@ public:
     long mlReviewDirection = 0;
     long mlRepeatDelay = 0;
     std::string msErrorMessages;
+
+    FrmError frmError;
 
     // Bytes of memory the system can still give; the slots are not made
     // larger than it allows.
@@ -160,10 +165,15 @@ public:
     // ---- Copy image ----
     void mnuToolsCopy_Click();
 
+    // ---- Options, mail ----
+    void mnuToolsOptions_Click();
+    void mnuHelpEmail_Click();
+
     // ---- Errors ----
     // Reports an error of a handler: releases the play button, collects the
-    // message and shows it.  `sErr` is the prefix and description.
-    void ShowError(std::string sErr, int line);
+    // message and shows it in the error dialog.  `sErr` is the prefix and
+    // description; it is extended with ", line N".
+    void ShowError(std::string& sErr, int line);
 
     // Capture interval in milliseconds from the options dialog.
     long GetFrameInterval();
@@ -173,8 +183,14 @@ public:
 private:
     void applyClientSize(int w, int h);
     // Moves the keyboard focus; raises an error when the control cannot take it.
-    void focusControl(Control& control);
-    void reportError(const char* prefix, const std::exception& e);
+    void focusControl(Control& control, std::source_location where = std::source_location::current());
+    // The trap of a procedure that reports through ShowError: runs its body;
+    // an error ends it with "prefix" + description.
+    template <typename F>
+    void trap(const char* prefix, F&& body) {
+        reportErrors(prefix, [this](std::string message, int line) { ShowError(message, line); },
+                     std::forward<F>(body));
+    }
     // The slot that shows frame `age` (1..50).
     long slotOfAge(long age) const;
 

@@ -6,7 +6,7 @@
 namespace velmora {
 
 void FrmMain::mnuToolsCopy_Click() {
-    try {
+    trap("mnuToolsCopy_Click: ", [&] {
         desktop_.clipboardClear();
         if (oMediaPlayer.visible()) {
             int k = toInt16(mlCapturePos + 1);
@@ -17,9 +17,7 @@ void FrmMain::mnuToolsCopy_Click() {
                 if (oCaptured[static_cast<std::size_t>(i)].visible())
                     desktop_.clipboardSetImage(capturedImage[static_cast<std::size_t>(i)]);
         }
-    } catch (const std::exception& e) {
-        reportError("mnuToolsCopy_Click: ", e);
-    }
+    });
 }
 
 }  // namespace velmora

@@ -8,7 +8,7 @@
 namespace velmora {
 
 void FrmMain::OpenMedia(const std::string& path) {
-    try {
+    trap("OpenMedia: ", [&] {
         std::string unquoted = path;
         std::erase(unquoted, '"');
         player_.setFileName(unquoted);
@@ -29,29 +29,23 @@ void FrmMain::OpenMedia(const std::string& path) {
         setCaption(std::string(kAppTitle) + " - " + player_.fileName());
         setPlayButton(1);
         Form_Resize();
-    } catch (const std::exception& e) {
-        reportError("OpenMedia: ", e);
-    }
+    });
 }
 
 void FrmMain::mnuFileOpen_Click() {
-    try {
+    endSilently([&] {
         PauseVideo();
         const auto file = desktop_.openFileDialog("Open Video File", kOpenFileFilter);
         if (!file) return;  // cancelled: nothing to open
         OpenMedia(*file);
-    } catch (...) {
-        // Any failure before the open ends the command silently.
-    }
+    });
 }
 
 void FrmMain::Form_OLEDragDrop(const std::vector<std::string>& files) {
-    try {
+    trap("Form_OLEDragDrop: ", [&] {
         if (files.empty()) RAISE_ERROR("The dropped item is not a file");
         OpenMedia(files.front());
-    } catch (const std::exception& e) {
-        reportError("Form_OLEDragDrop: ", e);
-    }
+    });
 }
 
 }  // namespace velmora

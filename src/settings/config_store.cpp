@@ -149,27 +149,21 @@ std::string ConfigStore::resolvePath(const std::string& folder) {
 }
 
 std::string ConfigStore::GetConfigValue(const std::string& key) {
-    try {
+    std::string value;
+    reportInMessageBox(desktop_, "GetConfigValue: ", [&] {
         int err = 0;
         const auto text = readFile(iniPath_, err);
-        if (!text) return "";  // a missing or unreadable file holds no settings
-        std::string value = IniFile(*text).get(kAppTitle, key).value_or(kMissingValueMarker);
-        value.resize(std::min(value.size(), kMaxValueLength));
-        value.resize(std::min(value.size(), value.find('\0')));
-        if (value == kMissingValueMarker) return "";
-        return value;
-    } catch (const std::exception& e) {
-        desktop_.messageBox("GetConfigValue: " + describe(e).description, kAppTitle);
-        return "";
-    }
+        if (!text) return;  // a missing or unreadable file holds no settings
+        std::string read = IniFile(*text).get(kAppTitle, key).value_or(kMissingValueMarker);
+        read.resize(std::min(read.size(), kMaxValueLength));
+        read.resize(std::min(read.size(), read.find('\0')));
+        if (read != kMissingValueMarker) value = std::move(read);
+    });
+    return value;
 }
 
 void ConfigStore::SetConfigValue(const std::string& key, const std::string& value) {
-    try {
-        write(key, value);
-    } catch (const std::exception& e) {
-        desktop_.messageBox("SetConfigValue: " + describe(e).description, kAppTitle);
-    }
+    reportInMessageBox(desktop_, "SetConfigValue: ", [&] { write(key, value); });
 }
 
 void ConfigStore::write(const std::string& key, const std::string& value) {

@@ -21,7 +21,16 @@ public:
     bool loaded() const { return loaded_; }
     // Loads the dialog when it is not loaded yet (runs Form_Load).
     void ensureLoaded();
-    void unload() { loaded_ = false; }
+    // Unloading drops a choice that Close did not store: the next use loads
+    // the dialog again from the settings file.
+    void unload() { loaded_ = visible_ = false; }
+    // Shown while the modal dialog is up; Close hides it and it stays loaded.
+    bool visible() const { return visible_; }
+    void show() {
+        ensureLoaded();
+        visible_ = true;
+    }
+    void hide() { visible_ = false; }
 
     // optFreezeFrameTime(index).Value, loading the dialog first.
     bool optionSelected(int index);
@@ -35,6 +44,7 @@ private:
     SettingsPort& settings_;
     DesktopPort& desktop_;
     bool loaded_ = false;
+    bool visible_ = false;
     int selected_ = 1;
 };
 

@@ -10,6 +10,9 @@
 
 namespace velmora {
 
+class FrmOptions;
+class FrmError;
+
 // "Name|p1;p2|Name|p" -> "Name (p1 p2);;Name (p)".  Empty patterns and a
 // lone '"' are dropped; "*.*" becomes "*" so that names without a dot are
 // listed too.
@@ -19,6 +22,11 @@ class QtDesktop : public DesktopPort {
 public:
     // Dialogs are centred on `parent` when it is set (the main window).
     void setParentWindow(QWidget* parent) { parent_ = parent; }
+    // The dialogs' procedures and state, owned by the main window.
+    void setDialogs(FrmOptions* options, FrmError* error) {
+        options_ = options;
+        error_ = error;
+    }
 
     void messageBox(const std::string& text, const std::string& caption) override;
     void showModal(ModalWindow window) override;
@@ -31,6 +39,8 @@ private:
     QWidget* dialogParent() const;
 
     QPointer<QWidget> parent_;
+    FrmOptions* options_ = nullptr;
+    FrmError* error_ = nullptr;
 };
 
 }  // namespace velmora

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "capture/frame_slot.h"
+#include "support/qt_dialogs.h"
 
 namespace velmora {
 
@@ -76,10 +77,10 @@ void QtDesktop::showModal(ModalWindow window) {
             break;
         }
         case ModalWindow::Options:
-            okBox(dialogParent(), QStringLiteral("Options"), QStringLiteral("Options"));
+            if (options_) execOptionsDialog(*options_, dialogParent());
             break;
         case ModalWindow::Error:
-            okBox(dialogParent(), QStringLiteral("Velmora error"), QStringLiteral("Error"));
+            if (error_) execErrorDialog(*error_, dialogParent());
             break;
     }
 }

@@ -13,6 +13,7 @@
 #include "settings/settings_port.h"
 #include "support/desktop_port.h"
 #include "support/errors.h"
+#include "support/frm_error.h"
 
 namespace velmora::testing {
 
@@ -72,12 +73,16 @@ struct FakeDesktop : DesktopPort {
     bool failClipboard = false;
     // Runs while a modal window is "open" (e.g. advance the virtual clock).
     std::function<void(ModalWindow)> whileModal;
+    // The error dialog; when set, each showing is recorded in `boxes` too,
+    // with the dialog's text and caption.
+    const FrmError* errorForm = nullptr;
 
     void messageBox(const std::string& text, const std::string& caption) override {
         boxes.push_back({text, caption});
     }
     void showModal(ModalWindow w) override {
         modals.push_back(w);
+        if (w == ModalWindow::Error && errorForm) boxes.push_back({errorForm->txtError, errorForm->caption});
         if (whileModal) whileModal(w);
     }
     std::optional<std::string> openFileDialog(const std::string& title, const std::string& filter) override {
