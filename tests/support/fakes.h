@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,8 @@ public:
     std::string open;
     Media size;
     bool throwOnPlayState = false;
+    // Requests that fail with "Automation error": "open", "seek", "play", "pause".
+    std::set<std::string> failing;
 
     void setFileName(const std::string& path) override;
     std::string fileName() const override { return open; }
@@ -71,6 +74,8 @@ struct FakeDesktop : DesktopPort {
     int clipboardWidth = -1, clipboardHeight = -1;
     std::vector<Pixel> clipboardPixels;
     bool failClipboard = false;
+    bool failFileDialog = false;
+    bool failOpenExternal = false;
     // Runs while a modal window is "open" (e.g. advance the virtual clock).
     std::function<void(ModalWindow)> whileModal;
     // The error dialog; when set, each showing is recorded in `boxes` too,
@@ -86,10 +91,14 @@ struct FakeDesktop : DesktopPort {
         if (whileModal) whileModal(w);
     }
     std::optional<std::string> openFileDialog(const std::string& title, const std::string& filter) override {
+        if (failFileDialog) RAISE_ERROR("Cannot open the dialog");
         fileDialogs.emplace_back(title, filter);
         return nextFile;
     }
-    void openExternal(const std::string& target) override { opened.push_back(target); }
+    void openExternal(const std::string& target) override {
+        if (failOpenExternal) RAISE_ERROR("No program handles the link");
+        opened.push_back(target);
+    }
     void clipboardClear() override {
         if (failClipboard) RAISE_ERROR("Cannot open clipboard");
         clipboardCleared = true;
