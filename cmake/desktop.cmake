@@ -57,9 +57,11 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# What the libraries alone do not name: Qt's platform plugins (the window on
-# X11 and Wayland) and the opener of the FAQ page.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6widgets6, libmpv2, qt6-qpa-plugins")
+set(CPACK_STRIP_FILES ON)
+# dpkg-shlibdeps finds the libraries the program links (Qt 6 widgets, libmpv);
+# what they do not name is Qt's platform plugins (the window on X11 and
+# Wayland) and the opener of the FAQ page.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 include(CPack)
 

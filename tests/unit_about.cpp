@@ -51,6 +51,7 @@ struct AboutFixture : ::testing::Test {
 TEST_F(AboutFixture, AnimatesTheGestureInAnElevenSecondCycle) {
     about.Form_Load();
     EXPECT_EQ(about.caption(), "About Velmora 1.0.0");
+    EXPECT_EQ(about.disclaimer(), "Provided as is.");
     EXPECT_TRUE(desktop.boxes.empty());
     const Shown rest{gif(0), kReviewIdle, false, false};
     EXPECT_EQ(shown(), rest);

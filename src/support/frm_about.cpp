@@ -3,8 +3,11 @@
 
 #include "support/app_info.h"
 #include "support/errors.h"
+#include "support/mail_composer.h"
 
 namespace velmora {
+
+const char* const kDisclaimerScrambled = "Twrzngii#ex#mx1";
 
 FrmAbout::FrmAbout(TimerHost& timers, DesktopPort& desktop, AboutView& view, std::string programFolder)
     : Timer1(timers, "Timer1", 1000), desktop_(desktop), view_(view), folder_(std::move(programFolder)) {
@@ -17,6 +20,8 @@ void FrmAbout::Form_Load() {
     try {
         caption_ = std::string("About ") + kAppTitle + " " + std::to_string(kVersionMajor) + "." +
                    std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision);
+        view_.aboutChanged();
+        disclaimer_ = UnscrambleText(kDisclaimerScrambled);
         view_.aboutChanged();
         buttonImage_ = kReviewIdle;
         view_.aboutChanged();
