@@ -169,6 +169,12 @@ public:
     void mnuToolsOptions_Click();
     void mnuHelpEmail_Click();
 
+    // ---- Help ----
+    // The program folder: the FAQ page and the About box's pictures lie there.
+    std::string appPath;
+    void mnuHelpAbout_Click();
+    void mnuHelpContent_Click();
+
     // ---- Errors ----
     // Reports an error of a handler: releases the play button, collects the
     // message and shows it in the error dialog.  `sErr` is the prefix and

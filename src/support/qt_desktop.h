@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "support/desktop_port.h"
+#include "support/timer.h"
 
 namespace velmora {
 
@@ -27,6 +28,12 @@ public:
         options_ = options;
         error_ = error;
     }
+    // The About box runs its animation on `timers` and finds its pictures in
+    // `programFolder`.
+    void setAboutBox(TimerHost& timers, std::string programFolder) {
+        timers_ = &timers;
+        programFolder_ = std::move(programFolder);
+    }
 
     void messageBox(const std::string& text, const std::string& caption) override;
     void showModal(ModalWindow window) override;
@@ -41,6 +48,8 @@ private:
     QPointer<QWidget> parent_;
     FrmOptions* options_ = nullptr;
     FrmError* error_ = nullptr;
+    TimerHost* timers_ = nullptr;
+    std::string programFolder_;
 };
 
 }  // namespace velmora
