@@ -52,6 +52,7 @@ int main(int argc, char* argv[]) {
     FrmMain frm(timers, desktop, *player, settings, clientArea);
     QtFrameFiles frameFiles(&window);
     frm.setFrameFiles(&frameFiles);
+    desktop.setAboutBox(timers, frm.appPath);
     frm.decimalSeparator = QLocale::system().decimalPoint().toStdString();
     window.bind(frm);
 
