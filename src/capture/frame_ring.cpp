@@ -1,4 +1,5 @@
 // The frame ring: the capture tick, the grab, and the slots' size.
+#include <algorithm>
 #include <fstream>
 #include <limits>
 
@@ -54,6 +55,7 @@ void FrmMain::CaptureImage() {
             }
             clientArea_.lockWindowUpdate(false);
             if (--mlCapturePos < 1) mlCapturePos = kRingSize;
+            capturedSinceOpen_ = std::min<long>(capturedSinceOpen_ + 1, kRingSize);
         } catch (...) {
             // The window's drawing is never left locked.
             resumeNext([&] { clientArea_.lockWindowUpdate(false); });
@@ -87,6 +89,7 @@ void FrmMain::SetSnapshotRegion() {
                         " x " + std::to_string(h) + " pixels");
         }
         refusedSlotSize_ = {};
+        capturedSinceOpen_ = 0;  // the slots are cleared
         for (int i = 1; i <= kRingSize; ++i) {
             capturedImage[i].resize(w, h);
             oCaptured[i].setWidth(w);

@@ -12,6 +12,7 @@ void FrmMain::OpenMedia(const std::string& path) {
         std::string unquoted = path;
         std::erase(unquoted, '"');
         player_.setFileName(unquoted);
+        capturedSinceOpen_ = 0;  // what the ring holds is of the video before
         if (player_.playState() == play_state::kNoMedia) {
             setCaption(std::string(kAppTitle) + " " + std::to_string(kVersionMajor) + "." +
                        std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision));
