@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <csignal>
 #include <memory>
 
 #include "app/frm_main.h"
@@ -28,6 +29,7 @@
 #include "support/fakes.h"
 #include "support/qt_desktop.h"
 #include "support/qt_timer_host.h"
+#include "support/shutdown_signals.h"
 #include "support/virtual_clock.h"
 
 // Qt's own way into its shortcut map, as its test library uses it: a key
@@ -331,9 +333,20 @@ TEST_F(MainWindowTest, ShortcutsWorkWithTheMenuClosed) {
     EXPECT_FALSE(qt_sendShortcutOverrideEvent(focus, 3, Qt::Key_F5, Qt::NoModifier));
 }
 
-TEST_F(MainWindowTest, FileExitUnloadsOnce) {
+TEST_F(MainWindowTest, FileExitOrATerminationSignalUnloadsOnce) {
+    struct sigaction before {};
+    ::sigaction(SIGTERM, nullptr, &before);
+    {
+        ShutdownSignals caught([this] { frm->mnuFileExit_Click(); });
+        ::raise(SIGTERM);
+        EXPECT_FALSE(frm->unloaded());  // not in the signal handler: on the event loop
+        ASSERT_TRUE(testing::waitUntil([this] { return frm->unloaded(); }, 5000));
+        // A second signal is no longer caught: it ends the program at once.
+        struct sigaction now {};
+        ::sigaction(SIGTERM, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, before.sa_handler);
+    }
     action("mnuFileExit")->trigger();
-    EXPECT_TRUE(frm->unloaded());
     window->close();
     int widthWrites = 0;
     for (const auto& [k, v] : settings.writes) widthWrites += k == "width";
