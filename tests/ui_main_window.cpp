@@ -511,12 +511,6 @@ TEST_F(MainWindowTest, DropsOpenTheFirstFileOrComplain) {
     EXPECT_NE(desktop.boxes.back().text.find("not a file"), std::string::npos);
 }
 
-TEST_F(MainWindowTest, FocusOnlyToControlsThatCanTakeIt) {
-    EXPECT_THROW(window->setFocus(Ctl::cmdPlay), AppError);       // disabled
-    EXPECT_THROW(window->setFocus(Ctl::frReviewTime), AppError);  // hidden
-    EXPECT_NO_THROW(window->setFocus(Ctl::cmdReview));
-}
-
 TEST_F(MainWindowTest, ShowingTheWindowSizesThePlayerByTheZoom) {
     // No video yet: at 100 % the player takes the room the window offers.
     EXPECT_EQ(playerWidget->size(), QSize(239, 251));

@@ -169,7 +169,6 @@ public:
     // Capture interval in milliseconds from the options dialog.
     long GetFrameInterval();
 
-    PlayerPort& player() { return player_; }
 
 private:
     void applyClientSize(int w, int h);

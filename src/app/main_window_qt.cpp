@@ -24,6 +24,7 @@
 #include "app/frm_main.h"
 #include "app/images.h"
 #include "support/errors.h"
+#include "support/qt_text.h"
 
 namespace velmora {
 
@@ -51,7 +52,6 @@ QRect pixelRect(const Control& c) {
     return QRect(px(c.left()), px(c.top()), px(c.width()), px(c.height()));
 }
 
-QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 }  // namespace
 
@@ -613,10 +613,8 @@ void MainWindow::setWindowState(WindowState state) {
 void MainWindow::setCaption(const std::string& caption) { setWindowTitle(fromUtf8(caption)); }
 
 void MainWindow::setFocus(Ctl control) {
-    QWidget* w = widgetOf(control);
-    if (!w || w->isHidden() || !w->isEnabled() || w->focusPolicy() == Qt::NoFocus)
-        throw AppError(kErrInvalidCall, __LINE__);
-    w->setFocus(Qt::OtherFocusReason);
+    // The procedures ask only for controls that can take the focus.
+    if (QWidget* w = widgetOf(control)) w->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::unload() { close(); }

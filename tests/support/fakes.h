@@ -135,7 +135,6 @@ struct FakeView : FormView {
     std::string windowCaption;
     std::vector<std::pair<int, int>> clientSizes;
     std::vector<Ctl> focus;
-    bool cmdReviewFocusable = true;
     bool unloadRequested = false;
     std::function<void(const Control&, Prop)> onChange;
 
