@@ -38,6 +38,7 @@ int main(int argc, char* argv[]) {
     QtClientArea clientArea(window.clientArea(), player, videoImage, videoRect);
 
     FrmMain frm(timers, desktop, *player, settings, clientArea);
+    desktop.setAboutBox(timers, frm.appPath);
     frm.decimalSeparator = QLocale::system().decimalPoint().toStdString();
     window.bind(frm);
 

@@ -395,6 +395,31 @@ TEST_F(MpvPlayerTest, AnOpenEndsOnlyByItsOwnOutcome) {
     EXPECT_EQ(events, (Events{"open 0>6", "play 6>2"}));
 }
 
+// Phone clips: stored turned, tagged with the rotation that shows them
+// upright.  The number blocks read right only when the picture is upright and
+// not mirrored.  Each open replaces a playing rotated file, and the turned
+// picture is drawn into video areas of every shape.
+TEST_F(MpvPlayerTest, RotatedVideosPlayUprightAtTheirDisplayedSize) {
+    for (const char* file : {"rot90.mp4", "rot180.mp4", "rot270.mp4"}) {
+        SCOPED_TRACE(file);
+        player->setFileName(media(file));
+        ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+        EXPECT_EQ(player->naturalWidth(), 320);
+        EXPECT_EQ(player->naturalHeight(), 240 + kControlStripHeight);
+        player->pause();
+        seekAndExpectFrame(2.0, 50);
+    }
+    for (QSize size : {QSize(1, 1 + kControlStripHeight), QSize(3, 900), QSize(1900, 2 + kControlStripHeight),
+                       QSize(241, 97)}) {
+        player->resize(size);
+        player->setCurrentPosition(1.0);
+        spin(100);
+        EXPECT_EQ(player->videoImage().size(), size - QSize(0, kControlStripHeight));
+    }
+    player->resize(320, 240 + kControlStripHeight);
+    seekAndExpectFrame(3.0, 75);
+}
+
 // mpv draws straight into the picture's buffer, which a copy of
 // videoImage() held elsewhere shares; 239 pixels make rows whose plain
 // length differs from their aligned one.

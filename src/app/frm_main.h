@@ -161,6 +161,12 @@ public:
     // ---- Copy image ----
     void mnuToolsCopy_Click();
 
+    // ---- Help ----
+    // The program folder: the FAQ page and the About box's pictures lie there.
+    std::string appPath;
+    void mnuHelpAbout_Click();
+    void mnuHelpContent_Click();
+
     // ---- Errors ----
     // Reports an error of a handler: releases the play button, collects the
     // message and shows it.  `sErr` is the prefix and description.

@@ -421,9 +421,9 @@ void MainWindow::buildMenus() {
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    addEntry(help, "mnuHelpContent", "&Frequently Asked Questions", none);
+    addEntry(help, "mnuHelpContent", "&Frequently Asked Questions", [this] { frm_->mnuHelpContent_Click(); });
     addEntry(help, "mnuHelpEmail", "&Email Author", none);
-    addEntry(help, "mnuHelpAbout", "&About...", none);
+    addEntry(help, "mnuHelpAbout", "&About...", [this] { frm_->mnuHelpAbout_Click(); });
 }
 
 // ---- Binding and the model ----

@@ -36,6 +36,8 @@ enum Reply : std::uint64_t {
     kLandedReply,
     kRestartVideoReply,  // the open's picture size, asked for when playback first started
     kRestartAudioReply,  // whether the open's sound plays, asked for when there is no picture
+    kRotationReply,      // the rotation the opening file's video track is tagged with
+    kPreloadedHook,      // the file's tracks are chosen, its decoders not yet made
 };
 std::uint64_t reply(Reply kind, std::uint64_t generation = 0) {
     return generation << 8 | kind;
@@ -83,12 +85,59 @@ std::string logReason(const std::string& prefix, const std::string& text) {
     return trimmed(colon == std::string::npos ? text : text.substr(colon + 2));
 }
 
+// The filter that turns a picture tagged with `degrees` of clockwise rotation
+// upright, "" when none is needed.  mpv's software renderer cannot turn
+// pictures itself (it crops outside the picture when asked to), so the
+// decoded frames are turned before they reach it.
+std::string uprightFilter(std::int64_t degrees) {
+    switch (((degrees % 360 + 360) % 360 + 45) / 90 % 4) {
+        case 1: return "lavfi=[transpose=clock]";
+        case 2: return "lavfi=[hflip,vflip]";
+        case 3: return "lavfi=[transpose=cclock]";
+        default: return "";
+    }
+}
+
 std::int64_t nodeInt(const mpv_node& node, const char* key) {
     if (node.format != MPV_FORMAT_NODE_MAP) return -1;
     for (int i = 0; i < node.u.list->num; ++i)
         if (std::strcmp(node.u.list->keys[i], key) == 0 && node.u.list->values[i].format == MPV_FORMAT_INT64)
             return node.u.list->values[i].u.int64;
     return -1;
+}
+
+const mpv_node* nodeValue(const mpv_node& node, const char* key) {
+    if (node.format != MPV_FORMAT_NODE_MAP) return nullptr;
+    for (int i = 0; i < node.u.list->num; ++i)
+        if (std::strcmp(node.u.list->keys[i], key) == 0) return &node.u.list->values[i];
+    return nullptr;
+}
+
+bool nodeFlag(const mpv_node& node, const char* key) {
+    const mpv_node* value = nodeValue(node, key);
+    return value && value->format == MPV_FORMAT_FLAG && value->u.flag;
+}
+
+// The rotation tag of the video track mpv is about to play: the one selected,
+// else the one marked default, else the first.  Tracks are not yet selected
+// when the file has just been read.
+std::int64_t videoRotation(const mpv_node& trackList) {
+    if (trackList.format != MPV_FORMAT_NODE_ARRAY) return 0;
+    const mpv_node* chosen = nullptr;
+    int rank = 0;
+    for (int i = 0; i < trackList.u.list->num; ++i) {
+        const mpv_node& track = trackList.u.list->values[i];
+        const mpv_node* type = nodeValue(track, "type");
+        if (!type || type->format != MPV_FORMAT_STRING || std::strcmp(type->u.string, "video") != 0 ||
+            nodeFlag(track, "albumart"))
+            continue;
+        const int r = nodeFlag(track, "selected") ? 3 : nodeFlag(track, "default") ? 2 : 1;
+        if (r > rank) {
+            rank = r;
+            chosen = &track;
+        }
+    }
+    return chosen ? std::max<std::int64_t>(0, nodeInt(*chosen, "demux-rotation")) : 0;
 }
 
 }  // namespace
@@ -144,6 +193,8 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
         {"terminal", "no"},
         {"load-scripts", "no"},
         {"ytdl", "no"},
+        // Rotation tags are applied by a filter chosen per file (see uprightFilter).
+        {"video-rotate", "no"},
     };
     for (const auto& [name, value] : settings) mpv_set_option_string(mpv_, name, value);
     if (!options_.audioOutput.empty()) mpv_set_option_string(mpv_, "ao", options_.audioOutput.c_str());
@@ -154,6 +205,7 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
         mpv_terminate_destroy(mpv_);
         throw std::runtime_error("The video player could not be started.");
     }
+    mpv_hook_add(mpv_, kPreloadedHook, "on_preloaded", 0);
     mpv_observe_property(mpv_, 0, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(mpv_, 0, "duration", MPV_FORMAT_DOUBLE);
     mpv_observe_property(mpv_, 0, "eof-reached", MPV_FORMAT_FLAG);
@@ -395,6 +447,11 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
                 if (event.error < 0 && generation == seekGeneration_) pendingSeek_.reset();
             }
             break;
+        case MPV_EVENT_HOOK:
+            // mpv waits until the hook is continued: ask for the tracks first.
+            rotationHook_ = static_cast<const mpv_event_hook*>(event.data)->id;
+            mpv_get_property_async(mpv_, kRotationReply, "track-list", MPV_FORMAT_NODE);
+            break;
         case MPV_EVENT_START_FILE:
             currentEntryId_ = static_cast<const mpv_event_start_file*>(event.data)->playlist_entry_id;
             if (open_ && open_->takeNextStart) {
@@ -414,7 +471,16 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
             break;
         case MPV_EVENT_GET_PROPERTY_REPLY: {
             const auto* prop = static_cast<const mpv_event_property*>(event.data);
-            if (kind == kVidReply && open_ && open_->loaded) {
+            if (kind == kRotationReply) {
+                const bool answered = event.error >= 0 && prop->format == MPV_FORMAT_NODE;
+                const std::string filter =
+                    uprightFilter(answered ? videoRotation(*static_cast<const mpv_node*>(prop->data)) : 0);
+                const char* value = filter.c_str();
+                // For this file only; the requests are carried out in order.
+                if (!filter.empty())
+                    mpv_set_property_async(mpv_, 0, "file-local-options/vf", MPV_FORMAT_STRING, &value);
+                mpv_hook_continue(mpv_, rotationHook_);
+            } else if (kind == kVidReply && open_ && open_->loaded) {
                 const bool none = event.error < 0 || prop->format != MPV_FORMAT_STRING ||
                                   std::strcmp(*static_cast<char**>(prop->data), "no") == 0;
                 if (none) {

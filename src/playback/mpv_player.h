@@ -100,6 +100,7 @@ private:
     std::uint64_t openSerial_ = 0;      // counts open attempts; tags their replies
     std::int64_t mediaEntryId_ = -1;    // playlist entry of the open media
     std::int64_t currentEntryId_ = -1;  // entry mpv started last
+    std::uint64_t rotationHook_ = 0;    // the file-preloaded hook mpv waits on
     std::string fileName_;
     std::string error_;
     int playState_ = play_state::kNoMedia;

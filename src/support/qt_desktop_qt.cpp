@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "capture/frame_slot.h"
+#include "support/about_box.h"
 #include "support/qt_text.h"
 
 namespace velmora {
@@ -60,18 +61,9 @@ void QtDesktop::messageBox(const std::string& text, const std::string& caption) 
 void QtDesktop::showModal(ModalWindow window) {
     switch (window) {
         case ModalWindow::About: {
-            QDialog dlg(dialogParent());
-            dlg.setWindowTitle(QStringLiteral("About Velmora 1.0.0"));
-            auto* layout = new QVBoxLayout(&dlg);
-            layout->addWidget(new QLabel(QStringLiteral("Velmora 1.0.0\n\n"
-                                                        "Plays a video and keeps its last 50 frames,\n"
-                                                        "so that you can look at them again."),
-                                         &dlg));
-            auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dlg);
-            buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-            QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
-            layout->addWidget(buttons);
-            dlg.exec();  // Esc rejects, Enter presses the default OK
+            if (!timers_) break;
+            AboutBox box(dialogParent(), *timers_, *this, programFolder_);
+            box.showModal();
             break;
         }
         case ModalWindow::Options:
