@@ -2,7 +2,8 @@
 
 BUILD ?= build
 JOBS ?= $(shell nproc)
-DEPS := build-essential cmake pkg-config qt6-base-dev libmpv-dev libgtest-dev libgmock-dev \
+DEPS := build-essential cmake pkg-config qt6-base-dev libmpv-dev \
+        libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libgtest-dev libgmock-dev \
         ffmpeg xvfb xauth xdg-utils desktop-file-utils file
 BENCH_DEPS := mpv imagemagick
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

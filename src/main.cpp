@@ -8,6 +8,7 @@
 #include "app/frm_main.h"
 #include "app/main_window.h"
 #include "capture/qt_client_area.h"
+#include "capture/qt_frame_files.h"
 #include "settings/config_store.h"
 #include "support/qt_desktop.h"
 #include "playback/mpv_player.h"
@@ -38,6 +39,8 @@ int main(int argc, char* argv[]) {
     QtClientArea clientArea(window.clientArea(), player, videoImage, videoRect);
 
     FrmMain frm(timers, desktop, *player, settings, clientArea);
+    QtFrameFiles frameFiles(&window);
+    frm.setFrameFiles(&frameFiles);
     desktop.setAboutBox(timers, frm.appPath);
     frm.decimalSeparator = QLocale::system().decimalPoint().toStdString();
     window.bind(frm);

@@ -236,6 +236,8 @@ TEST_F(MainWindowTest, MenuBarAsDesigned) {
         {"mnuFile",
          "&File",
          {{"mnuFileOpen", "&Open Video...", QKeySequence(Qt::CTRL | Qt::Key_O)},
+          {"mnuFileSaveFrame", "Save &Frame As...", QKeySequence(Qt::CTRL | Qt::Key_S)},
+          {"mnuFileExportFrames", "&Export Frames...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)},
           {"-", "", {}},
           {"mnuFileExit", "E&xit", {}}}},
         {"mnuTools",

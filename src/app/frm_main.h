@@ -15,6 +15,7 @@
 #include "app/controls.h"
 #include "app/form_view.h"
 #include "capture/client_area.h"
+#include "capture/frame_files.h"
 #include "capture/frame_slot.h"
 #include "playback/player_port.h"
 #include "settings/frm_options.h"
@@ -161,6 +162,14 @@ public:
     // ---- Copy image ----
     void mnuToolsCopy_Click();
 
+    // ---- Frames as files ----
+    // Until it is set the two commands do nothing.
+    void setFrameFiles(FrameFilesPort* files) { frameFiles_ = files; }
+    void mnuFileSaveFrame_Click();
+    void mnuFileExportFrames_Click();
+    // Slots written since the video was opened and the slots got their size.
+    long capturedSinceOpen() const { return capturedSinceOpen_; }
+
     // ---- Help ----
     // The program folder: the FAQ page and the About box's pictures lie there.
     std::string appPath;
@@ -185,12 +194,18 @@ private:
     void reportError(const char* prefix, const std::exception& e);
     // The slot that shows frame `age` (1..50).
     long slotOfAge(long age) const;
+    // "<folder>/<video name> <suffix>": in the video's folder, or in the
+    // pictures folder when that cannot be written.
+    std::string proposedFramePath(const std::string& suffix);
 
     DesktopPort& desktop_;
     PlayerPort& player_;
     SettingsPort& settings_;
     ClientAreaSource& clientArea_;
     FormView* view_ = nullptr;
+    FrameFilesPort* frameFiles_ = nullptr;
+    long capturedSinceOpen_ = 0;
+    bool busyWithFiles_ = false;  // a save or export dialog is open
 
     std::string caption_;
     int clientWidth_ = 592;

@@ -388,6 +388,10 @@ void MainWindow::buildMenus() {
     file->setObjectName(QStringLiteral("mnuFile"));
     addEntry(file, "mnuFileOpen", "&Open Video...", [this] { frm_->mnuFileOpen_Click(); },
              QKeySequence(Qt::CTRL | Qt::Key_O));
+    addEntry(file, "mnuFileSaveFrame", "Save &Frame As...", [this] { frm_->mnuFileSaveFrame_Click(); },
+             QKeySequence(Qt::CTRL | Qt::Key_S));
+    addEntry(file, "mnuFileExportFrames", "&Export Frames...", [this] { frm_->mnuFileExportFrames_Click(); },
+             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     file->addSeparator()->setObjectName(QStringLiteral("S1"));
     addEntry(file, "mnuFileExit", "E&xit", [this] { frm_->mnuFileExit_Click(); });
 

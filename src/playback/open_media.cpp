@@ -38,6 +38,7 @@ void FrmMain::openMedia(const std::string& path) {
             if (!ec) unquoted = absolute.string();
         }
         player_.setFileName(unquoted);
+        capturedSinceOpen_ = 0;  // what the ring holds is of the video before
         if (player_.playState() == play_state::kNoMedia) {
             setCaption(std::string(kAppTitle) + " " + std::to_string(kVersionMajor) + "." +
                        std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision));
