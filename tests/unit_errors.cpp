@@ -84,7 +84,7 @@ TEST(ErrorPatterns, EveryReportingProcedureUsesItsOwnPrefix) {
     };
     const std::vector<Row> rows = {
         {"ShowImage: ", [&](Harness& h) { throwOn(h, Ctl::lblReviewTime, Prop::Caption), h.frm.ShowImage(1); }},
-        {"Form_KeyDown: ", [](Harness& h) { h.view.cmdReviewFocusable = false, h.frm.Form_KeyDown(key::F5, 0); }},
+        {"Form_KeyDown: ", [](Harness& h) { h.frm.cmdReview.setEnabled(false), h.frm.Form_KeyDown(key::F5, 0); }},
         {"cmdReview_MouseDown: ",
          [&](Harness& h) { throwOn(h, Ctl::cmdReview, Prop::Value), h.frm.cmdReview_MouseDown(mouse::Left, 0, 0, 0); }},
         {"ProcessReview: ",

@@ -248,9 +248,8 @@ void FrmMain::mnuToolsOptions_Click() {
     trap("mnuToolsOptions_Click: ", [&] {
         cmdPlay.setValue(0);
         cmdPlay_Click();
-        frmOptions.show();
+        frmOptions.ensureLoaded();
         desktop_.showModal(ModalWindow::Options);
-        frmOptions.hide();
         PlayTimer.setInterval(GetFrameInterval());
         ReviewTimer.setInterval(PlayTimer.interval());
     });

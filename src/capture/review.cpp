@@ -96,12 +96,7 @@ void FrmMain::ReviewTimer_Timer() {
 
 void FrmMain::focusControl(Control& control, std::source_location where) {
     if (!control.enabled() || !control.visible()) raiseError(kErrInvalidCall, where);
-    if (!view_) return;
-    try {
-        view_->setFocus(control.id());
-    } catch (const std::exception& e) {
-        raiseError(describe(e).description, where);  // the caller's statement failed
-    }
+    if (view_) view_->setFocus(control.id());
 }
 
 void FrmMain::Form_KeyDown(int keyCode, int /*shift*/) {

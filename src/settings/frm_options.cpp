@@ -32,7 +32,6 @@ void FrmOptions::Form_Load() {
 
 void FrmOptions::OKButton_Click() {
     reportInMessageBox(desktop_, "frmOptions: ", [&] {
-        hide();
         for (int i = 0; i < static_cast<int>(kCaptions.size()); ++i)
             if (selected_ == i) settings_.SetConfigValue("FrameTime", std::to_string(i));
     });

@@ -23,28 +23,22 @@ public:
     void ensureLoaded();
     // Unloading drops a choice that Close did not store: the next use loads
     // the dialog again from the settings file.
-    void unload() { loaded_ = visible_ = false; }
-    // Shown while the modal dialog is up; Close hides it and it stays loaded.
-    bool visible() const { return visible_; }
-    void show() {
-        ensureLoaded();
-        visible_ = true;
-    }
-    void hide() { visible_ = false; }
+    void unload() { loaded_ = false; }
 
     // optFreezeFrameTime(index).Value, loading the dialog first.
     bool optionSelected(int index);
+    // The selected option as it stands, without loading the dialog.
     int selectedIndex() const { return selected_; }
     void selectOption(int index);
 
     void Form_Load();
+    // Close: the dialog is hidden (it stays loaded) and the choice stored.
     void OKButton_Click();
 
 private:
     SettingsPort& settings_;
     DesktopPort& desktop_;
     bool loaded_ = false;
-    bool visible_ = false;
     int selected_ = 1;
 };
 

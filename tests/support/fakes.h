@@ -41,6 +41,9 @@ public:
     bool throwOnPlayState = false;
     // Requests that fail with "Automation error": "open", "seek", "play", "pause".
     std::set<std::string> failing;
+    // Runs inside setFileName, as the event loop does while a file opens.
+    std::function<void(const std::string& path)> whileOpening;
+    bool opening = false;
 
     void setFileName(const std::string& path) override;
     std::string fileName() const override { return open; }
@@ -146,7 +149,6 @@ struct FakeView : FormView {
     std::string windowCaption;
     std::vector<std::pair<int, int>> clientSizes;
     std::vector<Ctl> focus;
-    bool cmdReviewFocusable = true;
     bool unloadRequested = false;
     std::function<void(const Control&, Prop)> onChange;
 
