@@ -11,13 +11,9 @@
 #include "capture/qt_frame_files.h"
 #include "settings/config_store.h"
 #include "support/qt_desktop.h"
-#include "support/qt_timer_host.h"
-
-#if __has_include("playback/mpv_player.h")
 #include "playback/mpv_player.h"
-#else
-#include "playback/null_player.h"
-#endif
+#include "support/qt_timer_host.h"
+#include "support/shutdown_signals.h"
 
 using namespace velmora;
 
@@ -28,19 +24,12 @@ int main(int argc, char* argv[]) {
     QtTimerHost timers;
     QtDesktop desktop;
 
-#if __has_include("playback/mpv_player.h")
     MpvOptions options;
     if (const char* ao = std::getenv("VELMORA_AO")) options.audioOutput = ao;
     auto playerOwner = std::make_unique<MpvPlayer>(nullptr, options);
     MpvPlayer* player = playerOwner.get();
     const auto videoImage = [player]() -> const QImage* { return &player->videoImage(); };
     const auto videoRect = [player] { return player->videoRect(); };
-#else
-    auto playerOwner = std::make_unique<NullPlayer>();
-    NullPlayer* player = playerOwner.get();
-    const auto videoImage = []() -> const QImage* { return nullptr; };
-    const auto videoRect = [] { return QRect(); };
-#endif
 
     ConfigStore settings(ConfigStore::resolvePath(programFolder()), desktop);
 
@@ -63,6 +52,13 @@ int main(int argc, char* argv[]) {
         if (i > 1) commandLine += ' ';
         commandLine += argv[i];
     }
+
+    // A logout or Ctrl+C ends the program as File > Exit does: the window's
+    // size and zoom are stored.
+    ShutdownSignals shutdown([&frm] {
+        frm.mnuFileExit_Click();
+        QApplication::quit();
+    });
 
     frm.Form_Load(commandLine);
     if (frm.unloaded()) return 0;

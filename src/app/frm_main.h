@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -183,10 +184,11 @@ public:
     // Capture interval in milliseconds from the options dialog.
     long GetFrameInterval();
 
-    PlayerPort& player() { return player_; }
 
 private:
     void applyClientSize(int w, int h);
+    // OpenMedia's work, one open at a time.
+    void openMedia(const std::string& path);
     // Moves the keyboard focus; raises an error when the control cannot take it.
     void focusControl(Control& control);
     void reportError(const char* prefix, const std::exception& e);
@@ -210,6 +212,8 @@ private:
     int clientHeight_ = 551;
     WindowState windowState_ = WindowState::Normal;
     bool unloaded_ = false;
+    bool opening_ = false;
+    std::optional<std::string> pendingOpen_;
     // The slot size last refused for want of memory.
     std::pair<std::int32_t, std::int32_t> refusedSlotSize_{};
 };

@@ -13,12 +13,11 @@
 
 #include "app/images.h"
 #include "support/errors.h"
+#include "support/qt_text.h"
 
 namespace velmora {
 
 namespace {
-
-QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // The box as designed, in pixels (15 twips each).
 constexpr QSize kClientSize(360, 335);

@@ -16,12 +16,11 @@
 
 #include "capture/frame_slot.h"
 #include "support/about_box.h"
+#include "support/qt_text.h"
 
 namespace velmora {
 
 namespace {
-
-QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // A plain modal box with one OK button that Enter and Esc both close.
 void okBox(QWidget* parent, const QString& caption, const QString& text) {
