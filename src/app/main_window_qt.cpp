@@ -371,6 +371,7 @@ QAction* MainWindow::addEntry(QMenu* menu, const char* name, const char* caption
     if (!shortcut.isEmpty()) {
         a->setShortcut(shortcut);
         a->setShortcutContext(Qt::WindowShortcut);
+        a->setAutoRepeat(false);  // a held F7 plays or pauses once
     }
     connect(a, &QAction::triggered, this, [this, handler = std::move(handler)] {
         if (frm_ && handler) handler();
