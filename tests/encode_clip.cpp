@@ -43,10 +43,11 @@ struct TempDir {
     }
 };
 
-// Frame i is one solid colour of its own.
+// Frame i is one solid colour of its own.  The fourth byte is padding, as
+// the player leaves it: 0.
 Pixel colourOf(std::size_t i) {
-    static const Pixel colours[] = {0xffc82864u, 0xff20a0e0u, 0xfff0f0f0u, 0xff000000u, 0xff60d040u,
-                                    0xffe0b000u, 0xff3030c0u, 0xff808080u};
+    static const Pixel colours[] = {0x00c82864u, 0x0020a0e0u, 0x00f0f0f0u, 0x00000000u, 0x0060d040u,
+                                    0x00e0b000u, 0x003030c0u, 0x00808080u};
     return colours[i % std::size(colours)];
 }
 
