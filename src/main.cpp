@@ -56,8 +56,11 @@ int main(int argc, char* argv[]) {
 
     // A logout or Ctrl+C ends the program as File > Exit does: the window's
     // size and zoom are stored.
+    // Message boxes and dialogs close too, also those of the start-up
+    // before the event loop runs (quit() alone would not end them).
     ShutdownSignals shutdown([&frm] {
         frm.mnuFileExit_Click();
+        QApplication::closeAllWindows();
         QApplication::quit();
     });
 

@@ -329,6 +329,8 @@ TEST_F(MainWindowTest, ShortcutsWorkWithTheMenuClosed) {
     QWidget* focus = child("SpeedScrollBar");
     EXPECT_TRUE(qt_sendShortcutOverrideEvent(focus, 1, Qt::Key_F7, Qt::NoModifier));
     EXPECT_EQ(plays, 1);
+    qt_sendShortcutOverrideEvent(focus, 1, Qt::Key_F7, Qt::NoModifier, QString(), true);  // held
+    EXPECT_EQ(plays, 1);
     EXPECT_TRUE(qt_sendShortcutOverrideEvent(focus, 2, Qt::Key_F2, Qt::ControlModifier));
     EXPECT_EQ(zoom200, 1);
     EXPECT_TRUE(frm->mnuZoom200.checked());

@@ -52,7 +52,6 @@ QRect pixelRect(const Control& c) {
     return QRect(px(c.left()), px(c.top()), px(c.width()), px(c.height()));
 }
 
-
 }  // namespace
 
 // ---- Key codes ----
@@ -371,6 +370,7 @@ QAction* MainWindow::addEntry(QMenu* menu, const char* name, const char* caption
     if (!shortcut.isEmpty()) {
         a->setShortcut(shortcut);
         a->setShortcutContext(Qt::WindowShortcut);
+        a->setAutoRepeat(false);  // a held F7 plays or pauses once
     }
     connect(a, &QAction::triggered, this, [this, handler = std::move(handler)] {
         if (frm_ && handler) handler();

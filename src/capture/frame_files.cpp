@@ -115,7 +115,8 @@ void FrmMain::mnuFileExportFrames_Click() {
         const std::uint64_t bytes = static_cast<std::uint64_t>(count) * capturedImage[1].bytes();
         if (bytes > availableMemory() / 10 * 8) {
             desktop_.messageBox("Not enough memory to export " + std::to_string(count) + " frames of " +
-                                    std::to_string(job.width) + " x " + std::to_string(job.height) + " pixels.",
+                                    std::to_string(job.width) + " x " + std::to_string(job.height) +
+                                    " pixels.",
                                 kAppTitle);
             return;
         }
@@ -128,7 +129,8 @@ void FrmMain::mnuFileExportFrames_Click() {
                 job.frames.emplace_back(slot.pixels.get(), slot.pixels.get() + slot.bytes() / sizeof(Pixel));
             }
         } catch (const std::bad_alloc&) {
-            desktop_.messageBox("Not enough memory to export " + std::to_string(count) + " frames.", kAppTitle);
+            desktop_.messageBox("Not enough memory to export " + std::to_string(count) + " frames.",
+                                kAppTitle);
             return;
         }
         const ClipResult result = frameFiles_->exportClip(std::move(job));
