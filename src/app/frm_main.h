@@ -189,8 +189,8 @@ private:
     int clientHeight_ = 551;
     WindowState windowState_ = WindowState::Normal;
     bool unloaded_ = false;
-    // The slot size last refused for want of memory.
-    std::pair<std::int32_t, std::int32_t> refusedSlotSize_{};
+    // A slot size was refused for want of memory, and none taken since.
+    bool slotsRefused_ = false;
 };
 
 }  // namespace velmora
