@@ -45,7 +45,7 @@ void FrmMain::CaptureImage() {
         const std::int32_t tw = toInt32(W / 5), th = toInt32(H / 5);
         if (mlCapturePos < 1 || mlCapturePos > kRingSize) RAISE_ERROR("Subscript out of range");
         FrameSlot& slot = capturedImage[static_cast<std::size_t>(mlCapturePos)];
-        slot.settle();  // what the tiles leave uncovered shows the background
+        slot.settle(mul32(5, tw), mul32(5, th));  // what the tiles leave shows the background
         for (int r = 0; r < 5; ++r) {
             for (int c = 0; c < 5; ++c) {
                 const std::int32_t dx = mul32(c, tw), dy = mul32(r, th);

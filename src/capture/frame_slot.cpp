@@ -49,9 +49,14 @@ void FrameSlot::resize(int w, int h) {
     blank_ = need > 0;
 }
 
-void FrameSlot::settle() {
+void FrameSlot::settle(int coveredWidth, int coveredHeight) {
     if (!blank_) return;
-    std::fill_n(pixels.get(), static_cast<std::size_t>(width) * static_cast<std::size_t>(height), kSlotBackground);
+    coveredWidth = std::clamp(coveredWidth, 0, width);
+    coveredHeight = std::clamp(coveredHeight, 0, height);
+    for (int y = 0; y < height; ++y) {
+        const int from = y < coveredHeight ? coveredWidth : 0;
+        std::fill(row(y) + from, row(y) + width, kSlotBackground);
+    }
     resident_ = std::max(resident_, pageRounded(bytes()));
     blank_ = false;
 }

@@ -42,8 +42,10 @@ struct FrameSlot {
     // growth, a smaller one gives back what it no longer needs.  Throws
     // std::bad_alloc when the memory cannot be had.
     void resize(int w, int h);
-    // Clears a slot resized since it was last settled.
-    void settle();
+    // Clears a slot resized since it was last settled; only outside the
+    // top-left coveredWidth x coveredHeight pixels when the caller writes
+    // all of those at once.
+    void settle(int coveredWidth = 0, int coveredHeight = 0);
     bool settled() const { return !blank_; }
     // Bytes of memory the slot's pixels occupy now.
     std::size_t heldBytes() const { return resident_; }
