@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <csignal>
 #include <memory>
 
 #include "app/frm_main.h"
@@ -28,6 +29,7 @@
 #include "support/fakes.h"
 #include "support/qt_desktop.h"
 #include "support/qt_timer_host.h"
+#include "support/shutdown_signals.h"
 #include "support/virtual_clock.h"
 
 // Qt's own way into its shortcut map, as its test library uses it: a key
@@ -235,6 +237,8 @@ TEST_F(MainWindowTest, MenuBarAsDesigned) {
         {"mnuFile",
          "&File",
          {{"mnuFileOpen", "&Open Video...", QKeySequence(Qt::CTRL | Qt::Key_O)},
+          {"mnuFileSaveFrame", "Save &Frame As...", QKeySequence(Qt::CTRL | Qt::Key_S)},
+          {"mnuFileExportFrames", "&Export Frames...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)},
           {"-", "", {}},
           {"mnuFileExit", "E&xit", {}}}},
         {"mnuTools",
@@ -325,6 +329,8 @@ TEST_F(MainWindowTest, ShortcutsWorkWithTheMenuClosed) {
     QWidget* focus = child("SpeedScrollBar");
     EXPECT_TRUE(qt_sendShortcutOverrideEvent(focus, 1, Qt::Key_F7, Qt::NoModifier));
     EXPECT_EQ(plays, 1);
+    qt_sendShortcutOverrideEvent(focus, 1, Qt::Key_F7, Qt::NoModifier, QString(), true);  // held
+    EXPECT_EQ(plays, 1);
     EXPECT_TRUE(qt_sendShortcutOverrideEvent(focus, 2, Qt::Key_F2, Qt::ControlModifier));
     EXPECT_EQ(zoom200, 1);
     EXPECT_TRUE(frm->mnuZoom200.checked());
@@ -332,9 +338,20 @@ TEST_F(MainWindowTest, ShortcutsWorkWithTheMenuClosed) {
     EXPECT_FALSE(qt_sendShortcutOverrideEvent(focus, 3, Qt::Key_F5, Qt::NoModifier));
 }
 
-TEST_F(MainWindowTest, FileExitUnloadsOnce) {
+TEST_F(MainWindowTest, FileExitOrATerminationSignalUnloadsOnce) {
+    struct sigaction before {};
+    ::sigaction(SIGTERM, nullptr, &before);
+    {
+        ShutdownSignals caught([this] { frm->mnuFileExit_Click(); });
+        ::raise(SIGTERM);
+        EXPECT_FALSE(frm->unloaded());  // not in the signal handler: on the event loop
+        ASSERT_TRUE(testing::waitUntil([this] { return frm->unloaded(); }, 5000));
+        // A second signal is no longer caught: it ends the program at once.
+        struct sigaction now {};
+        ::sigaction(SIGTERM, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, before.sa_handler);
+    }
     action("mnuFileExit")->trigger();
-    EXPECT_TRUE(frm->unloaded());
     window->close();
     int widthWrites = 0;
     for (const auto& [k, v] : settings.writes) widthWrites += k == "width";
@@ -343,18 +360,67 @@ TEST_F(MainWindowTest, FileExitUnloadsOnce) {
 
 // ---- Events to procedures ----
 
-TEST_F(MainWindowTest, AutoRepeatReleaseIsNoRelease) {
+// A held key as X11 delivers it: the first press, then release/press pairs
+// that share a timestamp, the releases not always marked as repeats; or
+// presses alone. The procedures must see one press and one release.
+TEST_F(MainWindowTest, HeldKeysActOnceHoweverTheRepeatsArrive) {
+    player.openable["/v/a.mp4"] = {};
+    frm->OpenMedia("/v/a.mp4");
+    clock.advance(1000);  // frames to step through
     QWidget* review = child("cmdReview");
-    key(review, QEvent::KeyPress, Qt::Key_F5);
-    ASSERT_EQ(frm->mlReviewDirection, 1);
-    EXPECT_EQ(static_cast<ReviewButton*>(review)->picture(), kReviewBack);
-    // Holding the key: X11 sends release/press pairs marked as repeats.
-    key(review, QEvent::KeyRelease, Qt::Key_F5, true);
-    key(review, QEvent::KeyPress, Qt::Key_F5, true);
+    const auto keyAt = [&](QEvent::Type type, int k, quint64 time, bool marked = false) {
+        QKeyEvent e(type, k, Qt::NoModifier, QString(), marked);
+        e.setTimestamp(time);
+        QApplication::sendEvent(review, &e);
+    };
+    const auto waitForRelease = [&] { testing::spin(150); };
+
+    // F5 held 0.5 s steps at the review timer's rate only, then stops.
+    keyAt(QEvent::KeyPress, Qt::Key_F5, 1000);
+    ASSERT_EQ(frm->mlFrameAge, 1);
+    for (quint64 t = 1500; t < 2000; t += 100) {
+        keyAt(QEvent::KeyRelease, Qt::Key_F5, t);
+        keyAt(QEvent::KeyPress, Qt::Key_F5, t);
+        clock.advance(100);
+    }
     EXPECT_EQ(frm->mlReviewDirection, 1);
-    key(review, QEvent::KeyRelease, Qt::Key_F5);
+    EXPECT_EQ(frm->mlFrameAge, 5);  // steps at +200, +300, +400, +500 ms
+    keyAt(QEvent::KeyRelease, Qt::Key_F5, 2100);
+    waitForRelease();
     EXPECT_EQ(frm->mlReviewDirection, 0);
     EXPECT_EQ(static_cast<ReviewButton*>(review)->picture(), kReviewIdle);
+    clock.advance(500);
+    EXPECT_EQ(frm->mlFrameAge, 5);
+
+    // F4 held jumps back once, on the real release, whatever the repeats.
+    player.position = 30;
+    player.seeks.clear();
+    keyAt(QEvent::KeyPress, Qt::Key_F4, 5000);
+    for (quint64 t = 5660; t < 6000; t += 40) {  // unmarked pairs
+        keyAt(QEvent::KeyRelease, Qt::Key_F4, t);
+        keyAt(QEvent::KeyPress, Qt::Key_F4, t);
+    }
+    keyAt(QEvent::KeyRelease, Qt::Key_F4, 6000, true);  // marked pair
+    keyAt(QEvent::KeyPress, Qt::Key_F4, 6000, true);
+    keyAt(QEvent::KeyPress, Qt::Key_F4, 6040);  // presses alone
+    keyAt(QEvent::KeyPress, Qt::Key_F4, 6080);
+    EXPECT_TRUE(player.seeks.empty());
+    keyAt(QEvent::KeyRelease, Qt::Key_F4, 6100);
+    waitForRelease();
+    EXPECT_EQ(player.seeks, (std::vector<double>{20, 22}));
+    // A press of the release's time that comes after the wait is a late
+    // repeat: the key's real release then jumps no more.
+    keyAt(QEvent::KeyPress, Qt::Key_F4, 6100);
+    keyAt(QEvent::KeyRelease, Qt::Key_F4, 6300);
+    waitForRelease();
+    EXPECT_EQ(player.seeks.size(), 2u);
+    // A quick second tap is a second press: it jumps again.
+    keyAt(QEvent::KeyPress, Qt::Key_F4, 7000);
+    keyAt(QEvent::KeyRelease, Qt::Key_F4, 7050);
+    keyAt(QEvent::KeyPress, Qt::Key_F4, 7060);
+    keyAt(QEvent::KeyRelease, Qt::Key_F4, 7110);
+    waitForRelease();
+    EXPECT_EQ(player.seeks.size(), 6u);
 }
 
 TEST_F(MainWindowTest, KeysReachTheWindowWhateverHasFocus) {
@@ -448,12 +514,6 @@ TEST_F(MainWindowTest, DropsOpenTheFirstFileOrComplain) {
     QApplication::processEvents();
     ASSERT_EQ(desktop.boxes.size(), boxes + 1);
     EXPECT_NE(desktop.boxes.back().text.find("not a file"), std::string::npos);
-}
-
-TEST_F(MainWindowTest, FocusOnlyToControlsThatCanTakeIt) {
-    EXPECT_THROW(window->setFocus(Ctl::cmdPlay), AppError);       // disabled
-    EXPECT_THROW(window->setFocus(Ctl::frReviewTime), AppError);  // hidden
-    EXPECT_NO_THROW(window->setFocus(Ctl::cmdReview));
 }
 
 TEST_F(MainWindowTest, ShowingTheWindowSizesThePlayerByTheZoom) {

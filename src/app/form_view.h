@@ -35,7 +35,7 @@ public:
     virtual WindowState windowState() const = 0;
     virtual void setWindowState(WindowState state) = 0;
     virtual void setCaption(const std::string& caption) = 0;
-    // Moves the keyboard focus; throws AppError when the control cannot take it.
+    // Moves the keyboard focus to a control that is visible and enabled.
     virtual void setFocus(Ctl control) = 0;
     // Closes the window; the view then calls Form_Unload once.
     virtual void unload() = 0;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "settings/config_store.h"
 #include "support/convert.h"
 #include "support/errors.h"
 
@@ -49,6 +50,8 @@ FrmMain::FrmMain(TimerHost& timers, DesktopPort& desktop, PlayerPort& player, Se
 
     player_.onPlayStateChange = [this](int o, int n) { oMediaPlayer_PlayStateChange(o, n); };
     player_.onOpenStateChange = [this](int o, int n) { oMediaPlayer_OpenStateChange(o, n); };
+
+    appPath = programFolder();
 
     // The write position is valid from the start, even when start-up stops
     // before it sets it.

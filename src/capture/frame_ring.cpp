@@ -1,4 +1,5 @@
 // The frame ring: the capture tick, the grab, and the slots' size.
+#include <algorithm>
 #include <fstream>
 #include <limits>
 
@@ -54,6 +55,7 @@ void FrmMain::CaptureImage() {
         }
         clientArea_.lockWindowUpdate(false);
         if (--mlCapturePos < 1) mlCapturePos = kRingSize;
+        capturedSinceOpen_ = std::min<long>(capturedSinceOpen_ + 1, kRingSize);
     } catch (const std::exception& e) {
         resumeNext([&] { clientArea_.lockWindowUpdate(false); });
         reportError("CaptureImage: ", e);
@@ -89,6 +91,7 @@ void FrmMain::SetSnapshotRegion() {
                         " x " + std::to_string(h) + " pixels");
         }
         slotsRefused_ = false;
+        capturedSinceOpen_ = 0;  // the slots are cleared
         for (int i = 1; i <= kRingSize; ++i) {
             capturedImage[i].resize(w, h);
             oCaptured[i].setWidth(w);

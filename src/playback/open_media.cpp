@@ -1,5 +1,7 @@
 // Opening a video: from the command line, File > Open and a drop.
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "app/frm_main.h"
 #include "support/convert.h"
@@ -8,10 +10,35 @@
 namespace velmora {
 
 void FrmMain::OpenMedia(const std::string& path) {
+    // The player's open runs the event loop, which may bring a drop or
+    // another request: it waits until this open is over, the latest one wins.
+    if (opening_) {
+        pendingOpen_ = path;
+        return;
+    }
+    opening_ = true;
+    openMedia(path);
+    opening_ = false;
+    if (pendingOpen_) {
+        const std::string next = std::move(*pendingOpen_);
+        pendingOpen_.reset();
+        OpenMedia(next);
+    }
+}
+
+void FrmMain::openMedia(const std::string& path) {
     try {
         std::string unquoted = path;
         std::erase(unquoted, '"');
+        // The player reads "-" as standard input and "x://..." as a URL: it
+        // is given the file's absolute path.
+        if (!unquoted.empty() && unquoted.front() != '/') {
+            std::error_code ec;
+            const auto absolute = std::filesystem::absolute(unquoted, ec);
+            if (!ec) unquoted = absolute.string();
+        }
         player_.setFileName(unquoted);
+        capturedSinceOpen_ = 0;  // what the ring holds is of the video before
         if (player_.playState() == play_state::kNoMedia) {
             setCaption(std::string(kAppTitle) + " " + std::to_string(kVersionMajor) + "." +
                        std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision));

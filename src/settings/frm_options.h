@@ -18,14 +18,12 @@ public:
 
     static constexpr std::array<const char*, 4> kCaptions{"0.05 sec", "0.1 sec", "0.2 sec", "0.5 sec"};
 
-    bool loaded() const { return loaded_; }
     // Loads the dialog when it is not loaded yet (runs Form_Load).
     void ensureLoaded();
     void unload() { loaded_ = false; }
 
     // optFreezeFrameTime(index).Value, loading the dialog first.
     bool optionSelected(int index);
-    int selectedIndex() const { return selected_; }
     void selectOption(int index);
 
     void Form_Load();

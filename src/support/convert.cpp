@@ -23,13 +23,6 @@ T checkedRound(double x) {
     return static_cast<T>(r);
 }
 
-std::string_view trimBlanks(std::string_view s) {
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 // Parses the whole text as a decimal number; false when it is not one.
 bool parseNumber(std::string_view text, double& out) {
     std::string_view s = trimBlanks(text);
@@ -54,6 +47,13 @@ bool parseNumber(std::string_view text, double& out) {
 }
 
 }  // namespace
+
+std::string_view trimBlanks(std::string_view s) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
 
 std::int16_t toInt16(double x) { return checkedRound<std::int16_t>(x); }
 std::int32_t toInt32(double x) { return checkedRound<std::int32_t>(x); }

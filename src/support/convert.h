@@ -7,6 +7,9 @@
 
 namespace velmora {
 
+// `s` without the blanks and tabs around it.
+std::string_view trimBlanks(std::string_view s);
+
 // x rounded to the nearest integer, halves to even.
 double roundHalfEven(double x);
 

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "support/desktop_port.h"
+#include "support/timer.h"
 
 namespace velmora {
 
@@ -19,6 +20,12 @@ class QtDesktop : public DesktopPort {
 public:
     // Dialogs are centred on `parent` when it is set (the main window).
     void setParentWindow(QWidget* parent) { parent_ = parent; }
+    // The About box runs its animation on `timers` and finds its pictures in
+    // `programFolder`.
+    void setAboutBox(TimerHost& timers, std::string programFolder) {
+        timers_ = &timers;
+        programFolder_ = std::move(programFolder);
+    }
 
     void messageBox(const std::string& text, const std::string& caption) override;
     void showModal(ModalWindow window) override;
@@ -31,6 +38,8 @@ private:
     QWidget* dialogParent() const;
 
     QPointer<QWidget> parent_;
+    TimerHost* timers_ = nullptr;
+    std::string programFolder_;
 };
 
 }  // namespace velmora

@@ -15,12 +15,12 @@
 #include <QVBoxLayout>
 
 #include "capture/frame_slot.h"
+#include "support/about_box.h"
+#include "support/qt_text.h"
 
 namespace velmora {
 
 namespace {
-
-QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // A plain modal box with one OK button that Enter and Esc both close.
 void okBox(QWidget* parent, const QString& caption, const QString& text) {
@@ -61,18 +61,9 @@ void QtDesktop::messageBox(const std::string& text, const std::string& caption) 
 void QtDesktop::showModal(ModalWindow window) {
     switch (window) {
         case ModalWindow::About: {
-            QDialog dlg(dialogParent());
-            dlg.setWindowTitle(QStringLiteral("About Velmora 1.0.0"));
-            auto* layout = new QVBoxLayout(&dlg);
-            layout->addWidget(new QLabel(QStringLiteral("Velmora 1.0.0\n\n"
-                                                        "Plays a video and keeps its last 50 frames,\n"
-                                                        "so that you can look at them again."),
-                                         &dlg));
-            auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dlg);
-            buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-            QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
-            layout->addWidget(buttons);
-            dlg.exec();  // Esc rejects, Enter presses the default OK
+            if (!timers_) break;
+            AboutBox box(dialogParent(), *timers_, *this, programFolder_);
+            box.showModal();
             break;
         }
         case ModalWindow::Options:

@@ -6,8 +6,20 @@ namespace velmora::testing {
 
 void FakePlayer::setFileName(const std::string& path) {
     calls.push_back("open:" + path);
+    if (opening) {  // as the real player: one open at a time
+        lastError = "Another file is still being opened.";
+        return;
+    }
     const bool wasOpen = state != play_state::kNoMedia;
     if (wasOpen) raiseOpenStateChange(open_state::kMediaOpen, open_state::kClosed);
+    if (whileOpening) {
+        // The real open waits on an event loop that runs drops and queued calls.
+        open.clear();
+        changeState(play_state::kNoMedia);
+        opening = true;
+        whileOpening(path);
+        opening = false;
+    }
     auto it = openable.find(path);
     if (it == openable.end()) {
         open.clear();
@@ -82,9 +94,6 @@ void FakeClientArea::copyTile(FrameSlot& slot, int dx, int dy, int w, int h, int
     }
 }
 
-void FakeView::setFocus(Ctl c) {
-    if (c == Ctl::cmdReview && !cmdReviewFocusable) RAISE_ERROR(kErrInvalidCall);
-    focus.push_back(c);
-}
+void FakeView::setFocus(Ctl c) { focus.push_back(c); }
 
 }  // namespace velmora::testing

@@ -37,6 +37,9 @@ public:
     std::string open;
     Media size;
     bool throwOnPlayState = false;
+    // Runs inside setFileName, as the event loop does while a file opens.
+    std::function<void(const std::string& path)> whileOpening;
+    bool opening = false;
 
     void setFileName(const std::string& path) override;
     std::string fileName() const override { return open; }
@@ -133,7 +136,6 @@ struct FakeView : FormView {
     std::string windowCaption;
     std::vector<std::pair<int, int>> clientSizes;
     std::vector<Ctl> focus;
-    bool cmdReviewFocusable = true;
     bool unloadRequested = false;
     std::function<void(const Control&, Prop)> onChange;
 
