@@ -52,7 +52,6 @@ QRect pixelRect(const Control& c) {
     return QRect(px(c.left()), px(c.top()), px(c.width()), px(c.height()));
 }
 
-
 }  // namespace
 
 // ---- Key codes ----

@@ -269,7 +269,6 @@ void replaceFile(const std::string& linkPath, const std::string& text) {
     }
 }
 
-
 // Whether the settings may be written to `path`: its folder takes a new file
 // and the file, if there is one, is not marked read-only. A file without any
 // write permission was made read-only on purpose; that holds for root too.
