@@ -21,7 +21,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+double msSince(Clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
 
 // CPU time of the whole process (all threads), in ms.
 double cpuMs() {
@@ -46,8 +48,8 @@ int main() {
     std::vector<std::vector<Pixel>> ring(kFrames, std::vector<Pixel>(kPixels));
     for (auto& frame : ring) {
         if (std::fread(frame.data(), sizeof(Pixel), kPixels, stdin) != kPixels) {
-            std::fprintf(stderr, "bench_export: expected %d raw frames of %d x %d on standard input\n", kFrames,
-                         kWidth, kHeight);
+            std::fprintf(stderr, "bench_export: expected %d raw frames of %d x %d on standard input\n",
+                         kFrames, kWidth, kHeight);
             return 2;
         }
     }
@@ -87,9 +89,10 @@ int main() {
     std::sort(cpu.begin(), cpu.end());
     const double encode = encodes[encodes.size() / 2];
     std::printf("copy of the ring (UI thread): median %.0f ms\n", copies[copies.size() / 2]);
-    std::printf("encode (worker thread): median %.0f ms of 3 runs (<= 2000 ms), min %.0f, max %.0f; "
-                "%.1f frames/s; file %.1f MiB\n",
-                encode, encodes.front(), encodes.back(), kFrames * 1000.0 / encode, size / 1048576.0);
+    std::printf(
+        "encode (worker thread): median %.0f ms of 3 runs (<= 2000 ms), min %.0f, max %.0f; "
+        "%.1f frames/s; file %.1f MiB\n",
+        encode, encodes.front(), encodes.back(), kFrames * 1000.0 / encode, size / 1048576.0);
     // Other programs share the cores: the CPU time the encode used tells
     // what it costs whatever else runs.
     std::printf("encode CPU time (all threads): median %.0f ms; machine load %.1f runnable per core\n",

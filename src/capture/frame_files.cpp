@@ -118,7 +118,8 @@ void FrmMain::mnuFileExportFrames_Click() {
         const std::uint64_t bytes = static_cast<std::uint64_t>(count) * capturedImage[1].bytes();
         if (bytes > availableMemory() / 10 * 8) {
             desktop_.messageBox("Not enough memory to export " + std::to_string(count) + " frames of " +
-                                    std::to_string(job.width) + " x " + std::to_string(job.height) + " pixels.",
+                                    std::to_string(job.width) + " x " + std::to_string(job.height) +
+                                    " pixels.",
                                 kAppTitle);
             return;
         }
@@ -131,13 +132,15 @@ void FrmMain::mnuFileExportFrames_Click() {
                 job.frames.emplace_back(slot.pixels.get(), slot.pixels.get() + slot.bytes() / sizeof(Pixel));
             }
         } catch (const std::bad_alloc&) {
-            desktop_.messageBox("Not enough memory to export " + std::to_string(count) + " frames.", kAppTitle);
+            desktop_.messageBox("Not enough memory to export " + std::to_string(count) + " frames.",
+                                kAppTitle);
             return;
         }
         const ClipResult result = frameFiles_->exportClip(std::move(job));
         if (result.status == ClipResult::Failed)
-            desktop_.messageBox("The frames could not be exported to \"" + choice->path + "\":\r\n" + result.reason,
-                                kAppTitle);
+            desktop_.messageBox(
+                "The frames could not be exported to \"" + choice->path + "\":\r\n" + result.reason,
+                kAppTitle);
     } catch (const std::exception& e) {
         reportError("mnuFileExportFrames_Click: ", e);
     }

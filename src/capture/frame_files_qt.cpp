@@ -1,5 +1,3 @@
-#include "capture/qt_frame_files.h"
-
 #include <unistd.h>
 
 #include <QCheckBox>
@@ -19,14 +17,19 @@
 #include <memory>
 #include <thread>
 
+#include "capture/qt_frame_files.h"
 #include "export/clip_encoder.h"
 
 namespace velmora {
 
 namespace {
 
-QString fromLocal(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
-std::string toLocal(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString fromLocal(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+std::string toLocal(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 }  // namespace
 
@@ -46,7 +49,8 @@ std::optional<std::string> QtFrameFiles::saveFrameDialog(const std::string& prop
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("png"));
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
-        dialog.setDefaultSuffix(filter.startsWith(QLatin1String("JPEG")) ? QStringLiteral("jpg") : QStringLiteral("png"));
+        dialog.setDefaultSuffix(filter.startsWith(QLatin1String("JPEG")) ? QStringLiteral("jpg")
+                                                                         : QStringLiteral("png"));
     });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return toLocal(dialog.selectedFiles().front());
@@ -114,7 +118,8 @@ ClipResult QtFrameFiles::exportClip(ClipJob job) {
         shared->finished = true;
     });
 
-    QProgressDialog progress(QStringLiteral("Exporting frames..."), QStringLiteral("Cancel"), 0, total, parent_);
+    QProgressDialog progress(QStringLiteral("Exporting frames..."), QStringLiteral("Cancel"), 0, total,
+                             parent_);
     progress.setWindowTitle(QStringLiteral("Export Frames"));
     progress.setObjectName(QStringLiteral("dlgExportProgress"));
     progress.setWindowModality(Qt::WindowModal);

@@ -100,9 +100,12 @@ void fillGifPalette(std::uint32_t* palette) {
     for (int r = 0; r < kRedLevels; ++r)
         for (int g = 0; g < kGreenLevels; ++g)
             for (int b = 0; b < kBlueLevels; ++b) {
-                const auto level = [](int i, int levels) { return static_cast<std::uint32_t>(i * 255 / (levels - 1)); };
-                palette[(r * kGreenLevels + g) * kBlueLevels + b] =
-                    0xff000000u | level(r, kRedLevels) << 16 | level(g, kGreenLevels) << 8 | level(b, kBlueLevels);
+                const auto level = [](int i, int levels) {
+                    return static_cast<std::uint32_t>(i * 255 / (levels - 1));
+                };
+                palette[(r * kGreenLevels + g) * kBlueLevels + b] = 0xff000000u | level(r, kRedLevels) << 16 |
+                                                                    level(g, kGreenLevels) << 8 |
+                                                                    level(b, kBlueLevels);
             }
 }
 
@@ -136,9 +139,12 @@ struct FormatChoice {
 
 FormatChoice choiceFor(ClipFormat format) {
     switch (format) {
-        case ClipFormat::Gif: return {"gif", "gif", AV_PIX_FMT_PAL8};
-        case ClipFormat::WebP: return {"webp", "libwebp_anim", AV_PIX_FMT_RGB32};
-        case ClipFormat::Mp4: break;
+        case ClipFormat::Gif:
+            return {"gif", "gif", AV_PIX_FMT_PAL8};
+        case ClipFormat::WebP:
+            return {"webp", "libwebp_anim", AV_PIX_FMT_RGB32};
+        case ClipFormat::Mp4:
+            break;
     }
     return {"mp4", "libx264", AV_PIX_FMT_YUV420P};
 }
@@ -151,12 +157,14 @@ void encode(const ClipJob& job, const ClipProgress& progress, ClipResult& result
     const int height = mp4 ? job.height & ~1 : job.height;
     if (job.frames.empty() || width < 2 || height < 2 || job.frameMs <= 0)
         throw Failure{"there are no frames to export"};
-    const std::size_t framePixels = static_cast<std::size_t>(job.width) * static_cast<std::size_t>(job.height);
+    const std::size_t framePixels =
+        static_cast<std::size_t>(job.width) * static_cast<std::size_t>(job.height);
     for (const auto& f : job.frames)
         if (f.size() != framePixels) throw Failure{"the frames differ in size"};
 
     const AVCodec* codec = avcodec_find_encoder_by_name(choice.encoder);
-    if (!codec) throw Failure{std::string("this system's FFmpeg libraries have no ") + choice.encoder + " encoder"};
+    if (!codec)
+        throw Failure{std::string("this system's FFmpeg libraries have no ") + choice.encoder + " encoder"};
 
     const std::string temporary = temporaryNameFor(job.path);
     Output out(temporary);
@@ -250,7 +258,8 @@ void encode(const ClipJob& job, const ClipProgress& progress, ClipResult& result
             // (often 0): WebP would take it for transparency.
             for (int y = 0; y < height; ++y) {
                 const Pixel* in = pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(job.width);
-                auto* out = reinterpret_cast<Pixel*>(frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0]);
+                auto* out = reinterpret_cast<Pixel*>(frame->data[0] +
+                                                     static_cast<std::ptrdiff_t>(y) * frame->linesize[0]);
                 for (int x = 0; x < width; ++x) out[x] = in[x] | 0xff000000u;
             }
         }
@@ -286,6 +295,8 @@ ClipResult encodeClip(const ClipJob& job, const ClipProgress& progress) {
         result = {ClipResult::Failed, "out of memory"};
     } catch (const std::exception& e) {
         result = {ClipResult::Failed, e.what()};
+    } catch (...) {
+        result = {ClipResult::Failed, "the encoder failed"};
     }
     return result;
 }
