@@ -44,6 +44,7 @@ int main(int argc, char* argv[]) {
     desktop.setAboutBox(timers, frm.appPath);
     frm.decimalSeparator = QLocale::system().decimalPoint().toStdString();
     window.bind(frm);
+    desktop.setDialogs(&frm.frmOptions, &frm.frmError);
 
     // The command line as one text: the arguments joined by single blanks,
     // byte for byte, so that file names in any encoding open.

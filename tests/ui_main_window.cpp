@@ -58,6 +58,7 @@ protected:
         playerWidget = std::make_unique<QWidget>();
         window = std::make_unique<MainWindow>(playerWidget.get());
         frm = std::make_unique<FrmMain>(clock, desktop, player, settings, area);
+        desktop.errorForm = &frm->frmError;
         window->bind(*frm);
         frm->Form_Load("");
     }

@@ -8,6 +8,7 @@
 #include "settings/config_store.h"
 #include "support/convert.h"
 #include "support/errors.h"
+#include "support/mail_composer.h"
 
 namespace velmora {
 
@@ -22,6 +23,7 @@ FrmMain::FrmMain(TimerHost& timers, DesktopPort& desktop, PlayerPort& player, Se
       PauseTimer(timers, "PauseTimer", 0),
       ReviewTimer(timers, "ReviewTimer", 100),
       frmOptions(settings, desktop),
+      frmError(desktop, msErrorMessages),
       desktop_(desktop),
       player_(player),
       settings_(settings),
@@ -138,7 +140,7 @@ void FrmMain::setWindowState(WindowState state) {
 // ---- Start-up ----
 
 void FrmMain::Form_Load(const std::string& commandLine) {
-    try {
+    trap("Form_Load: ", [&] {
         for (int i = static_cast<int>(oCaptured.size()); i <= kRingSize; ++i) {
             Control slot(Ctl::oCaptured, i);
             const Control& e0 = oCaptured[0];
@@ -156,13 +158,11 @@ void FrmMain::Form_Load(const std::string& commandLine) {
             if (CountStart() < 10) SplashTimer.setEnabled(true);
         }
         mlCapturePos = kRingSize;
-    } catch (const std::exception& e) {
-        reportError("Form_Load: ", e);
-    }
+    });
 }
 
 void FrmMain::LoadSettings() {
-    try {
+    trap("LoadSettings: ", [&] {
         PlayTimer.setInterval(GetFrameInterval());
         PauseTimer.setInterval(0);
         ReviewTimer.setInterval(PlayTimer.interval());
@@ -177,9 +177,7 @@ void FrmMain::LoadSettings() {
             mnuZoomFit.setChecked(true);
         else
             mnuZoom100.setChecked(true);
-    } catch (const std::exception& e) {
-        reportError("LoadSettings: ", e);
-    }
+    });
 }
 
 int FrmMain::CountStart() {
@@ -233,20 +231,34 @@ void FrmMain::Form_Unload() {
         }
     });
     resumeNext([&] { frmOptions.unload(); });
+    resumeNext([&] { frmError.unload(); });
 }
 
 // ---- Errors ----
 
-void FrmMain::ShowError(std::string sErr, int line) {
+void FrmMain::ShowError(std::string& sErr, int line) {
     setPlayButton(0);
     sErr += ", line " + std::to_string(line);
     msErrorMessages += sErr + "\r\n";
-    desktop_.messageBox(sErr, std::string(kAppTitle) + " error description");
+    frmError.ensureLoaded();
+    frmError.caption = std::string(kAppTitle) + " error description";
+    frmError.txtError = sErr;
+    desktop_.showModal(ModalWindow::Error);
 }
 
-void FrmMain::reportError(const char* prefix, const std::exception& e) {
-    const CaughtError err = describe(e);
-    ShowError(prefix + err.description, err.line);
+// ---- Options, mail ----
+
+void FrmMain::mnuToolsOptions_Click() {
+    trap("mnuToolsOptions_Click: ", [&] {
+        cmdPlay.setValue(0);
+        cmdPlay_Click();
+        frmOptions.ensureLoaded();
+        desktop_.showModal(ModalWindow::Options);
+        PlayTimer.setInterval(GetFrameInterval());
+        ReviewTimer.setInterval(PlayTimer.interval());
+    });
 }
+
+void FrmMain::mnuHelpEmail_Click() { SendMail(desktop_, GetVersionText(), ""); }
 
 }  // namespace velmora

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <source_location>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@
 #include "settings/settings_port.h"
 #include "support/app_info.h"
 #include "support/desktop_port.h"
+#include "support/errors.h"
+#include "support/frm_error.h"
 #include "support/timer.h"
 
 namespace velmora {
@@ -79,6 +82,8 @@ public:
     long mlReviewDirection = 0;
     long mlRepeatDelay = 0;
     std::string msErrorMessages;
+
+    FrmError frmError;
 
     // Bytes of memory the system can still give; the slots are not made
     // larger than it allows.
@@ -162,6 +167,10 @@ public:
     // ---- Copy image ----
     void mnuToolsCopy_Click();
 
+    // ---- Options, mail ----
+    void mnuToolsOptions_Click();
+    void mnuHelpEmail_Click();
+
     // ---- Frames as files ----
     // Until it is set the two commands do nothing.
     void setFrameFiles(FrameFilesPort* files) { frameFiles_ = files; }
@@ -178,8 +187,9 @@ public:
 
     // ---- Errors ----
     // Reports an error of a handler: releases the play button, collects the
-    // message and shows it.  `sErr` is the prefix and description.
-    void ShowError(std::string sErr, int line);
+    // message and shows it in the error dialog.  `sErr` is the prefix and
+    // description; it is extended with ", line N".
+    void ShowError(std::string& sErr, int line);
 
     // Capture interval in milliseconds from the options dialog.
     long GetFrameInterval();
@@ -190,8 +200,14 @@ private:
     // OpenMedia's work, one open at a time.
     void openMedia(const std::string& path);
     // Moves the keyboard focus; raises an error when the control cannot take it.
-    void focusControl(Control& control);
-    void reportError(const char* prefix, const std::exception& e);
+    void focusControl(Control& control, std::source_location where = std::source_location::current());
+    // The trap of a procedure that reports through ShowError: runs its body;
+    // an error ends it with "prefix" + description.
+    template <typename F>
+    void trap(const char* prefix, F&& body) {
+        reportErrors(prefix, [this](std::string message, int line) { ShowError(message, line); },
+                     std::forward<F>(body));
+    }
     // The slot that shows frame `age` (1..50).
     long slotOfAge(long age) const;
     // "<folder>/<video name> <suffix>": in the video's folder, or in the

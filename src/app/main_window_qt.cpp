@@ -400,7 +400,7 @@ void MainWindow::buildMenus() {
     addEntry(tools, "mnuToolsCopy", "&Copy Image", [this] { frm_->mnuToolsCopy_Click(); },
              QKeySequence(Qt::CTRL | Qt::Key_C));
     tools->addSeparator()->setObjectName(QStringLiteral("s5"));
-    addEntry(tools, "mnuToolsOptions", "&Options...", none);
+    addEntry(tools, "mnuToolsOptions", "&Options...", [this] { frm_->mnuToolsOptions_Click(); });
 
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("mnuView"));
@@ -426,7 +426,7 @@ void MainWindow::buildMenus() {
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
     addEntry(help, "mnuHelpContent", "&Frequently Asked Questions", [this] { frm_->mnuHelpContent_Click(); });
-    addEntry(help, "mnuHelpEmail", "&Email Author", none);
+    addEntry(help, "mnuHelpEmail", "&Email Author", [this] { frm_->mnuHelpEmail_Click(); });
     addEntry(help, "mnuHelpAbout", "&About...", [this] { frm_->mnuHelpAbout_Click(); });
 }
 

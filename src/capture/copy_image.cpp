@@ -6,7 +6,7 @@
 namespace velmora {
 
 void FrmMain::mnuToolsCopy_Click() {
-    try {
+    trap("mnuToolsCopy_Click: ", [&] {
         desktop_.clipboardClear();
         if (oMediaPlayer.visible()) {
             int k = toInt16(mlCapturePos + 1);
@@ -20,9 +20,7 @@ void FrmMain::mnuToolsCopy_Click() {
                     desktop_.clipboardSetImage(capturedImage[static_cast<std::size_t>(i)]);
                 }
         }
-    } catch (const std::exception& e) {
-        reportError("mnuToolsCopy_Click: ", e);
-    }
+    });
 }
 
 }  // namespace velmora

@@ -49,7 +49,7 @@ std::string FrmMain::proposedFramePath(const std::string& suffix) {
 }
 
 void FrmMain::mnuFileSaveFrame_Click() {
-    try {
+    trap("mnuFileSaveFrame_Click: ", [&] {
         if (!frameFiles_ || busyWithFiles_) return;
         // The frame Copy Image would copy, and how old it is.
         const FrameSlot* shown = nullptr;
@@ -84,13 +84,11 @@ void FrmMain::mnuFileSaveFrame_Click() {
         const std::string reason = frameFiles_->savePicture(picture, *path);
         if (!reason.empty())
             desktop_.messageBox("The frame could not be saved as \"" + *path + "\":\r\n" + reason, kAppTitle);
-    } catch (const std::exception& e) {
-        reportError("mnuFileSaveFrame_Click: ", e);
-    }
+    });
 }
 
 void FrmMain::mnuFileExportFrames_Click() {
-    try {
+    trap("mnuFileExportFrames_Click: ", [&] {
         if (!frameFiles_ || busyWithFiles_) return;
         setPlayButton(0);
         if (capturedSinceOpen_ == 0) {
@@ -138,12 +136,9 @@ void FrmMain::mnuFileExportFrames_Click() {
         }
         const ClipResult result = frameFiles_->exportClip(std::move(job));
         if (result.status == ClipResult::Failed)
-            desktop_.messageBox(
-                "The frames could not be exported to \"" + choice->path + "\":\r\n" + result.reason,
-                kAppTitle);
-    } catch (const std::exception& e) {
-        reportError("mnuFileExportFrames_Click: ", e);
-    }
+            desktop_.messageBox("The frames could not be exported to \"" + choice->path + "\":\r\n" + result.reason,
+                                kAppTitle);
+    });
 }
 
 }  // namespace velmora

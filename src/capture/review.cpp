@@ -6,7 +6,7 @@
 namespace velmora {
 
 void FrmMain::ShowImage(long age) {
-    try {
+    trap("ShowImage: ", [&] {
         mlFrameAge = age;
         if (age == 0 && oMediaPlayer.visible()) return;
         if (age < 0 || age > kRingSize) return;
@@ -26,13 +26,11 @@ void FrmMain::ShowImage(long age) {
         }
         for (long i = 1; i < static_cast<long>(oCaptured.size()); ++i)
             if (i != k) oCaptured[static_cast<std::size_t>(i)].setVisible(false);
-    } catch (const std::exception& e) {
-        reportError("ShowImage: ", e);
-    }
+    });
 }
 
 void FrmMain::ProcessReview() {
-    try {
+    trap("ProcessReview: ", [&] {
         if (ReviewTimer.enabled()) return;  // the timer calls again
         PauseVideo();
         setPlayButton(0);
@@ -47,13 +45,11 @@ void FrmMain::ProcessReview() {
                 ReviewTimer.setEnabled(true);
             }
         }
-    } catch (const std::exception& e) {
-        reportError("ProcessReview: ", e);
-    }
+    });
 }
 
 void FrmMain::cmdReview_MouseDown(int button, int /*shift*/, double x, double /*y*/) {
-    try {
+    trap("cmdReview_MouseDown: ", [&] {
         // The other button during a press returns to the live video.
         if ((button == mouse::Right && mlReviewDirection == 1) || (button == mouse::Left && mlReviewDirection == 2)) {
             setPlayButton(1);
@@ -78,9 +74,7 @@ void FrmMain::cmdReview_MouseDown(int button, int /*shift*/, double x, double /*
                 ProcessReview();
             }
         }
-    } catch (const std::exception& e) {
-        reportError("cmdReview_MouseDown: ", e);
-    }
+    });
 }
 
 void FrmMain::ResetReviewButton() {
@@ -101,13 +95,13 @@ void FrmMain::ReviewTimer_Timer() {
     if (mlReviewDirection != 0) resumeNext([&] { ProcessReview(); });
 }
 
-void FrmMain::focusControl(Control& control) {
-    if (!control.enabled() || !control.visible()) RAISE_ERROR(kErrInvalidCall);
+void FrmMain::focusControl(Control& control, std::source_location where) {
+    if (!control.enabled() || !control.visible()) raiseError(kErrInvalidCall, where);
     if (view_) view_->setFocus(control.id());
 }
 
 void FrmMain::Form_KeyDown(int keyCode, int /*shift*/) {
-    try {
+    trap("Form_KeyDown: ", [&] {
         if (keyCode == key::F5 && !ReviewTimer.enabled()) {
             cmdReview.setValue(kReviewBack);
             focusControl(cmdReview);
@@ -117,9 +111,7 @@ void FrmMain::Form_KeyDown(int keyCode, int /*shift*/) {
             focusControl(cmdReview);
             cmdReview_MouseDown(mouse::Right, 0, 0, 0);
         }
-    } catch (const std::exception& e) {
-        reportError("Form_KeyDown: ", e);
-    }
+    });
 }
 
 void FrmMain::Form_KeyUp(int keyCode, int /*shift*/) {

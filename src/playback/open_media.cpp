@@ -27,7 +27,7 @@ void FrmMain::OpenMedia(const std::string& path) {
 }
 
 void FrmMain::openMedia(const std::string& path) {
-    try {
+    trap("OpenMedia: ", [&] {
         std::string unquoted = path;
         std::erase(unquoted, '"');
         // The player reads "-" as standard input and "x://..." as a URL: it
@@ -56,29 +56,23 @@ void FrmMain::openMedia(const std::string& path) {
         setCaption(std::string(kAppTitle) + " - " + player_.fileName());
         setPlayButton(1);
         Form_Resize();
-    } catch (const std::exception& e) {
-        reportError("OpenMedia: ", e);
-    }
+    });
 }
 
 void FrmMain::mnuFileOpen_Click() {
-    try {
+    endSilently([&] {
         PauseVideo();
         const auto file = desktop_.openFileDialog("Open Video File", kOpenFileFilter);
         if (!file) return;  // cancelled: nothing to open
         OpenMedia(*file);
-    } catch (...) {
-        // Any failure before the open ends the command silently.
-    }
+    });
 }
 
 void FrmMain::Form_OLEDragDrop(const std::vector<std::string>& files) {
-    try {
+    trap("Form_OLEDragDrop: ", [&] {
         if (files.empty()) RAISE_ERROR("The dropped item is not a file");
         OpenMedia(files.front());
-    } catch (const std::exception& e) {
-        reportError("Form_OLEDragDrop: ", e);
-    }
+    });
 }
 
 }  // namespace velmora

@@ -17,7 +17,7 @@ FrmAbout::FrmAbout(TimerHost& timers, DesktopPort& desktop, AboutView& view, std
 }
 
 void FrmAbout::Form_Load() {
-    try {
+    reportInMessageBox(desktop_, "frmAbout: ", [&] {
         caption_ = std::string("About ") + kAppTitle + " " + std::to_string(kVersionMajor) + "." +
                    std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision);
         view_.aboutChanged();
@@ -28,9 +28,7 @@ void FrmAbout::Form_Load() {
         miStep = 1;
         miFrame = 0;
         LoadFrameImage(miFrame);
-    } catch (const std::exception& e) {
-        desktop_.messageBox("frmAbout: " + describe(e).description, kAppTitle);
-    }
+    });
 }
 
 void FrmAbout::LoadFrameImage(const std::int16_t& frame) {

@@ -5,11 +5,15 @@
 
 #include "support/app_info.h"
 #include "support/convert.h"
+#include "support/desktop_port.h"
 #include "support/errors.h"
 
 namespace velmora {
 
 namespace {
+
+// The author's address, only ever held scrambled.
+constexpr std::string_view kScrambledAuthor = "zjoqtue2eylvD{hprrvf1swjC";
 
 // Windows-1252 codes 0x80..0x9F. The five codes without a character map to the
 // control character of the same number, as the desktop's conversion does.
@@ -123,6 +127,17 @@ std::string UnscrambleText(std::string_view utf8) {
         appendUtf8(out, ansiChar(static_cast<unsigned char>(code)));
     });
     return out;
+}
+
+std::string authorAddress() { return UnscrambleText(kScrambledAuthor); }
+
+void SendMail(DesktopPort& desktop, const std::string& subject, std::string body) {
+    std::string address, encodedSubject, encodedBody, link;
+    resumeNext([&] { address = authorAddress(); });
+    resumeNext([&] { encodedSubject = UrlEncode(subject); });
+    resumeNext([&] { encodedBody = UrlEncode(body); });
+    resumeNext([&] { link = "mailto:" + address + "&Subject=" + encodedSubject + "&Body=" + encodedBody; });
+    resumeNext([&] { desktop.openExternal(link); });
 }
 
 }  // namespace velmora

@@ -10,6 +10,8 @@
 
 namespace velmora {
 
+class DesktopPort;
+
 // The application title and version: "Velmora v1.0.0".
 std::string GetVersionText();
 
@@ -23,5 +25,14 @@ std::string UrlEncode(std::string_view utf8);
 // 3 + i mod 3. A code that falls below 0 raises "Invalid procedure call or
 // argument"; more than 32767 characters raise "Overflow".
 std::string UnscrambleText(std::string_view utf8);
+
+// Composes the mailto: link to the author with the subject and the body and
+// hands it to the desktop.  Every step continues past errors: a step that
+// fails leaves its piece empty, and nothing is reported.
+void SendMail(DesktopPort& desktop, const std::string& subject, std::string body);
+
+// The author's address as it stands in the link, ending in "?" so that the
+// mail program reads the fields after it as header fields.
+std::string authorAddress();
 
 }  // namespace velmora

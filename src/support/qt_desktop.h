@@ -11,6 +11,9 @@
 
 namespace velmora {
 
+class FrmOptions;
+class FrmError;
+
 // "Name|p1;p2|Name|p" -> "Name (p1 p2);;Name (p)".  Empty patterns and a
 // lone '"' are dropped; "*.*" becomes "*" so that names without a dot are
 // listed too.
@@ -20,6 +23,11 @@ class QtDesktop : public DesktopPort {
 public:
     // Dialogs are centred on `parent` when it is set (the main window).
     void setParentWindow(QWidget* parent) { parent_ = parent; }
+    // The dialogs' procedures and state, owned by the main window.
+    void setDialogs(FrmOptions* options, FrmError* error) {
+        options_ = options;
+        error_ = error;
+    }
     // The About box runs its animation on `timers` and finds its pictures in
     // `programFolder`.
     void setAboutBox(TimerHost& timers, std::string programFolder) {
@@ -38,6 +46,8 @@ private:
     QWidget* dialogParent() const;
 
     QPointer<QWidget> parent_;
+    FrmOptions* options_ = nullptr;
+    FrmError* error_ = nullptr;
     TimerHost* timers_ = nullptr;
     std::string programFolder_;
 };

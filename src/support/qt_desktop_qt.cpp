@@ -16,6 +16,7 @@
 
 #include "capture/frame_slot.h"
 #include "support/about_box.h"
+#include "support/qt_dialogs.h"
 #include "support/qt_text.h"
 
 namespace velmora {
@@ -67,10 +68,10 @@ void QtDesktop::showModal(ModalWindow window) {
             break;
         }
         case ModalWindow::Options:
-            okBox(dialogParent(), QStringLiteral("Options"), QStringLiteral("Options"));
+            if (options_) execOptionsDialog(*options_, dialogParent());
             break;
         case ModalWindow::Error:
-            okBox(dialogParent(), QStringLiteral("Velmora error"), QStringLiteral("Error"));
+            if (error_) execErrorDialog(*error_, dialogParent());
             break;
     }
 }

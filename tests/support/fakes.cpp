@@ -4,7 +4,14 @@
 
 namespace velmora::testing {
 
+namespace {
+void failIf(const std::set<std::string>& failing, const char* request) {
+    if (failing.count(request)) RAISE_ERROR("Automation error");
+}
+}  // namespace
+
 void FakePlayer::setFileName(const std::string& path) {
+    failIf(failing, "open");
     calls.push_back("open:" + path);
     if (opening) {  // as the real player: one open at a time
         lastError = "Another file is still being opened.";
@@ -36,6 +43,7 @@ void FakePlayer::setFileName(const std::string& path) {
 }
 
 void FakePlayer::setCurrentPosition(double s) {
+    failIf(failing, "seek");
     calls.push_back("seek:" + std::to_string(s));
     seeks.push_back(s);
     position = s;
@@ -52,11 +60,13 @@ void FakePlayer::setSlowSpeed(bool s) {
 }
 
 void FakePlayer::play() {
+    failIf(failing, "play");
     calls.push_back("play");
     if (state != play_state::kNoMedia) changeState(play_state::kPlaying);
 }
 
 void FakePlayer::pause() {
+    failIf(failing, "pause");
     calls.push_back("pause");
     if (state == play_state::kPlaying) changeState(play_state::kPaused);
 }
