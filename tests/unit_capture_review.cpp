@@ -75,28 +75,6 @@ TEST(Ring, ANewVideoResetsNothing) {
     EXPECT_EQ(h.slotColour(46), 5u);
 }
 
-TEST(Ring, TilesFollowTheRoundedFifths) {
-    for (auto [width, tile, lastLeft] : std::vector<std::tuple<int, int, int>>{{322, 64, 4 + 256}, {323, 65, 4 + 260}}) {
-        Harness h;
-        h.player.openable["/v.mp4"] = {width, 310};
-        h.loadPlaying();
-        h.frm.OpenMedia("/v.mp4");
-        h.clientArea.logTiles = true;
-        h.clientArea.log.clear();
-        h.frm.CaptureImage();
-        ASSERT_EQ(h.clientArea.log.size(), 27u);  // lock, 25 tiles, unlock
-        EXPECT_EQ(h.clientArea.log.front(), "lock");
-        EXPECT_EQ(h.clientArea.log.back(), "unlock");
-        EXPECT_EQ(h.clientArea.log[1], "tile 4,36 " + std::to_string(tile) + "x62->0,0");
-        EXPECT_EQ(h.clientArea.log[5], "tile " + std::to_string(lastLeft) + ",36 " + std::to_string(tile) + "x62->" +
-                                           std::to_string(4 * tile) + ",0");
-        EXPECT_EQ(h.clientArea.log[25], "tile " + std::to_string(lastLeft) + ",284 " + std::to_string(tile) +
-                                            "x62->" + std::to_string(4 * tile) + ",248");
-        EXPECT_EQ(h.frm.capturedImage[1].width, width);
-        EXPECT_EQ(h.frm.capturedImage[1].height, 240);
-    }
-}
-
 TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {
     RingHarness h;
     h.player.openable["/tiny.mp4"] = {100, 70};

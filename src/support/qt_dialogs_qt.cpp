@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 #include <array>
 #include <functional>
 
@@ -37,6 +38,10 @@ public:
                        Qt::MSWindowsFixedSizeDialogHint);
         setFixedSize(client);
         setModal(true);
+        // The controls' text as designed: 8 point, like the main window's.
+        QFont f = font();
+        f.setPointSize(8);
+        setFont(f);
     }
 
     QPushButton* closeButton = nullptr;
@@ -81,7 +86,10 @@ void execOptionsDialog(FrmOptions& model, QWidget* parent) {
         auto* opt = new QRadioButton(QString::fromUtf8(FrmOptions::kCaptions[static_cast<std::size_t>(i)]), frame);
         opt->setObjectName(QStringLiteral("optFreezeFrameTime"));
         opt->setProperty("index", i);
-        opt->setGeometry(twips(kLefts[static_cast<std::size_t>(i)], 360, 915, 255));
+        QRect r = twips(kLefts[static_cast<std::size_t>(i)], 360, 915, 255);
+        // A wider platform font may need the room up to the next button.
+        r.setWidth(std::max(r.width(), std::min(opt->sizeHint().width(), twips(0, 0, 1020, 0).width())));
+        opt->setGeometry(r);
         opt->setChecked(model.selectedIndex() == i);
         // The option buttons are the model's choice.
         QObject::connect(opt, &QRadioButton::toggled, &dlg, [&model, i](bool on) {
