@@ -320,7 +320,8 @@ std::optional<std::string> ConfigStore::readText(const std::string& path, int& e
 }
 
 std::string ConfigStore::GetConfigValue(const std::string& key) {
-    try {
+    std::string value;
+    reportErrors("GetConfigValue: ", [this](const std::string& message, int) { report(message); }, [&] {
         std::optional<std::string> found;
         int err = 0;
         // The user's copy holds what was written since; the rest is in the file.
@@ -329,22 +330,19 @@ std::string ConfigStore::GetConfigValue(const std::string& key) {
         }
         if (!found) {
             const auto text = readText(iniPath_, err);
-            if (!text) return "";  // a missing or unreadable file holds no settings
+            if (!text) return;  // a missing or unreadable file holds no settings
             found = IniFile(*text).get(kAppTitle, key);
         }
-        std::string value = found.value_or(kMissingValueMarker);
-        value.resize(std::min(value.size(), kMaxValueLength));
-        value.resize(std::min(value.size(), value.find('\0')));
-        if (value == kMissingValueMarker) return "";
-        return value;
-    } catch (const std::exception& e) {
-        report("GetConfigValue: " + describe(e).description);
-        return "";
-    }
+        std::string read = found.value_or(kMissingValueMarker);
+        read.resize(std::min(read.size(), kMaxValueLength));
+        read.resize(std::min(read.size(), read.find('\0')));
+        if (read != kMissingValueMarker) value = std::move(read);
+    });
+    return value;
 }
 
 void ConfigStore::SetConfigValue(const std::string& key, const std::string& value) {
-    try {
+    reportErrors("SetConfigValue: ", [this](const std::string& message, int) { report(message); }, [&] {
         if (!redirected_) {
             try {
                 write(iniPath_, iniPath_, key, value);
@@ -356,13 +354,12 @@ void ConfigStore::SetConfigValue(const std::string& key, const std::string& valu
         }
         // The copy starts as the file it stands in for.
         write(fallbackPath_, exists(fallbackPath_) ? fallbackPath_ : iniPath_, key, value);
-    } catch (const std::exception& e) {
-        report("SetConfigValue: " + describe(e).description);
-    }
+    });
 }
 
+// The settings functions' plain message box; the same trouble on every
+// write is told once.
 void ConfigStore::report(const std::string& message) {
-    // The same trouble on every write is told once.
     if (reported_.insert(message).second) desktop_.messageBox(message, kAppTitle);
 }
 
