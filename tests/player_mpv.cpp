@@ -201,6 +201,38 @@ TEST_F(MpvPlayerTest, StopsAtTheEndAndPlayStartsAgain) {
     EXPECT_LT(player->currentPosition(), 5.0);
 }
 
+// Play pressed the moment the end is reported, over and over: whatever mpv
+// still reports about the end it left must not stop the new run.
+TEST_F(MpvPlayerTest, PlayAtTheEndRunsAgainWhateverTheEndStillReports) {
+    openPaused();
+    bool again = true;
+    int restarts = 0;
+    player->onPlayStateChange = [&](int, int to) {
+        if (to == play_state::kStopped && again) {
+            ++restarts;
+            player->play();
+        }
+    };
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        player->setCurrentPosition(19.7);
+        player->play();
+        ASSERT_TRUE(waitUntil([&] { return restarts > run; }));
+        // Running from the start: the state says so, and the picture moves.
+        ASSERT_TRUE(waitUntil([&] {
+            const int n = frameNumber(player->videoImage());
+            return n >= 5 && n < 100;
+        }));
+        spin(300);
+        EXPECT_EQ(player->playState(), play_state::kPlaying);
+        const int now = frameNumber(player->videoImage());
+        spin(300);
+        EXPECT_GT(frameNumber(player->videoImage()), now);
+        EXPECT_EQ(player->playState(), play_state::kPlaying);
+    }
+    again = false;
+}
+
 TEST_F(MpvPlayerTest, FilesThatCannotBeOpenedSayWhy) {
     struct Case {
         const char* file;

@@ -119,6 +119,7 @@ TEST_F(MainWindowTest, SlotPaintsItsPixelsUnscaled) {
     SlotView* s = static_cast<SlotView*>(window->widgetOf(Ctl::oCaptured, 3));
     FrameSlot& slot = frm->capturedImage[3];
     slot.resize(20, 10);
+    slot.settle();
     for (int y = 0; y < 10; ++y)
         for (int x = 0; x < 20; ++x) slot.row(y)[x] = 0xff000000u | static_cast<Pixel>(x * 10 << 16 | y * 20);
     s->resize(30, 12);
@@ -492,6 +493,7 @@ protected:
         for (int y = 0; y < 50; ++y)
             for (int x = 0; x < 100; ++x) video.setPixel(x, y, qRgb(x, y, 200));
         slot.resize(60, 40);
+        slot.settle();
     }
     std::unique_ptr<QtClientArea> make() {
         return std::make_unique<QtClientArea>(
@@ -548,6 +550,7 @@ TEST_F(ClientAreaTest, TilesOfOneLockLandWhereSingleCopiesWould) {
     // they must give exactly what 25 single copies give.
     FrameSlot single;
     single.resize(60, 40);
+    single.settle();
     auto a = make();
     const auto tiles = [](QtClientArea& area, FrameSlot& s) {
         for (int r = 0; r < 5; ++r)

@@ -112,6 +112,10 @@ void FrmMain::setHeight(double twips) {
 }
 
 void FrmMain::applyClientSize(int w, int h) {
+    // No zoom and no stored size makes the window larger than its screen.
+    const ClientSize most = view_ ? view_->largestClientSize() : ClientSize{};
+    if (most.width > 0) w = std::min(w, most.width);
+    if (most.height > 0) h = std::min(h, most.height);
     if (w == clientWidth_ && h == clientHeight_) return;
     clientWidth_ = w;
     clientHeight_ = h;

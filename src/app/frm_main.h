@@ -230,8 +230,8 @@ private:
     bool unloaded_ = false;
     bool opening_ = false;
     std::optional<std::string> pendingOpen_;
-    // The slot size last refused for want of memory.
-    std::pair<std::int32_t, std::int32_t> refusedSlotSize_{};
+    // A slot size was refused for want of memory, and none taken since.
+    bool slotsRefused_ = false;
 };
 
 }  // namespace velmora

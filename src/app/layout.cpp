@@ -18,12 +18,22 @@ double outerPerClient(double outerTwips, int clientPixels,
 
 void FrmMain::Form_Resize() {
     trap("Form_Resize: ", [&] {
+        std::int32_t w = 0, h = 0;
         if (mnuZoom100.checked()) {
-            oMediaPlayer.setHeight(mlPlayerHeight);
-            oMediaPlayer.setWidth(mlPlayerWidth);
+            h = toInt32(mlPlayerHeight);
+            w = toInt32(mlPlayerWidth);
         } else if (mnuZoom200.checked()) {
-            oMediaPlayer.setHeight(add32(mul32(2, mlPlayerHeight), -40));
-            oMediaPlayer.setWidth(mul32(2, mlPlayerWidth));
+            h = add32(mul32(2, mlPlayerHeight), -40);
+            w = mul32(2, mlPlayerWidth);
+        }
+        // A zoomed player that no window on this screen can hold is sized
+        // like Fit, in the largest window there is.
+        const ClientSize most = view_ ? view_->largestClientSize() : ClientSize{};
+        const bool fits = (most.width <= 0 || oMediaPlayer.left() + w <= most.width) &&
+                          (most.height <= 0 || oMediaPlayer.top() + h <= most.height);
+        if ((mnuZoom100.checked() || mnuZoom200.checked()) && fits) {
+            oMediaPlayer.setHeight(h);
+            oMediaPlayer.setWidth(w);
         } else {
             if (oMediaPlayer.top() < scaleHeight()) oMediaPlayer.setHeight(scaleHeight() - oMediaPlayer.top());
             if (oMediaPlayer.left() < scaleWidth()) oMediaPlayer.setWidth(scaleWidth() - oMediaPlayer.left());

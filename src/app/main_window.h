@@ -103,6 +103,7 @@ public:
     int dotsPerInch() const override;
     NonClientSize nonClientSize() const override;
     void setClientSize(int w, int h) override;
+    ClientSize largestClientSize() const override;
     WindowState windowState() const override;
     void setWindowState(WindowState state) override;
     void setCaption(const std::string& caption) override;

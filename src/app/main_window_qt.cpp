@@ -113,7 +113,7 @@ void SlotView::setFrameSlot(const FrameSlot* slot) {
 void SlotView::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     QRect picture;
-    if (slot_ && slot_->pixels && slot_->width > 0 && slot_->height > 0) {
+    if (slot_ && slot_->pixels && slot_->settled() && slot_->width > 0 && slot_->height > 0) {
         const QImage wrapped(reinterpret_cast<const uchar*>(slot_->pixels.get()), slot_->width, slot_->height,
                              slot_->stride(), QImage::Format_RGB32);
         picture = wrapped.rect();
@@ -589,6 +589,28 @@ void MainWindow::setClientSize(int w, int h) {
     resize(w, h + menuBarHeight(w));
     // Lays the client area out now, also while the window is not shown yet.
     if (layout()) layout()->activate();
+    // A window grown past the screen's edge is moved back onto it.
+    const QScreen* s = screen();
+    if (!s || !isVisible()) return;
+    const QRect area = s->availableGeometry();
+    const QRect frame = frameGeometry();
+    QPoint to = frame.topLeft();
+    if (frame.right() > area.right()) to.setX(std::max(area.left(), area.right() + 1 - frame.width()));
+    if (frame.bottom() > area.bottom()) to.setY(std::max(area.top(), area.bottom() + 1 - frame.height()));
+    if (to != frame.topLeft()) move(to);
+}
+
+ClientSize MainWindow::largestClientSize() const {
+    const QScreen* s = screen();
+    if (!s) s = QGuiApplication::primaryScreen();
+    if (!s) return {};
+    const QRect area = s->availableGeometry();
+    // The window manager's frame is known once the window is shown; before
+    // that room is left for a usual one.
+    QSize frame = frameGeometry().size() - geometry().size();
+    if (!isVisible()) frame = frame.expandedTo(QSize(8, 40));
+    return {std::max(1, area.width() - frame.width()),
+            std::max(1, area.height() - frame.height() - menuBarHeight(area.width()))};
 }
 
 WindowState MainWindow::windowState() const {

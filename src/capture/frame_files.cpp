@@ -70,6 +70,7 @@ void FrmMain::mnuFileSaveFrame_Click() {
         // A copy: the dialog lets timers run, and a capture may reuse the slot.
         FrameSlot picture;
         picture.resize(shown->width, shown->height);
+        picture.settle(shown->width, shown->height);  // every pixel is copied in
         std::memcpy(picture.pixels.get(), shown->pixels.get(), shown->bytes());
         setPlayButton(0);
 

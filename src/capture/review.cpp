@@ -20,6 +20,7 @@ void FrmMain::ShowImage(long age) {
             const double s = -static_cast<double>(mul32(perFrame, age)) / 1000.0;
             lblReviewTime.setCaption(formatGeneral(s, decimalSeparator).substr(0, 4) + " sec");
             k = slotOfAge(age);
+            capturedImage[static_cast<std::size_t>(k)].settle();
             oCaptured[static_cast<std::size_t>(k)].setVisible(true);
             oMediaPlayer.setVisible(false);
         }

@@ -92,7 +92,7 @@ void QtDesktop::openExternal(const std::string& target) {
 void QtDesktop::clipboardClear() { QGuiApplication::clipboard()->clear(); }
 
 void QtDesktop::clipboardSetImage(const FrameSlot& slot) {
-    if (!slot.pixels || slot.width <= 0 || slot.height <= 0) {
+    if (!slot.pixels || !slot.settled() || slot.width <= 0 || slot.height <= 0) {
         QGuiApplication::clipboard()->setImage(QImage());
         return;
     }

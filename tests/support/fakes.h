@@ -145,6 +145,7 @@ struct FakeClientArea : ClientAreaSource {
 struct FakeView : FormView {
     int dpi = 96;
     NonClientSize nonClient{8, 46};  // borders, caption and menu bar
+    ClientSize largestClient{};      // the screen's limit, none by default
     WindowState state = WindowState::Normal;
     std::string windowCaption;
     std::vector<std::pair<int, int>> clientSizes;
@@ -158,6 +159,7 @@ struct FakeView : FormView {
     int dotsPerInch() const override { return dpi; }
     NonClientSize nonClientSize() const override { return nonClient; }
     void setClientSize(int w, int h) override { clientSizes.emplace_back(w, h); }
+    ClientSize largestClientSize() const override { return largestClient; }
     WindowState windowState() const override { return state; }
     void setWindowState(WindowState s) override { state = s; }
     void setCaption(const std::string& c) override { windowCaption = c; }
