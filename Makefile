@@ -3,12 +3,17 @@
 BUILD ?= build
 SAN_BUILD ?= build-san
 JOBS ?= $(shell nproc)
-DEPS := build-essential cmake pkg-config qt6-base-dev libmpv-dev libgtest-dev libgmock-dev \
-        ffmpeg xvfb xauth xdg-utils clang libclang-rt-14-dev libx11-dev libxtst-dev
+DEPS := build-essential cmake pkg-config qt6-base-dev libmpv-dev \
+        libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libgtest-dev libgmock-dev \
+        ffmpeg xvfb xauth xdg-utils desktop-file-utils file \
+        clang libclang-rt-14-dev libx11-dev libxtst-dev
 BENCH_DEPS := mpv imagemagick
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build run test test-san bench clean format
+PREFIX ?= /usr/local
+SHOT_DEPS := xdotool imagemagick
+
+.PHONY: deps build run test test-san bench clean format install deb screenshot
 
 # Installs the Debian packages that are missing, and nothing when all are there.
 deps:
@@ -53,6 +58,24 @@ bench-deps: deps
 
 bench: bench-deps build
 	bench/run-all $(BUILD)
+
+# Installs Velmora under $(PREFIX): the program folder $(PREFIX)/lib/velmora,
+# the launcher $(PREFIX)/bin/velmora, the desktop entry and the icons.
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package of the same layout under /usr: $(BUILD)/velmora_*.deb.
+deb: build
+	cd $(BUILD) && cpack -G DEB
+
+# Remakes doc/review.png, the README's picture of the main window in review.
+screenshot: build
+	@missing=$$(for p in $(SHOT_DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+	tools/make-screenshot $(BUILD) doc/review.png
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

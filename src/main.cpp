@@ -8,15 +8,12 @@
 #include "app/frm_main.h"
 #include "app/main_window.h"
 #include "capture/qt_client_area.h"
+#include "capture/qt_frame_files.h"
 #include "settings/config_store.h"
 #include "support/qt_desktop.h"
-#include "support/qt_timer_host.h"
-
-#if __has_include("playback/mpv_player.h")
 #include "playback/mpv_player.h"
-#else
-#include "playback/null_player.h"
-#endif
+#include "support/qt_timer_host.h"
+#include "support/shutdown_signals.h"
 
 using namespace velmora;
 
@@ -27,19 +24,12 @@ int main(int argc, char* argv[]) {
     QtTimerHost timers;
     QtDesktop desktop;
 
-#if __has_include("playback/mpv_player.h")
     MpvOptions options;
     if (const char* ao = std::getenv("VELMORA_AO")) options.audioOutput = ao;
     auto playerOwner = std::make_unique<MpvPlayer>(nullptr, options);
     MpvPlayer* player = playerOwner.get();
     const auto videoImage = [player]() -> const QImage* { return &player->videoImage(); };
     const auto videoRect = [player] { return player->videoRect(); };
-#else
-    auto playerOwner = std::make_unique<NullPlayer>();
-    NullPlayer* player = playerOwner.get();
-    const auto videoImage = []() -> const QImage* { return nullptr; };
-    const auto videoRect = [] { return QRect(); };
-#endif
 
     ConfigStore settings(ConfigStore::resolvePath(programFolder()), desktop);
 
@@ -49,8 +39,12 @@ int main(int argc, char* argv[]) {
     QtClientArea clientArea(window.clientArea(), player, videoImage, videoRect);
 
     FrmMain frm(timers, desktop, *player, settings, clientArea);
+    QtFrameFiles frameFiles(&window);
+    frm.setFrameFiles(&frameFiles);
+    desktop.setAboutBox(timers, frm.appPath);
     frm.decimalSeparator = QLocale::system().decimalPoint().toStdString();
     window.bind(frm);
+    desktop.setDialogs(&frm.frmOptions, &frm.frmError);
 
     // The command line as one text: the arguments joined by single blanks,
     // byte for byte, so that file names in any encoding open.
@@ -59,6 +53,16 @@ int main(int argc, char* argv[]) {
         if (i > 1) commandLine += ' ';
         commandLine += argv[i];
     }
+
+    // A logout or Ctrl+C ends the program as File > Exit does: the window's
+    // size and zoom are stored.
+    // Message boxes and dialogs close too, also those of the start-up
+    // before the event loop runs (quit() alone would not end them).
+    ShutdownSignals shutdown([&frm] {
+        frm.mnuFileExit_Click();
+        QApplication::closeAllWindows();
+        QApplication::quit();
+    });
 
     frm.Form_Load(commandLine);
     if (frm.unloaded()) return 0;

@@ -201,6 +201,38 @@ TEST_F(MpvPlayerTest, StopsAtTheEndAndPlayStartsAgain) {
     EXPECT_LT(player->currentPosition(), 5.0);
 }
 
+// Play pressed the moment the end is reported, over and over: whatever mpv
+// still reports about the end it left must not stop the new run.
+TEST_F(MpvPlayerTest, PlayAtTheEndRunsAgainWhateverTheEndStillReports) {
+    openPaused();
+    bool again = true;
+    int restarts = 0;
+    player->onPlayStateChange = [&](int, int to) {
+        if (to == play_state::kStopped && again) {
+            ++restarts;
+            player->play();
+        }
+    };
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        player->setCurrentPosition(19.7);
+        player->play();
+        ASSERT_TRUE(waitUntil([&] { return restarts > run; }));
+        // Running from the start: the state says so, and the picture moves.
+        ASSERT_TRUE(waitUntil([&] {
+            const int n = frameNumber(player->videoImage());
+            return n >= 5 && n < 100;
+        }));
+        spin(300);
+        EXPECT_EQ(player->playState(), play_state::kPlaying);
+        const int now = frameNumber(player->videoImage());
+        spin(300);
+        EXPECT_GT(frameNumber(player->videoImage()), now);
+        EXPECT_EQ(player->playState(), play_state::kPlaying);
+    }
+    again = false;
+}
+
 TEST_F(MpvPlayerTest, FilesThatCannotBeOpenedSayWhy) {
     struct Case {
         const char* file;
@@ -393,6 +425,31 @@ TEST_F(MpvPlayerTest, AnOpenEndsOnlyByItsOwnOutcome) {
     EXPECT_EQ(player->fileName(), media("numbered.mp4"));
     EXPECT_EQ(player->errorDescription(), "");
     EXPECT_EQ(events, (Events{"open 0>6", "play 6>2"}));
+}
+
+// Phone clips: stored turned, tagged with the rotation that shows them
+// upright.  The number blocks read right only when the picture is upright and
+// not mirrored.  Each open replaces a playing rotated file, and the turned
+// picture is drawn into video areas of every shape.
+TEST_F(MpvPlayerTest, RotatedVideosPlayUprightAtTheirDisplayedSize) {
+    for (const char* file : {"rot90.mp4", "rot180.mp4", "rot270.mp4"}) {
+        SCOPED_TRACE(file);
+        player->setFileName(media(file));
+        ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+        EXPECT_EQ(player->naturalWidth(), 320);
+        EXPECT_EQ(player->naturalHeight(), 240 + kControlStripHeight);
+        player->pause();
+        seekAndExpectFrame(2.0, 50);
+    }
+    for (QSize size : {QSize(1, 1 + kControlStripHeight), QSize(3, 900), QSize(1900, 2 + kControlStripHeight),
+                       QSize(241, 97)}) {
+        player->resize(size);
+        player->setCurrentPosition(1.0);
+        spin(100);
+        EXPECT_EQ(player->videoImage().size(), size - QSize(0, kControlStripHeight));
+    }
+    player->resize(320, 240 + kControlStripHeight);
+    seekAndExpectFrame(3.0, 75);
 }
 
 // mpv draws straight into the picture's buffer, which a copy of

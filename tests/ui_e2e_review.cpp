@@ -1,7 +1,8 @@
 // The whole program on the real player, window, timers and clipboard: the
 // numbered video plays while the ring fills, F5 held steps back through the
 // captured frames, F6 steps forward, Copy Image puts the shown frame on the
-// clipboard and F7 plays on.  Every frame is identified by the number the
+// clipboard, Save Frame writes that frame, Export Frames writes the ring as
+// an MP4, and F7 plays on.  Every frame is identified by the number the
 // video draws into it, so what was on the screen can be followed into the
 // ring, onto the review display and onto the clipboard.
 #include <gtest/gtest.h>
@@ -11,11 +12,17 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QDeadlineTimer>
 #include <QImage>
 #include <QLabel>
 #include <QLocale>
 #include <QTimer>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -25,6 +32,7 @@
 #include "app/frm_main.h"
 #include "app/main_window.h"
 #include "capture/qt_client_area.h"
+#include "capture/qt_frame_files.h"
 #include "playback/mpv_player.h"
 #include "support/fakes.h"
 #include "support/frame_number.h"
@@ -64,6 +72,33 @@ public:
 private:
     QtDesktop qt_;
 };
+
+// The real writers behind scripted dialogs.
+class ScriptedFrameFiles : public QtFrameFiles {
+public:
+    std::string next;
+    std::vector<std::string> proposed;
+
+    std::optional<std::string> saveFrameDialog(const std::string& p) override {
+        proposed.push_back(p);
+        return next;
+    }
+    std::optional<ExportChoice> exportFramesDialog(const std::string& p) override {
+        proposed.push_back(p);
+        return ExportChoice{next, false};
+    }
+};
+
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[65536];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
 
 // A slot's pixels as an image, without a copy.
 QImage pictureOf(const FrameSlot& slot) {
@@ -124,6 +159,7 @@ protected:
         frm = std::make_unique<FrmMain>(timers, desktop, *p, settings, *clientArea);
         frm->decimalSeparator = QLocale::system().decimalPoint().toStdString();
         window->bind(*frm);
+        frm->setFrameFiles(&files);
 
         // Every capture tick, checked against the picture on the screen.
         frm->PlayTimer.setHandler([this] {
@@ -203,6 +239,7 @@ protected:
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<QtClientArea> clientArea;
     std::unique_ptr<FrmMain> frm;
+    ScriptedFrameFiles files;
 
     std::vector<Capture> captures;
 };
@@ -318,7 +355,57 @@ TEST_F(EndToEndReview, PlayStepBackCopyTheShownFrameAndPlayOn) {
     EXPECT_EQ(frameNumber(copied), capturedAtAge(ageBeforeF6 - 1).stored);
     EXPECT_EQ(frameNumber(copied), forward.painted);
 
-    // ---- 4. F7: back to the live video, and the ring fills again.
+    // ---- 4. Save Frame writes the frame Copy Image copied; a folder that
+    // cannot be written is named in a message and keeps nothing.
+    const QString outDir = QDir::temp().filePath(QStringLiteral("velmora-e2e-%1").arg(::getpid()));
+    QDir(outDir).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(outDir));
+    const std::string out = outDir.toStdString();
+    QFile(outDir + "/blocked").open(QIODevice::WriteOnly);
+    files.next = out + "/blocked/frame.png";
+    frm->mnuFileSaveFrame_Click();
+    EXPECT_EQ(files.proposed.back(),
+              QFileInfo(QString::fromStdString(mediaPath(("numbered " + forward.label + ".png").c_str())))
+                  .absoluteFilePath()
+                  .toStdString());
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes.front().rfind("Velmora: The frame could not be saved as \"" + files.next + "\":\r\n", 0),
+              0u)
+        << desktop.boxes.front();
+    EXPECT_GT(desktop.boxes.front().size(), files.next.size() + 50) << "no reason given";
+    EXPECT_EQ(QDir(outDir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+              QStringList{QStringLiteral("blocked")});
+    desktop.boxes.clear();
+    files.next = out + "/frame.png";
+    frm->mnuFileSaveFrame_Click();
+    EXPECT_TRUE(desktop.boxes.empty()) << desktop.boxes.front();
+    EXPECT_TRUE(QImage(QString::fromStdString(files.next)).convertToFormat(QImage::Format_RGB32) == copied)
+        << "the saved frame differs from the clipboard's";
+
+    // ---- 5. Export Frames: every frame of the ring, oldest first, 100 ms each.
+    const std::size_t ringFrames = std::min<std::size_t>(capturedBeforeReview, kRingSize);
+    EXPECT_EQ(frm->capturedSinceOpen(), static_cast<long>(ringFrames));
+    files.next = out + "/ring.mp4";
+    frm->mnuFileExportFrames_Click();
+    EXPECT_TRUE(desktop.boxes.empty()) << desktop.boxes.front();
+    EXPECT_EQ(run("ffprobe -v error -count_frames -show_entries stream=nb_read_frames:format=duration "
+                  "-of csv=p=0 '" + files.next + "' | tr '\\n' ' '"),
+              std::to_string(ringFrames) + " " + std::to_string(ringFrames / 10) + "." +
+                  std::to_string(ringFrames % 10) + "00000 ");
+    const std::string grey = run("ffmpeg -v error -i '" + files.next + "' -f rawvideo -pix_fmt gray -");
+    ASSERT_EQ(grey.size(), ringFrames * 320 * 240);
+    std::vector<int> exported, expected;
+    for (std::size_t f = 0; f < ringFrames; ++f) {
+        const QImage frame(reinterpret_cast<const uchar*>(grey.data() + f * 320 * 240), 320, 240, 320,
+                           QImage::Format_Grayscale8);
+        exported.push_back(frameNumber(frame));
+        expected.push_back(captures[capturedBeforeReview - ringFrames + f].stored);
+    }
+    EXPECT_EQ(exported, expected);
+    EXPECT_EQ(player->playState(), play_state::kPaused);
+    QDir(outDir).removeRecursively();
+
+    // ---- 6. F7: back to the live video, and the ring fills again.
     frm->mnuViewPlay_Click();
     EXPECT_TRUE(displayIsConsistent());
     EXPECT_TRUE(window->playerWidget()->isVisible());

@@ -1,6 +1,10 @@
 // The frame ring, review navigation and Copy Image, on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <fstream>
+
 #include "support/harness.h"
 
 namespace velmora::testing {
@@ -18,6 +22,8 @@ struct RingHarness : Harness {
         });
     }
     Pixel slotColour(long slot) const { return frm.capturedImage[slot].pixels[0]; }
+    // The slot the last capture wrote.
+    const FrameSlot& newest() const { return frm.capturedImage[frm.mlCapturePos % 50 + 1]; }
     // The colour of the capture that frame `age` shows, with captures numbered from 1.
     Pixel shownColour() const {
         for (long i = 1; i <= 50; ++i)
@@ -69,28 +75,6 @@ TEST(Ring, ANewVideoResetsNothing) {
     EXPECT_EQ(h.slotColour(46), 5u);
 }
 
-TEST(Ring, TilesFollowTheRoundedFifths) {
-    for (auto [width, tile, lastLeft] : std::vector<std::tuple<int, int, int>>{{322, 64, 4 + 256}, {323, 65, 4 + 260}}) {
-        Harness h;
-        h.player.openable["/v.mp4"] = {width, 310};
-        h.loadPlaying();
-        h.frm.OpenMedia("/v.mp4");
-        h.clientArea.logTiles = true;
-        h.clientArea.log.clear();
-        h.frm.CaptureImage();
-        ASSERT_EQ(h.clientArea.log.size(), 27u);  // lock, 25 tiles, unlock
-        EXPECT_EQ(h.clientArea.log.front(), "lock");
-        EXPECT_EQ(h.clientArea.log.back(), "unlock");
-        EXPECT_EQ(h.clientArea.log[1], "tile 4,36 " + std::to_string(tile) + "x62->0,0");
-        EXPECT_EQ(h.clientArea.log[5], "tile " + std::to_string(lastLeft) + ",36 " + std::to_string(tile) + "x62->" +
-                                           std::to_string(4 * tile) + ",0");
-        EXPECT_EQ(h.clientArea.log[25], "tile " + std::to_string(lastLeft) + ",284 " + std::to_string(tile) +
-                                            "x62->" + std::to_string(4 * tile) + ",248");
-        EXPECT_EQ(h.frm.capturedImage[1].width, width);
-        EXPECT_EQ(h.frm.capturedImage[1].height, 240);
-    }
-}
-
 TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {
     RingHarness h;
     h.player.openable["/tiny.mp4"] = {100, 70};
@@ -131,6 +115,47 @@ TEST(Ring, SlotsLargerThanTheMemoryAllowsAreRefusedAndKept) {
     h.frm.availableMemory = availableSystemMemory;
     h.frm.OpenMedia("/videos/clip.avi");
     EXPECT_EQ(h.frm.capturedImage[30].width, 320);
+}
+
+std::size_t residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+// A window dragged in Fit mode through sizes whose slots would not fit in
+// memory, then made small: one message per drag, and the memory of the
+// large slots goes back to the system.
+TEST(Ring, SlotMemoryFollowsTheSizeAndARefusalIsToldOncePerDrag) {
+    RingHarness h;
+    h.loadPlaying();
+    h.frm.mnuZoomFit_Click();
+    h.frm.availableMemory = [] { return std::uint64_t{400} << 20; };
+    h.frm.clientResized(1200, 1000);  // 50 slots of 1196 x 894: 214 MB
+    h.clock.advance(5000);            // every slot written
+    const std::size_t large = residentBytes();
+    std::size_t held = 0;
+    for (long i = 1; i <= 50; ++i) held += h.frm.capturedImage[i].heldBytes();
+    EXPECT_GE(held, 50u * 1196 * 894 * 4);
+
+    for (int drag = 1; drag <= 2; ++drag) {
+        for (int w = 2400; w < 2700; w += 20) h.frm.clientResized(w, w - 800);
+        EXPECT_EQ(h.desktop.boxes.size(), static_cast<std::size_t>(drag));
+        EXPECT_EQ(h.frm.capturedImage[7].width, 1196);  // kept as they were
+        h.clock.advance(100);
+        EXPECT_EQ(h.newest().pixels[0], h.next - 1);
+        h.frm.clientResized(1200, 1000);  // the drag ends at a size that fits
+    }
+
+    h.frm.clientResized(400, 300);
+    held = 0;
+    for (long i = 1; i <= 50; ++i) held += h.frm.capturedImage[i].heldBytes();
+    EXPECT_LT(held, 50u * 400 * 300 * 4);
+    EXPECT_LT(residentBytes() + 150u * 1024 * 1024, large);
+    h.clock.advance(100);  // a capture after the shrink lands in a slot of the new size
+    EXPECT_EQ(h.newest().width, 396);
+    EXPECT_EQ(h.newest().pixels[0], h.next - 1);
 }
 
 TEST(Ring, PauseAfterCaptureStopsTheVideoWithOneMoreFrame) {

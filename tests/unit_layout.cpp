@@ -63,9 +63,37 @@ TEST(Layout, FitFillsTheClientAreaAndNeverResizesTheWindow) {
     EXPECT_TRUE(h.view.clientSizes.empty());
 }
 
-TEST(Layout, HundredPercentKeepsTheNaturalSizeWhateverTheWindow) {
+// A screen whose windows hold at most 1900 x 1000 client pixels.
+TEST(Layout, NoZoomAndNoStoredSizeMakeTheWindowLargerThanTheScreen) {
     Harness h;
-    h.load("/videos/clip.avi");
+    h.view.largestClient = {1900, 1000};
+    h.settings.values["width"] = "60000";  // 4000 pixels, stored on a larger screen
+    h.settings.values["height"] = "30000";
+    h.player.openable["/v/4k.mp4"] = {3840, 2160 + 70};
+    h.load();
+    EXPECT_EQ(h.frm.scaleWidth(), 1900);
+    EXPECT_EQ(h.frm.scaleHeight(), 1000);
+
+    // 100 % and 200 % of 4K: the largest window, the player sized as by Fit.
+    h.frm.OpenMedia("/v/4k.mp4");
+    for (auto zoom : {&FrmMain::mnuZoom200_Click, &FrmMain::mnuZoom100_Click, &FrmMain::mnuZoom200_Click}) {
+        (h.frm.*zoom)();
+        for (const auto& [w, hh] : h.view.clientSizes) {
+            EXPECT_LE(w, 1900);
+            EXPECT_LE(hh, 1000);
+        }
+        EXPECT_EQ(h.frm.oMediaPlayer.width(), 1900 - 4);
+        EXPECT_EQ(h.frm.oMediaPlayer.height(), 1000 - 36);
+        EXPECT_EQ(h.frm.oCaptured[1].width(), 1896);
+        EXPECT_EQ(h.frm.oCaptured[1].height(), 964 - 70);
+    }
+    EXPECT_TRUE(h.desktop.boxes.empty());
+
+    // What fits is sized by the zoom again, and 100 % keeps the natural
+    // size in a window the user made smaller.
+    h.frm.OpenMedia("/videos/clip.avi");
+    EXPECT_EQ(h.frm.oMediaPlayer.width(), 640);
+    h.frm.mnuZoom100_Click();
     h.frm.clientResized(100, 100);
     EXPECT_EQ(h.frm.oMediaPlayer.width(), 320);
     EXPECT_EQ(h.frm.oMediaPlayer.height(), 310);

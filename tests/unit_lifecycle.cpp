@@ -42,7 +42,7 @@ TEST(Lifecycle, StartCountOverflowIsReportedAndSkipsTheRest) {
     EXPECT_EQ(h.desktop.boxes[0].caption, "Velmora error description");
     EXPECT_EQ(h.settings.values["StartCount"], "32767");
     h.clock.advance(1000);
-    EXPECT_TRUE(h.desktop.modals.empty());
+    EXPECT_EQ(h.desktop.modals, std::vector{ModalWindow::Error});  // no About box
     // The ring still has a valid write position.
     EXPECT_EQ(h.frm.mlCapturePos, 50);
     EXPECT_EQ(h.frm.msErrorMessages, h.desktop.boxes[0].text + "\r\n");
@@ -56,21 +56,6 @@ TEST(Lifecycle, AVideoOnTheCommandLineIsNotCountedAndHasNoIntroduction) {
     h.clock.advance(2000);
     EXPECT_TRUE(h.desktop.modals.empty());
     EXPECT_EQ(h.frm.caption(), "Velmora - /videos/clip.avi");
-}
-
-TEST(Lifecycle, CreatesFiftyHiddenSlotsAndTheDesignedState) {
-    Harness h;
-    h.load();
-    ASSERT_EQ(h.frm.oCaptured.size(), 51u);
-    EXPECT_EQ(h.visibleSlots(), 0);
-    EXPECT_FALSE(h.frm.cmdPlay.enabled());
-    EXPECT_FALSE(h.frm.frReviewTime.visible());
-    EXPECT_EQ(h.frm.cmdPlay.toolTip(), "Play - Pause Video F7");
-    EXPECT_EQ(h.frm.cmdReview.toolTip(), "Left mouse down = Back F5, Right mouse down = Forward F6");
-    EXPECT_EQ(h.frm.mlPlayerWidth, 592);
-    EXPECT_EQ(h.frm.mlPlayerHeight, 551 - 36);
-    EXPECT_EQ(h.frm.PlayTimer.interval(), 100);
-    EXPECT_EQ(h.frm.ReviewTimer.interval(), 100);
 }
 
 TEST(Lifecycle, ZoomIsCheckedByExactText) {

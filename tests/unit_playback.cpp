@@ -1,6 +1,8 @@
 // Opening a video and play control, on the virtual clock with a scripted player.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/harness.h"
 
 namespace velmora::testing {
@@ -36,6 +38,37 @@ TEST(Open, AFailedOpenReportsAndTouchesNothingElse) {
     EXPECT_EQ(h.frm.cmdPlay.value(), 0);  // the player reported no media
     EXPECT_FALSE(h.frm.cmdPlay.enabled());
     EXPECT_FALSE(h.frm.PlayTimer.enabled());
+}
+
+// Names that the player could read as standard input or a URL open as the
+// files they name, and a request that arrives while a file is still opening
+// runs after it.
+TEST(Open, NamesAreFilesAndAnOpenWaitsForTheOneInProgress) {
+    Harness h;
+    h.load();
+    const std::string cwd = std::filesystem::current_path().string();
+    h.frm.OpenMedia("-");
+    EXPECT_EQ(h.player.calls.back(), "open:" + cwd + "/-");
+    h.frm.Form_OLEDragDrop({"clips/a://b.mp4"});
+    EXPECT_EQ(h.player.calls.back(), "open:" + cwd + "/clips/a://b.mp4");
+    ASSERT_EQ(h.desktop.boxes.size(), 2u);
+    EXPECT_EQ(h.desktop.boxes[0].text, "The file could not be opened: unrecognized file format.\r\n-");
+
+    h.player.openable["/v/first.mp4"] = {100, 170};
+    h.player.openable["/v/second.mp4"] = {200, 170};
+    std::vector<std::string> captionsMeanwhile;
+    h.player.whileOpening = [&](const std::string& path) {
+        if (path != "/v/first.mp4") return;
+        h.frm.Form_OLEDragDrop({"/v/second.mp4"});
+        captionsMeanwhile.push_back(h.frm.caption());
+    };
+    h.frm.OpenMedia("/v/first.mp4");
+    EXPECT_EQ(captionsMeanwhile, std::vector<std::string>{"Velmora 1.0.0"});  // as it was before
+    EXPECT_EQ(h.player.count("open:/v/second.mp4"), 1);
+    EXPECT_EQ(h.player.fileName(), "/v/second.mp4");
+    EXPECT_EQ(h.frm.caption(), "Velmora - /v/second.mp4");
+    EXPECT_EQ(h.frm.oMediaPlayer.width(), 200);
+    EXPECT_EQ(h.desktop.boxes.size(), 2u);  // nothing refused, nothing reported
 }
 
 TEST(Open, FileDialogAndDrop) {

@@ -9,30 +9,18 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "settings/config_store.h"
 #include "settings/ini_file.h"
 #include "support/errors.h"
+#include "support/fakes.h"
 
 using namespace std::string_literals;
 namespace fs = std::filesystem;
 
 namespace velmora {
 namespace {
-
-struct RecordingDesktop : DesktopPort {
-    std::vector<std::pair<std::string, std::string>> boxes;  // text, caption
-    void messageBox(const std::string& text, const std::string& caption) override {
-        boxes.emplace_back(text, caption);
-    }
-    void showModal(ModalWindow) override {}
-    std::optional<std::string> openFileDialog(const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    void openExternal(const std::string&) override {}
-    void clipboardClear() override {}
-    void clipboardSetImage(const FrameSlot&) override {}
-};
 
 std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -76,7 +64,7 @@ protected:
     }
 
     fs::path dir;
-    RecordingDesktop desktop;
+    testing::FakeDesktop desktop;
 };
 
 // ---------------------------------------------------------------- IniFile
@@ -122,26 +110,22 @@ TEST(IniFileTest, SetReplacesInPlaceOrAppends) {
     EXPECT_EQ(empty.text(), "[New]\nk=v\n");
 }
 
-TEST(IniFileTest, ValuesReadBackAsWritten) {
+TEST(IniFileTest, ValuesReadBackAsWrittenOrAreRefused) {
     IniFile ini;
     const std::vector<std::string> values{"  padded ", "\"quoted\"", "", "a=b;c", "\"", "x\0y"s};
     for (const auto& v : values) {
         ini.set("S", "k", v);
-        EXPECT_EQ(ini.get("S", "k"), v);
         EXPECT_EQ(IniFile(ini.text()).get("S", "k"), v);
     }
     EXPECT_EQ(ini.lines().size(), 2u);
-}
 
-TEST(IniFileTest, RejectsWhatCannotBeStoredOnOneLine) {
-    IniFile ini("[S]\nk=1\n");
-    EXPECT_THROW(ini.set("S", "k", "a\nb"), AppError);
-    EXPECT_THROW(ini.set("S", "k", "a\rb"), AppError);
-    EXPECT_THROW(ini.set("S", "a=b", "1"), AppError);
-    EXPECT_THROW(ini.set("S", "", "1"), AppError);
-    EXPECT_THROW(ini.set("S", ";k", "1"), AppError);
-    EXPECT_THROW(ini.set("x]y", "k", "1"), AppError);
-    EXPECT_EQ(ini.text(), "[S]\nk=1\n");
+    // What cannot be stored on one line raises and changes nothing.
+    const std::string before = ini.text();
+    for (const auto& [section, key, value] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"S", "k", "a\nb"}, {"S", "k", "a\rb"}, {"S", "a=b", "1"}, {"S", "", "1"}, {"S", ";k", "1"},
+             {"x]y", "k", "1"}})
+        EXPECT_THROW(ini.set(section, key, value), AppError) << key << value;
+    EXPECT_EQ(ini.text(), before);
 }
 
 TEST(IniFileTest, GarbageAndBinaryLinesSurviveAnEdit) {
@@ -180,31 +164,6 @@ TEST_F(ConfigStoreTest, ReadsAndWritesValues) {
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
-TEST_F(ConfigStoreTest, ReplacingAKeyKeepsEveryOtherLine) {
-    const std::string before = "; Velmora settings\n[Other]\nWidth=1\n\n[VELMORA]\n# size\n"
-                               "  Width = 640\nHeight=480\n\n; trailing\n[Last]\nx=y\n";
-    spit(dir / "Velmora.ini", before);
-    ConfigStore store((dir / "Velmora.ini").string(), desktop);
-    store.SetConfigValue("WIDTH", "1280");
-    store.SetConfigValue("Depth", "8");
-    EXPECT_EQ(slurp(dir / "Velmora.ini"),
-              "; Velmora settings\n[Other]\nWidth=1\n\n[VELMORA]\n# size\n"
-              "  Width = 1280\nHeight=480\nDepth=8\n\n; trailing\n[Last]\nx=y\n");
-    EXPECT_EQ(store.GetConfigValue("width"), "1280");
-    EXPECT_TRUE(desktop.boxes.empty());
-}
-
-TEST_F(ConfigStoreTest, GarbageFileReadsAndSurvivesAWrite) {
-    const std::string junk = "\0\xff\xfe\n[\n==\n"s + std::string(200000, '\x90') + "\n";
-    spit(dir / "Velmora.ini", junk + "[Velmora]\nKnown=1\n" + junk);
-    ConfigStore store((dir / "Velmora.ini").string(), desktop);
-    EXPECT_EQ(store.GetConfigValue("Known"), "1");
-    EXPECT_EQ(store.GetConfigValue("Other"), "");
-    store.SetConfigValue("Other", "2");
-    EXPECT_EQ(slurp(dir / "Velmora.ini"), junk + "[Velmora]\nKnown=1\nOther=2\n" + junk);
-    EXPECT_TRUE(desktop.boxes.empty());
-}
-
 TEST_F(ConfigStoreTest, FailedWriteKeepsTheOldFileAndSaysWhy) {
     const std::string path = (dir / "Velmora.ini").string();
     const std::string old = "[Velmora]\nWidth=640\n; " + std::string(100, 'c') + "\n";
@@ -223,19 +182,14 @@ TEST_F(ConfigStoreTest, FailedWriteKeepsTheOldFileAndSaysWhy) {
     std::signal(SIGXFSZ, oldHandler);
 
     ASSERT_EQ(desktop.boxes.size(), 1u);
-    EXPECT_EQ(desktop.boxes[0].first,
+    EXPECT_EQ(desktop.boxes[0].text,
               "SetConfigValue: Cannot write the settings file " + path + ": File too large");
-    EXPECT_EQ(desktop.boxes[0].second, "Velmora");
+    EXPECT_EQ(desktop.boxes[0].caption, "Velmora");
     EXPECT_EQ(slurp(path), old);
     EXPECT_EQ(entries(), std::vector<std::string>{"Velmora.ini"});
 }
 
 TEST_F(ConfigStoreTest, UnusablePathsAreReported) {
-    spit(dir / "file", "x");
-    ConfigStore underFile((dir / "file" / "Velmora.ini").string(), desktop);
-    EXPECT_EQ(underFile.GetConfigValue("k"), "");
-    underFile.SetConfigValue("k", "v");
-
     ConfigStore underMissing((dir / "missing" / "Velmora.ini").string(), desktop);
     underMissing.SetConfigValue("k", "v");
     EXPECT_FALSE(fs::exists(dir / "missing"));  // only the XDG folder is created
@@ -248,14 +202,11 @@ TEST_F(ConfigStoreTest, UnusablePathsAreReported) {
     isFolder.SetConfigValue("k", "v");
     EXPECT_TRUE(fs::is_directory(dir / "Velmora.ini"));
 
-    ASSERT_EQ(desktop.boxes.size(), 3u);
-    EXPECT_EQ(desktop.boxes[0].first, "SetConfigValue: Cannot write the settings file " +
-                                          (dir / "file" / "Velmora.ini").string() +
-                                          ": Not a directory");
-    EXPECT_EQ(desktop.boxes[1].first, "SetConfigValue: Cannot write the settings file " +
+    ASSERT_EQ(desktop.boxes.size(), 2u);
+    EXPECT_EQ(desktop.boxes[0].text, "SetConfigValue: Cannot write the settings file " +
                                           (dir / "missing" / "Velmora.ini").string() +
                                           ": No such file or directory");
-    EXPECT_EQ(desktop.boxes[2].first, "SetConfigValue: Cannot read the settings file " +
+    EXPECT_EQ(desktop.boxes[1].text, "SetConfigValue: Cannot read the settings file " +
                                           (dir / "Velmora.ini").string() + ": Is a directory");
 }
 
@@ -275,20 +226,25 @@ TEST_F(ConfigStoreTest, ALinkedFileIsWrittenThroughAndAPipeNeverHangs) {
     pipe.SetConfigValue("zoom", "2");
     EXPECT_EQ(fs::status(dir / "pipe.ini").type(), fs::file_type::fifo);
     ASSERT_EQ(desktop.boxes.size(), 1u);
-    EXPECT_EQ(desktop.boxes[0].first.rfind("SetConfigValue: Cannot read the settings file ", 0), 0u);
+    EXPECT_EQ(desktop.boxes[0].text.rfind("SetConfigValue: Cannot read the settings file ", 0), 0u);
 }
 
 // ---------------------------------------------------------------- where settings live
 
 class ConfigPathTest : public SettingsFixture {};
 
-TEST_F(ConfigPathTest, BesideTheProgramOnlyWhenWritable) {
+TEST_F(ConfigPathTest, BesideTheProgramWhenThereOrWritableElseXdg) {
+    EnvGuard home("HOME", dir.c_str());
+    {
+        EnvGuard unset("XDG_CONFIG_HOME", nullptr);
+        EXPECT_EQ(ConfigStore::resolvePath("/nonexistent"), (dir / ".config/Velmora/Velmora.ini").string());
+        EnvGuard relative("XDG_CONFIG_HOME", "relative/dir");  // not absolute: ignored
+        EXPECT_EQ(ConfigStore::resolvePath("/nonexistent"), (dir / ".config/Velmora/Velmora.ini").string());
+    }
     EnvGuard xdg("XDG_CONFIG_HOME", (dir / "xdg").c_str());
     const std::string xdgIni = (dir / "xdg" / "Velmora" / "Velmora.ini").string();
     EXPECT_EQ(ConfigStore::resolvePath(dir.string()), (dir / "Velmora.ini").string());
     EXPECT_EQ(ConfigStore::resolvePath((dir / "nowhere").string()), xdgIni);
-    spit(dir / "plain", "");
-    EXPECT_EQ(ConfigStore::resolvePath((dir / "plain").string()), xdgIni);
 
     // The XDG folder is created on the first write, parents included.
     ConfigStore store(xdgIni, desktop);
@@ -297,34 +253,76 @@ TEST_F(ConfigPathTest, BesideTheProgramOnlyWhenWritable) {
     EXPECT_EQ(slurp(xdgIni), "[Velmora]\nWidth=640\n");
 }
 
-TEST_F(ConfigPathTest, XdgFallsBackToHomeConfig) {
-    EnvGuard home("HOME", dir.c_str());
-    const std::string expected = (dir / ".config" / "Velmora" / "Velmora.ini").string();
+// A settings file provisioned read-only is read; what changes goes to the
+// user's copy in the XDG folder, which starts as the whole file.
+TEST_F(ConfigPathTest, AReadOnlyFileIsReadAndItsCopyTakesTheWrites) {
+    EnvGuard xdg("XDG_CONFIG_HOME", (dir / "xdg").c_str());
+    const fs::path program = dir / "program";
+    fs::create_directory(program);
+    const std::string provisioned = "; by the admin\n[Velmora]\nStartCount=4\nzoom=2\n";
+    spit(program / "Velmora.ini", provisioned);
+    fs::permissions(program / "Velmora.ini", fs::perms::owner_read | fs::perms::group_read);
+    const std::string path = ConfigStore::resolvePath(program.string());
+    ASSERT_EQ(path, (program / "Velmora.ini").string());
+    const fs::path copy = dir / "xdg" / "Velmora" / "Velmora.ini";
     {
-        EnvGuard xdg("XDG_CONFIG_HOME", nullptr);
-        EXPECT_EQ(ConfigStore::resolvePath("/nonexistent"), expected);
+        ConfigStore store(path, desktop);
+        EXPECT_EQ(store.GetConfigValue("StartCount"), "4");
+        store.SetConfigValue("StartCount", "5");
+        EXPECT_EQ(store.GetConfigValue("StartCount"), "5");
+        EXPECT_EQ(store.GetConfigValue("zoom"), "2");
     }
-    EnvGuard relative("XDG_CONFIG_HOME", "relative/dir");  // not absolute: ignored
-    EXPECT_EQ(ConfigStore::resolvePath("/nonexistent"), expected);
+    EXPECT_EQ(slurp(program / "Velmora.ini"), provisioned);
+    EXPECT_EQ(slurp(copy), "; by the admin\n[Velmora]\nStartCount=5\nzoom=2\n");
+    // The next start continues from the copy.
+    ConfigStore next(path, desktop);
+    EXPECT_EQ(next.GetConfigValue("StartCount"), "5");
+    EXPECT_TRUE(desktop.boxes.empty());
+
+    // When the copy cannot be made either, that is said once, not per write.
+    fs::remove_all(dir / "xdg");
+    spit(dir / "xdg", "a file where the folder should be");
+    ConfigStore stuck(path, desktop);
+    for (const char* key : {"width", "height", "zoom"}) stuck.SetConfigValue(key, "1");
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text.rfind("SetConfigValue: Cannot create the settings folder ", 0), 0u);
+    EXPECT_EQ(slurp(program / "Velmora.ini"), provisioned);
 }
 
-TEST_F(ConfigPathTest, ProgramFolderHoldsTheRunningExecutable) {
-    const std::string folder = programFolder();
-    ASSERT_TRUE(fs::path(folder).is_absolute()) << folder;
-    struct stat self {};
-    ASSERT_EQ(::stat("/proc/self/exe", &self), 0);
-    bool found = false;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        struct stat st {};
-        if (::stat(e.path().c_str(), &st) == 0)
-            found = found || (st.st_ino == self.st_ino && st.st_dev == self.st_dev);
+// UTF-16 as the compiler encodes it, with a byte-order mark.
+std::string utf16File(std::u16string_view text, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t u : text) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        out += bigEndian ? hi : lo;
+        out += bigEndian ? lo : hi;
     }
-    EXPECT_TRUE(found) << folder;
+    return out;
+}
 
-    const auto cwd = fs::current_path();
-    fs::current_path(dir);  // the current directory plays no part
-    EXPECT_EQ(programFolder(), folder);
-    fs::current_path(cwd);
+TEST_F(ConfigStoreTest, AFileKeepsItsEncodingAndLineEnds) {
+    const std::string path = (dir / "Velmora.ini").string();
+    const std::string name = "Zo\xC3\xAB \xF0\x9D\x84\x9E";  // ë and a character beyond 16 bits
+    for (const bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian ? "UTF-16 BE" : "UTF-16 LE");
+        // A lone surrogate and an odd last byte come back as they were.
+        const std::u16string_view tail = u"; \xD800 damaged\r\n";
+        spit(path, utf16File(u"[Velmora]\r\nStartCount=3\r\nName=Zo\u00EB \U0001D11E\r\n", bigEndian) +
+                       utf16File(tail, bigEndian).substr(2) + "!");
+        ConfigStore store(path, desktop);
+        EXPECT_EQ(store.GetConfigValue("StartCount"), "3");
+        EXPECT_EQ(store.GetConfigValue("Name"), name);
+        store.SetConfigValue("StartCount", "4");
+        store.SetConfigValue("Name", name + "!");
+        EXPECT_EQ(slurp(path), utf16File(u"[Velmora]\r\nStartCount=4\r\nName=Zo\u00EB \U0001D11E!\r\n",
+                                         bigEndian) + utf16File(tail, bigEndian).substr(2) + "!");
+    }
+    spit(path, "\xEF\xBB\xBF[Velmora]\nStartCount=3\n");
+    ConfigStore utf8(path, desktop);
+    EXPECT_EQ(utf8.GetConfigValue("StartCount"), "3");
+    utf8.SetConfigValue("StartCount", "4");
+    EXPECT_EQ(slurp(path), "\xEF\xBB\xBF[Velmora]\nStartCount=4\n");
+    EXPECT_TRUE(desktop.boxes.empty());
 }
 
 }  // namespace

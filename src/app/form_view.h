@@ -16,6 +16,12 @@ struct NonClientSize {
     int height = 0;
 };
 
+// A client area's size in pixels.
+struct ClientSize {
+    int width = 0;
+    int height = 0;
+};
+
 class FormView : public ViewSink {
 public:
     // The logical dots per inch of the window's screen (96 at normal size).
@@ -23,10 +29,13 @@ public:
     virtual NonClientSize nonClientSize() const = 0;
     // Resizes the real window so that its client area is w x h pixels.
     virtual void setClientSize(int w, int h) = 0;
+    // The largest client area whose window fits the available area of its
+    // screen; 0 for a side without a known limit.
+    virtual ClientSize largestClientSize() const { return {}; }
     virtual WindowState windowState() const = 0;
     virtual void setWindowState(WindowState state) = 0;
     virtual void setCaption(const std::string& caption) = 0;
-    // Moves the keyboard focus; throws AppError when the control cannot take it.
+    // Moves the keyboard focus to a control that is visible and enabled.
     virtual void setFocus(Ctl control) = 0;
     // Closes the window; the view then calls Form_Unload once.
     virtual void unload() = 0;

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "settings/config_store.h"
 #include "support/convert.h"
 #include "support/errors.h"
+#include "support/mail_composer.h"
 
 namespace velmora {
 
@@ -21,6 +23,7 @@ FrmMain::FrmMain(TimerHost& timers, DesktopPort& desktop, PlayerPort& player, Se
       PauseTimer(timers, "PauseTimer", 0),
       ReviewTimer(timers, "ReviewTimer", 100),
       frmOptions(settings, desktop),
+      frmError(desktop, msErrorMessages),
       desktop_(desktop),
       player_(player),
       settings_(settings),
@@ -49,6 +52,8 @@ FrmMain::FrmMain(TimerHost& timers, DesktopPort& desktop, PlayerPort& player, Se
 
     player_.onPlayStateChange = [this](int o, int n) { oMediaPlayer_PlayStateChange(o, n); };
     player_.onOpenStateChange = [this](int o, int n) { oMediaPlayer_OpenStateChange(o, n); };
+
+    appPath = programFolder();
 
     // The write position is valid from the start, even when start-up stops
     // before it sets it.
@@ -107,6 +112,10 @@ void FrmMain::setHeight(double twips) {
 }
 
 void FrmMain::applyClientSize(int w, int h) {
+    // No zoom and no stored size makes the window larger than its screen.
+    const ClientSize most = view_ ? view_->largestClientSize() : ClientSize{};
+    if (most.width > 0) w = std::min(w, most.width);
+    if (most.height > 0) h = std::min(h, most.height);
     if (w == clientWidth_ && h == clientHeight_) return;
     clientWidth_ = w;
     clientHeight_ = h;
@@ -131,7 +140,7 @@ void FrmMain::setWindowState(WindowState state) {
 // ---- Start-up ----
 
 void FrmMain::Form_Load(const std::string& commandLine) {
-    try {
+    trap("Form_Load: ", [&] {
         for (int i = static_cast<int>(oCaptured.size()); i <= kRingSize; ++i) {
             Control slot(Ctl::oCaptured, i);
             const Control& e0 = oCaptured[0];
@@ -149,13 +158,11 @@ void FrmMain::Form_Load(const std::string& commandLine) {
             if (CountStart() < 10) SplashTimer.setEnabled(true);
         }
         mlCapturePos = kRingSize;
-    } catch (const std::exception& e) {
-        reportError("Form_Load: ", e);
-    }
+    });
 }
 
 void FrmMain::LoadSettings() {
-    try {
+    trap("LoadSettings: ", [&] {
         PlayTimer.setInterval(GetFrameInterval());
         PauseTimer.setInterval(0);
         ReviewTimer.setInterval(PlayTimer.interval());
@@ -170,9 +177,7 @@ void FrmMain::LoadSettings() {
             mnuZoomFit.setChecked(true);
         else
             mnuZoom100.setChecked(true);
-    } catch (const std::exception& e) {
-        reportError("LoadSettings: ", e);
-    }
+    });
 }
 
 int FrmMain::CountStart() {
@@ -226,20 +231,34 @@ void FrmMain::Form_Unload() {
         }
     });
     resumeNext([&] { frmOptions.unload(); });
+    resumeNext([&] { frmError.unload(); });
 }
 
 // ---- Errors ----
 
-void FrmMain::ShowError(std::string sErr, int line) {
+void FrmMain::ShowError(std::string& sErr, int line) {
     setPlayButton(0);
     sErr += ", line " + std::to_string(line);
     msErrorMessages += sErr + "\r\n";
-    desktop_.messageBox(sErr, std::string(kAppTitle) + " error description");
+    frmError.ensureLoaded();
+    frmError.caption = std::string(kAppTitle) + " error description";
+    frmError.txtError = sErr;
+    desktop_.showModal(ModalWindow::Error);
 }
 
-void FrmMain::reportError(const char* prefix, const std::exception& e) {
-    const CaughtError err = describe(e);
-    ShowError(prefix + err.description, err.line);
+// ---- Options, mail ----
+
+void FrmMain::mnuToolsOptions_Click() {
+    trap("mnuToolsOptions_Click: ", [&] {
+        cmdPlay.setValue(0);
+        cmdPlay_Click();
+        frmOptions.ensureLoaded();
+        desktop_.showModal(ModalWindow::Options);
+        PlayTimer.setInterval(GetFrameInterval());
+        ReviewTimer.setInterval(PlayTimer.interval());
+    });
 }
+
+void FrmMain::mnuHelpEmail_Click() { SendMail(desktop_, GetVersionText(), ""); }
 
 }  // namespace velmora

@@ -8,18 +8,23 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <source_location>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/controls.h"
 #include "app/form_view.h"
 #include "capture/client_area.h"
+#include "capture/frame_files.h"
 #include "capture/frame_slot.h"
 #include "playback/player_port.h"
 #include "settings/frm_options.h"
 #include "settings/settings_port.h"
 #include "support/app_info.h"
 #include "support/desktop_port.h"
+#include "support/errors.h"
+#include "support/frm_error.h"
 #include "support/timer.h"
 
 namespace velmora {
@@ -77,6 +82,8 @@ public:
     long mlReviewDirection = 0;
     long mlRepeatDelay = 0;
     std::string msErrorMessages;
+
+    FrmError frmError;
 
     // Bytes of memory the system can still give; the slots are not made
     // larger than it allows.
@@ -160,37 +167,71 @@ public:
     // ---- Copy image ----
     void mnuToolsCopy_Click();
 
+    // ---- Options, mail ----
+    void mnuToolsOptions_Click();
+    void mnuHelpEmail_Click();
+
+    // ---- Frames as files ----
+    // Until it is set the two commands do nothing.
+    void setFrameFiles(FrameFilesPort* files) { frameFiles_ = files; }
+    void mnuFileSaveFrame_Click();
+    void mnuFileExportFrames_Click();
+    // Slots written since the video was opened and the slots got their size.
+    long capturedSinceOpen() const { return capturedSinceOpen_; }
+
+    // ---- Help ----
+    // The program folder: the FAQ page and the About box's pictures lie there.
+    std::string appPath;
+    void mnuHelpAbout_Click();
+    void mnuHelpContent_Click();
+
     // ---- Errors ----
     // Reports an error of a handler: releases the play button, collects the
-    // message and shows it.  `sErr` is the prefix and description.
-    void ShowError(std::string sErr, int line);
+    // message and shows it in the error dialog.  `sErr` is the prefix and
+    // description; it is extended with ", line N".
+    void ShowError(std::string& sErr, int line);
 
     // Capture interval in milliseconds from the options dialog.
     long GetFrameInterval();
 
-    PlayerPort& player() { return player_; }
 
 private:
     void applyClientSize(int w, int h);
+    // OpenMedia's work, one open at a time.
+    void openMedia(const std::string& path);
     // Moves the keyboard focus; raises an error when the control cannot take it.
-    void focusControl(Control& control);
-    void reportError(const char* prefix, const std::exception& e);
+    void focusControl(Control& control, std::source_location where = std::source_location::current());
+    // The trap of a procedure that reports through ShowError: runs its body;
+    // an error ends it with "prefix" + description.
+    template <typename F>
+    void trap(const char* prefix, F&& body) {
+        reportErrors(prefix, [this](std::string message, int line) { ShowError(message, line); },
+                     std::forward<F>(body));
+    }
     // The slot that shows frame `age` (1..50).
     long slotOfAge(long age) const;
+    // "<folder>/<video name> <suffix>": in the video's folder, or in the
+    // pictures folder when that cannot be written.
+    std::string proposedFramePath(const std::string& suffix);
 
     DesktopPort& desktop_;
     PlayerPort& player_;
     SettingsPort& settings_;
     ClientAreaSource& clientArea_;
     FormView* view_ = nullptr;
+    FrameFilesPort* frameFiles_ = nullptr;
+    long capturedSinceOpen_ = 0;
+    bool busyWithFiles_ = false;  // a save or export dialog is open
 
     std::string caption_;
     int clientWidth_ = 592;
     int clientHeight_ = 551;
     WindowState windowState_ = WindowState::Normal;
     bool unloaded_ = false;
-    // The slot size last refused for want of memory.
-    std::pair<std::int32_t, std::int32_t> refusedSlotSize_{};
+    bool opening_ = false;
+    std::optional<std::string> pendingOpen_;
+    // A slot size was refused for want of memory, and none taken since.
+    bool slotsRefused_ = false;
 };
 
 }  // namespace velmora

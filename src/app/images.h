@@ -18,8 +18,8 @@ QImage reviewImage(ReviewPicture which);
 // "Play" with a right-pointing triangle, black or blue.
 QImage playImage(bool blueTriangle);
 
-// The program's 32 x 32 icon: a film frame with a back arrow.
-QImage appIconImage();
+// The program's icon, `size` pixels square: a film frame with a back arrow.
+QImage appIconImage(int size = 32);
 QIcon appIcon();
 
 }  // namespace velmora

@@ -73,10 +73,13 @@ QImage playImage(bool blueTriangle) {
     return img;
 }
 
-QImage appIconImage() {
-    QImage img(32, 32, QImage::Format_ARGB32_Premultiplied);
+QImage appIconImage(int size) {
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
+    // Drawn on a 32 x 32 grid; larger icons are the same drawing scaled.
+    p.scale(size / 32.0, size / 32.0);
+    if (size % 32 != 0) p.setRenderHint(QPainter::Antialiasing);
     // The film strip: a dark frame with sprocket holes along both edges.
     p.fillRect(QRect(3, 2, 26, 28), QColor(40, 40, 40));
     for (int y = 4; y < 29; y += 5) {

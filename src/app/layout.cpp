@@ -8,21 +8,32 @@ namespace velmora {
 namespace {
 
 // Outer size in twips per client pixel; a client area of zero size has none.
-double outerPerClient(double outerTwips, int clientPixels) {
-    if (clientPixels == 0) RAISE_ERROR(kErrDivisionByZero);
+double outerPerClient(double outerTwips, int clientPixels,
+                      std::source_location where = std::source_location::current()) {
+    if (clientPixels == 0) raiseError(kErrDivisionByZero, where);
     return outerTwips / clientPixels;
 }
 
 }  // namespace
 
 void FrmMain::Form_Resize() {
-    try {
+    trap("Form_Resize: ", [&] {
+        std::int32_t w = 0, h = 0;
         if (mnuZoom100.checked()) {
-            oMediaPlayer.setHeight(mlPlayerHeight);
-            oMediaPlayer.setWidth(mlPlayerWidth);
+            h = toInt32(mlPlayerHeight);
+            w = toInt32(mlPlayerWidth);
         } else if (mnuZoom200.checked()) {
-            oMediaPlayer.setHeight(add32(mul32(2, mlPlayerHeight), -40));
-            oMediaPlayer.setWidth(mul32(2, mlPlayerWidth));
+            h = add32(mul32(2, mlPlayerHeight), -40);
+            w = mul32(2, mlPlayerWidth);
+        }
+        // A zoomed player that no window on this screen can hold is sized
+        // like Fit, in the largest window there is.
+        const ClientSize most = view_ ? view_->largestClientSize() : ClientSize{};
+        const bool fits = (most.width <= 0 || oMediaPlayer.left() + w <= most.width) &&
+                          (most.height <= 0 || oMediaPlayer.top() + h <= most.height);
+        if ((mnuZoom100.checked() || mnuZoom200.checked()) && fits) {
+            oMediaPlayer.setHeight(h);
+            oMediaPlayer.setWidth(w);
         } else {
             if (oMediaPlayer.top() < scaleHeight()) oMediaPlayer.setHeight(scaleHeight() - oMediaPlayer.top());
             if (oMediaPlayer.left() < scaleWidth()) oMediaPlayer.setWidth(scaleWidth() - oMediaPlayer.left());
@@ -30,13 +41,11 @@ void FrmMain::Form_Resize() {
         lblHider.setTop(static_cast<float>(oMediaPlayer.height() + oMediaPlayer.top() - 50));
         SetSnapshotRegion();
         ShowImage(0);
-    } catch (const std::exception& e) {
-        reportError("Form_Resize: ", e);
-    }
+    });
 }
 
 void FrmMain::mnuZoom100_Click() {
-    try {
+    trap("mnuZoom100_Click: ", [&] {
         setWindowState(WindowState::Normal);
         mnuZoom100.setChecked(true);
         mnuZoom200.setChecked(false);
@@ -45,13 +54,11 @@ void FrmMain::mnuZoom100_Click() {
         setHeight(static_cast<float>(h));
         const double w = (oMediaPlayer.left() + mlPlayerWidth) * outerPerClient(width(), scaleWidth());
         setWidth(w < 5000 ? 5000.0f : static_cast<float>(w));
-    } catch (const std::exception& e) {
-        reportError("mnuZoom100_Click: ", e);
-    }
+    });
 }
 
 void FrmMain::mnuZoom200_Click() {
-    try {
+    trap("mnuZoom200_Click: ", [&] {
         setWindowState(WindowState::Normal);
         mnuZoom100.setChecked(false);
         mnuZoom200.setChecked(true);
@@ -61,9 +68,7 @@ void FrmMain::mnuZoom200_Click() {
         const double h = (oMediaPlayer.top() + add32(mul32(2, mlPlayerHeight), -74)) *
                          outerPerClient(height(), scaleHeight());
         setHeight(static_cast<float>(h));
-    } catch (const std::exception& e) {
-        reportError("mnuZoom200_Click: ", e);
-    }
+    });
 }
 
 void FrmMain::mnuZoomFit_Click() {

@@ -5,8 +5,10 @@
 #include <QFrame>
 #include <QMainWindow>
 #include <QPointer>
+#include <QTimer>
 #include <array>
 #include <functional>
+#include <map>
 
 #include "app/form_view.h"
 #include "capture/frame_slot.h"
@@ -101,6 +103,7 @@ public:
     int dotsPerInch() const override;
     NonClientSize nonClientSize() const override;
     void setClientSize(int w, int h) override;
+    ClientSize largestClientSize() const override;
     WindowState windowState() const override;
     void setWindowState(WindowState state) override;
     void setCaption(const std::string& caption) override;
@@ -128,6 +131,8 @@ private:
     int menuBarHeight(int width) const;
     double toTwips(int pixels) const;
     bool handleKey(QWidget* receiver, QKeyEvent* event);
+    // Passes on the releases that no repeated press has taken back.
+    void deliverPendingReleases();
 
     FrmMain* frm_ = nullptr;
     bool unloadReported_ = false;
@@ -157,6 +162,19 @@ private:
     int keyType_ = 0;
     int keyKey_ = 0;
     quint64 keyTime_ = 0;
+
+    // The keys that are down, as the procedures have been told. A held key
+    // repeats as release/press pairs with one timestamp, not always marked as
+    // repeats, or as presses alone: the procedures see one press when the key
+    // goes down and one release when it comes up.
+    struct HeldKey {
+        bool releasePending = false;  // released; a press may yet take it back
+        bool releaseDelivered = false;  // the procedures had the release already
+        quint64 releaseTime = 0;
+        int shift = 0;
+    };
+    std::map<int, HeldKey> heldKeys_;  // by Qt key
+    QTimer releaseTimer_;
 };
 
 }  // namespace velmora

@@ -24,6 +24,7 @@
 #include "app/frm_main.h"
 #include "app/images.h"
 #include "support/errors.h"
+#include "support/qt_text.h"
 
 namespace velmora {
 
@@ -33,6 +34,9 @@ constexpr int kDesignClientWidth = 592;
 constexpr int kDesignClientHeight = 551;
 // The speed scroll bar's model values run from 0 (normal) to 2 (very slow).
 constexpr int kSpeedMax = 2;
+// How long an unmarked key release waits for the press of an auto-repeat
+// pair (same timestamp) before it counts as the key coming up.
+constexpr int kRepeatPairWaitMs = 50;
 
 int buttonCode(Qt::MouseButton b) {
     switch (b) {
@@ -47,8 +51,6 @@ QRect pixelRect(const Control& c) {
     const auto px = [](double v) { return static_cast<int>(std::lround(v)); };
     return QRect(px(c.left()), px(c.top()), px(c.width()), px(c.height()));
 }
-
-QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 }  // namespace
 
@@ -111,7 +113,7 @@ void SlotView::setFrameSlot(const FrameSlot* slot) {
 void SlotView::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     QRect picture;
-    if (slot_ && slot_->pixels && slot_->width > 0 && slot_->height > 0) {
+    if (slot_ && slot_->pixels && slot_->settled() && slot_->width > 0 && slot_->height > 0) {
         const QImage wrapped(reinterpret_cast<const uchar*>(slot_->pixels.get()), slot_->width, slot_->height,
                              slot_->stride(), QImage::Format_RGB32);
         picture = wrapped.rect();
@@ -207,6 +209,8 @@ MainWindow::MainWindow(QWidget* playerWidget) : player_(playerWidget) {
 
     client_->installEventFilter(this);
     qApp->installEventFilter(this);
+    releaseTimer_.setSingleShot(true);
+    connect(&releaseTimer_, &QTimer::timeout, this, &MainWindow::deliverPendingReleases);
     setClientSize(kDesignClientWidth, kDesignClientHeight);
 }
 
@@ -366,6 +370,7 @@ QAction* MainWindow::addEntry(QMenu* menu, const char* name, const char* caption
     if (!shortcut.isEmpty()) {
         a->setShortcut(shortcut);
         a->setShortcutContext(Qt::WindowShortcut);
+        a->setAutoRepeat(false);  // a held F7 plays or pauses once
     }
     connect(a, &QAction::triggered, this, [this, handler = std::move(handler)] {
         if (frm_ && handler) handler();
@@ -383,6 +388,10 @@ void MainWindow::buildMenus() {
     file->setObjectName(QStringLiteral("mnuFile"));
     addEntry(file, "mnuFileOpen", "&Open Video...", [this] { frm_->mnuFileOpen_Click(); },
              QKeySequence(Qt::CTRL | Qt::Key_O));
+    addEntry(file, "mnuFileSaveFrame", "Save &Frame As...", [this] { frm_->mnuFileSaveFrame_Click(); },
+             QKeySequence(Qt::CTRL | Qt::Key_S));
+    addEntry(file, "mnuFileExportFrames", "&Export Frames...", [this] { frm_->mnuFileExportFrames_Click(); },
+             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     file->addSeparator()->setObjectName(QStringLiteral("S1"));
     addEntry(file, "mnuFileExit", "E&xit", [this] { frm_->mnuFileExit_Click(); });
 
@@ -391,7 +400,7 @@ void MainWindow::buildMenus() {
     addEntry(tools, "mnuToolsCopy", "&Copy Image", [this] { frm_->mnuToolsCopy_Click(); },
              QKeySequence(Qt::CTRL | Qt::Key_C));
     tools->addSeparator()->setObjectName(QStringLiteral("s5"));
-    addEntry(tools, "mnuToolsOptions", "&Options...", none);
+    addEntry(tools, "mnuToolsOptions", "&Options...", [this] { frm_->mnuToolsOptions_Click(); });
 
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("mnuView"));
@@ -416,9 +425,9 @@ void MainWindow::buildMenus() {
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    addEntry(help, "mnuHelpContent", "&Frequently Asked Questions", none);
-    addEntry(help, "mnuHelpEmail", "&Email Author", none);
-    addEntry(help, "mnuHelpAbout", "&About...", none);
+    addEntry(help, "mnuHelpContent", "&Frequently Asked Questions", [this] { frm_->mnuHelpContent_Click(); });
+    addEntry(help, "mnuHelpEmail", "&Email Author", [this] { frm_->mnuHelpEmail_Click(); });
+    addEntry(help, "mnuHelpAbout", "&About...", [this] { frm_->mnuHelpAbout_Click(); });
 }
 
 // ---- Binding and the model ----
@@ -580,6 +589,28 @@ void MainWindow::setClientSize(int w, int h) {
     resize(w, h + menuBarHeight(w));
     // Lays the client area out now, also while the window is not shown yet.
     if (layout()) layout()->activate();
+    // A window grown past the screen's edge is moved back onto it.
+    const QScreen* s = screen();
+    if (!s || !isVisible()) return;
+    const QRect area = s->availableGeometry();
+    const QRect frame = frameGeometry();
+    QPoint to = frame.topLeft();
+    if (frame.right() > area.right()) to.setX(std::max(area.left(), area.right() + 1 - frame.width()));
+    if (frame.bottom() > area.bottom()) to.setY(std::max(area.top(), area.bottom() + 1 - frame.height()));
+    if (to != frame.topLeft()) move(to);
+}
+
+ClientSize MainWindow::largestClientSize() const {
+    const QScreen* s = screen();
+    if (!s) s = QGuiApplication::primaryScreen();
+    if (!s) return {};
+    const QRect area = s->availableGeometry();
+    // The window manager's frame is known once the window is shown; before
+    // that room is left for a usual one.
+    QSize frame = frameGeometry().size() - geometry().size();
+    if (!isVisible()) frame = frame.expandedTo(QSize(8, 40));
+    return {std::max(1, area.width() - frame.width()),
+            std::max(1, area.height() - frame.height() - menuBarHeight(area.width()))};
 }
 
 WindowState MainWindow::windowState() const {
@@ -608,10 +639,8 @@ void MainWindow::setWindowState(WindowState state) {
 void MainWindow::setCaption(const std::string& caption) { setWindowTitle(fromUtf8(caption)); }
 
 void MainWindow::setFocus(Ctl control) {
-    QWidget* w = widgetOf(control);
-    if (!w || w->isHidden() || !w->isEnabled() || w->focusPolicy() == Qt::NoFocus)
-        throw AppError(kErrInvalidCall, __LINE__);
-    w->setFocus(Qt::OtherFocusReason);
+    // The procedures ask only for controls that can take the focus.
+    if (QWidget* w = widgetOf(control)) w->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::unload() { close(); }
@@ -670,6 +699,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         }
         return false;
     }
+    if (watched == this && t == QEvent::WindowDeactivate) {
+        // Keys held now come up where this window does not see them.
+        deliverPendingReleases();
+        heldKeys_.clear();
+    }
     if ((t == QEvent::KeyPress || t == QEvent::KeyRelease) && watched->isWidgetType())
         return handleKey(static_cast<QWidget*>(watched), static_cast<QKeyEvent*>(event));
     return QMainWindow::eventFilter(watched, event);
@@ -689,17 +723,74 @@ bool MainWindow::handleKey(QWidget* receiver, QKeyEvent* event) {
     keyKey_ = event->key();
     keyTime_ = event->timestamp();
 
-    // A held key repeats as release/press pairs; such a release is no release.
-    if (event->type() == QEvent::KeyRelease && event->isAutoRepeat()) return true;
+    const int qtKey = event->key();
+    const int code = keyCodeOf(qtKey);
+    const bool windowKey = code == key::F4 || code == key::F5 || code == key::F6;
+    const quint64 time = event->timestamp();
+    auto held = heldKeys_.find(qtKey);
 
-    const int code = keyCodeOf(event->key());
-    const int shift = shiftMaskOf(event->modifiers());
-    if (event->type() == QEvent::KeyPress)
-        frm_->Form_KeyDown(code, shift);
-    else
-        frm_->Form_KeyUp(code, shift);
+    if (event->type() == QEvent::KeyRelease) {
+        // A release marked as a repeat is no release.
+        if (event->isAutoRepeat()) return true;
+        if (held == heldKeys_.end() || time == 0) {
+            // A key that went down elsewhere, or an event made up without a
+            // time: nothing to pair it with.
+            if (held != heldKeys_.end()) {
+                const bool delivered = held->second.releaseDelivered;
+                heldKeys_.erase(held);
+                if (delivered) return windowKey;
+            }
+            frm_->Form_KeyUp(code, shiftMaskOf(event->modifiers()));
+            return windowKey;
+        }
+        if (held->second.releaseDelivered) {
+            heldKeys_.erase(held);  // the key is up at last; it was reported up before
+            return windowKey;
+        }
+        held->second.releasePending = true;
+        held->second.releaseTime = time;
+        held->second.shift = shiftMaskOf(event->modifiers());
+        releaseTimer_.start(kRepeatPairWaitMs);
+        return windowKey;
+    }
+
+    if (held != heldKeys_.end()) {
+        HeldKey& h = held->second;
+        const bool pairedRepeat = (h.releasePending || h.releaseDelivered) && time == h.releaseTime && time != 0;
+        if (event->isAutoRepeat() || pairedRepeat || (!h.releasePending && !h.releaseDelivered)) {
+            // Still the same press: a repeat, marked or not.
+            h.releasePending = false;
+            return windowKey;
+        }
+        // The key came up and went down again: first the release.
+        if (h.releasePending) frm_->Form_KeyUp(code, h.shift);
+        heldKeys_.erase(held);
+    } else if (event->isAutoRepeat()) {
+        // The press was not seen here (the key went down elsewhere).
+        return windowKey;
+    }
+    // Releases still waiting happened before this press.
+    deliverPendingReleases();
+    if (!frm_) return windowKey;
+    heldKeys_[qtKey] = HeldKey{};
+    frm_->Form_KeyDown(code, shiftMaskOf(event->modifiers()));
     // F4, F5 and F6 belong to the window alone.
-    return code == key::F4 || code == key::F5 || code == key::F6;
+    return windowKey;
+}
+
+void MainWindow::deliverPendingReleases() {
+    releaseTimer_.stop();
+    std::vector<std::pair<int, int>> releases;  // code, shift
+    for (auto& [qtKey, h] : heldKeys_) {
+        if (!h.releasePending) continue;
+        // A press with the release's time may still come late: it is then
+        // taken as a repeat, and the key's real release is not reported again.
+        h.releasePending = false;
+        h.releaseDelivered = true;
+        releases.emplace_back(keyCodeOf(qtKey), h.shift);
+    }
+    for (const auto& [code, shift] : releases)
+        if (frm_) frm_->Form_KeyUp(code, shift);
 }
 
 }  // namespace velmora

@@ -1,4 +1,5 @@
 // The frame ring: the capture tick, the grab, and the slots' size.
+#include <algorithm>
 #include <fstream>
 #include <limits>
 
@@ -38,29 +39,34 @@ void FrmMain::PlayTimer_Timer() {
 }
 
 void FrmMain::CaptureImage() {
-    try {
-        clientArea_.lockWindowUpdate(true);
-        const double W = oMediaPlayer.width(), H = oMediaPlayer.height();
-        const double L = oMediaPlayer.left(), T = oMediaPlayer.top();
-        const std::int32_t tw = toInt32(W / 5), th = toInt32(H / 5);
-        if (mlCapturePos < 1 || mlCapturePos > kRingSize) RAISE_ERROR("Subscript out of range");
-        FrameSlot& slot = capturedImage[static_cast<std::size_t>(mlCapturePos)];
-        for (int r = 0; r < 5; ++r) {
-            for (int c = 0; c < 5; ++c) {
-                const std::int32_t dx = mul32(c, tw), dy = mul32(r, th);
-                clientArea_.copyTile(slot, dx, dy, tw, th, toInt32(L + dx), toInt32(T + dy));
+    trap("CaptureImage: ", [&] {
+        try {
+            clientArea_.lockWindowUpdate(true);
+            const double W = oMediaPlayer.width(), H = oMediaPlayer.height();
+            const double L = oMediaPlayer.left(), T = oMediaPlayer.top();
+            const std::int32_t tw = toInt32(W / 5), th = toInt32(H / 5);
+            if (mlCapturePos < 1 || mlCapturePos > kRingSize) RAISE_ERROR("Subscript out of range");
+            FrameSlot& slot = capturedImage[static_cast<std::size_t>(mlCapturePos)];
+            slot.settle(mul32(5, tw), mul32(5, th));  // what the tiles leave shows the background
+            for (int r = 0; r < 5; ++r) {
+                for (int c = 0; c < 5; ++c) {
+                    const std::int32_t dx = mul32(c, tw), dy = mul32(r, th);
+                    clientArea_.copyTile(slot, dx, dy, tw, th, toInt32(L + dx), toInt32(T + dy));
+                }
             }
+            clientArea_.lockWindowUpdate(false);
+            if (--mlCapturePos < 1) mlCapturePos = kRingSize;
+            capturedSinceOpen_ = std::min<long>(capturedSinceOpen_ + 1, kRingSize);
+        } catch (...) {
+            // The window's drawing is never left locked.
+            resumeNext([&] { clientArea_.lockWindowUpdate(false); });
+            throw;
         }
-        clientArea_.lockWindowUpdate(false);
-        if (--mlCapturePos < 1) mlCapturePos = kRingSize;
-    } catch (const std::exception& e) {
-        resumeNext([&] { clientArea_.lockWindowUpdate(false); });
-        reportError("CaptureImage: ", e);
-    }
+    });
 }
 
 void FrmMain::SetSnapshotRegion() {
-    try {
+    trap("SetSnapshotRegion: ", [&] {
         if (oCaptured.size() <= static_cast<std::size_t>(kRingSize)) return;  // slots not created yet
         const std::int32_t w = toInt32(oMediaPlayer.width());
         const std::int32_t h = oMediaPlayer.height() > 70 ? toInt32(oMediaPlayer.height() - 70) : 0;
@@ -70,28 +76,31 @@ void FrmMain::SetSnapshotRegion() {
         bool same = true;
         for (int i = 1; i <= kRingSize; ++i) {
             same = same && toInt16(oCaptured[i].height()) == h && toInt16(oCaptured[i].width()) == w;
-            held += capturedImage[i].bytes();
+            held += capturedImage[i].heldBytes();
         }
-        if (same) return;
+        if (same) {
+            slotsRefused_ = false;
+            return;
+        }
         // Fifty frames of a large player take gigabytes: rather than let the
         // system end the program, say so and keep the slots as they are.
         const std::uint64_t needed = static_cast<std::uint64_t>(kRingSize) * static_cast<std::uint64_t>(w) *
                                      static_cast<std::uint64_t>(h) * sizeof(Pixel);
         if (needed > held && needed - held > availableMemory() / 10 * 8) {
-            if (refusedSlotSize_ == std::pair{w, h}) return;  // the user has been told
-            refusedSlotSize_ = {w, h};
+            // Told once, not at every size a dragged window passes through.
+            if (slotsRefused_) return;
+            slotsRefused_ = true;
             RAISE_ERROR("Not enough memory to keep " + std::to_string(kRingSize) + " frames of " + std::to_string(w) +
                         " x " + std::to_string(h) + " pixels");
         }
-        refusedSlotSize_ = {};
+        slotsRefused_ = false;
+        capturedSinceOpen_ = 0;  // the slots are cleared
         for (int i = 1; i <= kRingSize; ++i) {
             capturedImage[i].resize(w, h);
             oCaptured[i].setWidth(w);
             oCaptured[i].setHeight(h);
         }
-    } catch (const std::exception& e) {
-        reportError("SetSnapshotRegion: ", e);
-    }
+    });
 }
 
 }  // namespace velmora

@@ -1,24 +1,64 @@
 #include "capture/frame_slot.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <new>
 
 namespace velmora {
+namespace {
+
+std::size_t pageRounded(std::size_t bytes) {
+    static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return (bytes + page - 1) / page * page;
+}
+
+// A slot's own mapping, not the heap's: unmapping it gives the pages back at
+// once, where freed heap blocks can stay with the process.
+std::size_t withRoom(std::size_t bytes) { return pageRounded(bytes + bytes / 8); }
+
+}  // namespace
+
+void SlotUnmap::operator()(Pixel* pixels) const {
+    if (pixels) munmap(pixels, bytes);
+}
 
 void FrameSlot::resize(int w, int h) {
-    if (w < 0) w = 0;
-    if (h < 0) h = 0;
+    w = std::max(w, 0);
+    h = std::max(h, 0);
     if (w == width && h == height) return;
-    const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    if (n > capacity_) {
-        pixels = std::make_unique_for_overwrite<Pixel[]>(n);
-        capacity_ = n;
-    } else if (n == 0) {
+    const std::size_t need = static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * sizeof(Pixel);
+    if (need == 0) {
         pixels.reset();
-        capacity_ = 0;
+        mapped_ = resident_ = 0;
+    } else if (need > mapped_ || mapped_ > withRoom(need)) {
+        const std::size_t size = withRoom(need);
+        // The pixels need not be kept: mremap only moves the mapping's pages,
+        // or gives back those past its new end.
+        void* p = pixels ? mremap(pixels.get(), mapped_, size, MREMAP_MAYMOVE)
+                         : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        (void)pixels.release();
+        pixels = std::unique_ptr<Pixel[], SlotUnmap>(static_cast<Pixel*>(p), SlotUnmap{size});
+        mapped_ = size;
+        resident_ = std::min(resident_, size);
     }
     width = w;
     height = h;
-    std::fill_n(pixels.get(), n, kSlotBackground);
+    blank_ = need > 0;
+}
+
+void FrameSlot::settle(int coveredWidth, int coveredHeight) {
+    if (!blank_) return;
+    coveredWidth = std::clamp(coveredWidth, 0, width);
+    coveredHeight = std::clamp(coveredHeight, 0, height);
+    for (int y = 0; y < height; ++y) {
+        const int from = y < coveredHeight ? coveredWidth : 0;
+        std::fill(row(y) + from, row(y) + width, kSlotBackground);
+    }
+    resident_ = std::max(resident_, pageRounded(bytes()));
+    blank_ = false;
 }
 
 }  // namespace velmora

@@ -1,6 +1,7 @@
 // One slot of the frame ring: a persistent picture of the slot size.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -12,10 +13,18 @@ using Pixel = std::uint32_t;
 // The window background the slots are cleared to (light grey, as the window).
 inline constexpr Pixel kSlotBackground = 0xfff0f0f0u;
 
+// Gives a slot's pages back to the system.
+struct SlotUnmap {
+    std::size_t bytes = 0;
+    void operator()(Pixel* pixels) const;
+};
+
 struct FrameSlot {
     int width = 0;
     int height = 0;
-    std::unique_ptr<Pixel[]> pixels;  // width * height pixels, rows of `width`
+    // Room for width * height pixels, rows of `width`; null at size 0.  After
+    // a resize they belong to no picture until settle() clears them.
+    std::unique_ptr<Pixel[], SlotUnmap> pixels;
 
     int stride() const { return width * static_cast<int>(sizeof(Pixel)); }
     std::size_t bytes() const {
@@ -26,14 +35,25 @@ struct FrameSlot {
         return pixels.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
     }
 
-    // Makes the slot w x h, cleared to the background.  Every page is written
-    // here, so that a later capture never pays for first-touch page faults.
-    // The buffer is kept when it is large enough (a window being dragged to
-    // another size does not reallocate at every step).
+    // Makes the slot w x h, to be cleared to the background by settle()
+    // before it is written or shown.  Writes no pixel, so that a window being
+    // dragged through many sizes costs next to nothing per size.  Memory
+    // follows the size both ways: a larger slot takes room for a little more
+    // growth, a smaller one gives back what it no longer needs.  Throws
+    // std::bad_alloc when the memory cannot be had.
     void resize(int w, int h);
+    // Clears a slot resized since it was last settled; only outside the
+    // top-left coveredWidth x coveredHeight pixels when the caller writes
+    // all of those at once.
+    void settle(int coveredWidth = 0, int coveredHeight = 0);
+    bool settled() const { return !blank_; }
+    // Bytes of memory the slot's pixels occupy now.
+    std::size_t heldBytes() const { return resident_; }
 
 private:
-    std::size_t capacity_ = 0;
+    std::size_t mapped_ = 0;    // bytes reserved for the pixels
+    std::size_t resident_ = 0;  // bytes of them written since they were last given back
+    bool blank_ = false;
 };
 
 }  // namespace velmora

@@ -6,7 +6,7 @@
 namespace velmora {
 
 void FrmMain::ShowImage(long age) {
-    try {
+    trap("ShowImage: ", [&] {
         mlFrameAge = age;
         if (age == 0 && oMediaPlayer.visible()) return;
         if (age < 0 || age > kRingSize) return;
@@ -19,18 +19,17 @@ void FrmMain::ShowImage(long age) {
             const std::int32_t perFrame = add32(PlayTimer.interval(), PauseTimer.interval());
             lblReviewTime.setCaption(reviewTimeCaption(perFrame, age, decimalSeparator));
             k = slotOfAge(age);
+            capturedImage[static_cast<std::size_t>(k)].settle();
             oCaptured[static_cast<std::size_t>(k)].setVisible(true);
             oMediaPlayer.setVisible(false);
         }
         for (long i = 1; i < static_cast<long>(oCaptured.size()); ++i)
             if (i != k) oCaptured[static_cast<std::size_t>(i)].setVisible(false);
-    } catch (const std::exception& e) {
-        reportError("ShowImage: ", e);
-    }
+    });
 }
 
 void FrmMain::ProcessReview() {
-    try {
+    trap("ProcessReview: ", [&] {
         if (ReviewTimer.enabled()) return;  // the timer calls again
         PauseVideo();
         setPlayButton(0);
@@ -45,13 +44,11 @@ void FrmMain::ProcessReview() {
                 ReviewTimer.setEnabled(true);
             }
         }
-    } catch (const std::exception& e) {
-        reportError("ProcessReview: ", e);
-    }
+    });
 }
 
 void FrmMain::cmdReview_MouseDown(int button, int /*shift*/, double x, double /*y*/) {
-    try {
+    trap("cmdReview_MouseDown: ", [&] {
         // The other button during a press returns to the live video.
         if ((button == mouse::Right && mlReviewDirection == 1) || (button == mouse::Left && mlReviewDirection == 2)) {
             setPlayButton(1);
@@ -76,9 +73,7 @@ void FrmMain::cmdReview_MouseDown(int button, int /*shift*/, double x, double /*
                 ProcessReview();
             }
         }
-    } catch (const std::exception& e) {
-        reportError("cmdReview_MouseDown: ", e);
-    }
+    });
 }
 
 void FrmMain::ResetReviewButton() {
@@ -99,13 +94,13 @@ void FrmMain::ReviewTimer_Timer() {
     if (mlReviewDirection != 0) resumeNext([&] { ProcessReview(); });
 }
 
-void FrmMain::focusControl(Control& control) {
-    if (!control.enabled() || !control.visible()) RAISE_ERROR(kErrInvalidCall);
+void FrmMain::focusControl(Control& control, std::source_location where) {
+    if (!control.enabled() || !control.visible()) raiseError(kErrInvalidCall, where);
     if (view_) view_->setFocus(control.id());
 }
 
 void FrmMain::Form_KeyDown(int keyCode, int /*shift*/) {
-    try {
+    trap("Form_KeyDown: ", [&] {
         if (keyCode == key::F5 && !ReviewTimer.enabled()) {
             cmdReview.setValue(kReviewBack);
             focusControl(cmdReview);
@@ -115,9 +110,7 @@ void FrmMain::Form_KeyDown(int keyCode, int /*shift*/) {
             focusControl(cmdReview);
             cmdReview_MouseDown(mouse::Right, 0, 0, 0);
         }
-    } catch (const std::exception& e) {
-        reportError("Form_KeyDown: ", e);
-    }
+    });
 }
 
 void FrmMain::Form_KeyUp(int keyCode, int /*shift*/) {

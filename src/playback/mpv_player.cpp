@@ -23,6 +23,17 @@
 #include "playback/mpv_control_strip.h"
 
 namespace velmora {
+
+// The memory of the picture, shared by the images made over it: the player's
+// own, and copies of it held elsewhere.  A resize takes a new image over the
+// same memory when nobody else holds it and it is large enough, so that a
+// window being dragged does not allocate at every size.
+struct PictureMemory {
+    uchar* pixels;
+    std::size_t bytes;
+    std::atomic<int> images{0};
+};
+
 namespace {
 
 // What an asynchronous request's reply answers; a seek's generation rides in
@@ -36,28 +47,57 @@ enum Reply : std::uint64_t {
     kLandedReply,
     kRestartVideoReply,  // the open's picture size, asked for when playback first started
     kRestartAudioReply,  // whether the open's sound plays, asked for when there is no picture
+    kRotationReply,      // the rotation the opening file's video track is tagged with
+    kPreloadedHook,      // the file's tracks are chosen, its decoders not yet made
 };
 std::uint64_t reply(Reply kind, std::uint64_t generation = 0) {
     return generation << 8 | kind;
 }
 
-// A black picture of `size` whose rows are aligned to 64 bytes, which keeps
-// mpv's converters on their fast paths; a null image when the memory cannot
-// be had.
-QImage blackImage(QSize size) {
-    if (size.isEmpty()) return {};
-    const qsizetype stride = (static_cast<qsizetype>(size.width()) * 4 + 63) / 64 * 64;
-    void* pixels =
-        std::aligned_alloc(64, static_cast<std::size_t>(stride) * static_cast<std::size_t>(size.height()));
-    if (!pixels) return {};
-    QImage image(static_cast<uchar*>(pixels), size.width(), size.height(), stride, QImage::Format_RGB32,
-                 std::free, pixels);
-    if (image.isNull()) {  // QImage did not take the buffer
-        std::free(pixels);
-        return {};
+void releasePicture(void* info) {
+    auto* memory = static_cast<PictureMemory*>(info);
+    if (--memory->images == 0) {
+        std::free(memory->pixels);
+        delete memory;
     }
-    image.fill(Qt::black);
+}
+
+qsizetype alignedStride(int width) { return (static_cast<qsizetype>(width) * 4 + 63) / 64 * 64; }
+
+// An image of `size` over `memory`, rows aligned to 64 bytes (which keeps
+// mpv's converters on their fast paths).
+QImage pictureOver(PictureMemory* memory, QSize size) {
+    ++memory->images;
+    QImage image(memory->pixels, size.width(), size.height(), alignedStride(size.width()), QImage::Format_RGB32,
+                 releasePicture, memory);
+    if (image.isNull()) releasePicture(memory);  // QImage did not take it
     return image;
+}
+
+// A picture of `size` on new memory with room to grow by an eighth; a null
+// image when the memory cannot be had.
+QImage newPicture(QSize size, PictureMemory*& memory) {
+    memory = nullptr;
+    if (size.isEmpty()) return {};
+    const std::size_t need = static_cast<std::size_t>(alignedStride(size.width())) *
+                             static_cast<std::size_t>(size.height());
+    const std::size_t bytes = (need + need / 8 + 63) / 64 * 64;
+    void* pixels = std::aligned_alloc(64, bytes);
+    if (!pixels) return {};
+    memory = new PictureMemory{static_cast<uchar*>(pixels), bytes};
+    QImage image = pictureOver(memory, size);
+    if (image.isNull()) memory = nullptr;
+    return image;
+}
+
+// `image`'s memory at another size, when only `image` uses it and it is large
+// enough; else a null image.
+QImage resizedPicture(const QImage& image, PictureMemory* memory, QSize size) {
+    if (image.isNull() || !memory || size.isEmpty() || !image.isDetached() || memory->images != 1) return {};
+    const std::size_t need = static_cast<std::size_t>(alignedStride(size.width())) *
+                             static_cast<std::size_t>(size.height());
+    if (need > memory->bytes) return {};
+    return pictureOver(memory, size);
 }
 
 const std::string kOpenFailed = "The file could not be opened: ";
@@ -83,12 +123,59 @@ std::string logReason(const std::string& prefix, const std::string& text) {
     return trimmed(colon == std::string::npos ? text : text.substr(colon + 2));
 }
 
+// The filter that turns a picture tagged with `degrees` of clockwise rotation
+// upright, "" when none is needed.  mpv's software renderer cannot turn
+// pictures itself (it crops outside the picture when asked to), so the
+// decoded frames are turned before they reach it.
+std::string uprightFilter(std::int64_t degrees) {
+    switch (((degrees % 360 + 360) % 360 + 45) / 90 % 4) {
+        case 1: return "lavfi=[transpose=clock]";
+        case 2: return "lavfi=[hflip,vflip]";
+        case 3: return "lavfi=[transpose=cclock]";
+        default: return "";
+    }
+}
+
 std::int64_t nodeInt(const mpv_node& node, const char* key) {
     if (node.format != MPV_FORMAT_NODE_MAP) return -1;
     for (int i = 0; i < node.u.list->num; ++i)
         if (std::strcmp(node.u.list->keys[i], key) == 0 && node.u.list->values[i].format == MPV_FORMAT_INT64)
             return node.u.list->values[i].u.int64;
     return -1;
+}
+
+const mpv_node* nodeValue(const mpv_node& node, const char* key) {
+    if (node.format != MPV_FORMAT_NODE_MAP) return nullptr;
+    for (int i = 0; i < node.u.list->num; ++i)
+        if (std::strcmp(node.u.list->keys[i], key) == 0) return &node.u.list->values[i];
+    return nullptr;
+}
+
+bool nodeFlag(const mpv_node& node, const char* key) {
+    const mpv_node* value = nodeValue(node, key);
+    return value && value->format == MPV_FORMAT_FLAG && value->u.flag;
+}
+
+// The rotation tag of the video track mpv is about to play: the one selected,
+// else the one marked default, else the first.  Tracks are not yet selected
+// when the file has just been read.
+std::int64_t videoRotation(const mpv_node& trackList) {
+    if (trackList.format != MPV_FORMAT_NODE_ARRAY) return 0;
+    const mpv_node* chosen = nullptr;
+    int rank = 0;
+    for (int i = 0; i < trackList.u.list->num; ++i) {
+        const mpv_node& track = trackList.u.list->values[i];
+        const mpv_node* type = nodeValue(track, "type");
+        if (!type || type->format != MPV_FORMAT_STRING || std::strcmp(type->u.string, "video") != 0 ||
+            nodeFlag(track, "albumart"))
+            continue;
+        const int r = nodeFlag(track, "selected") ? 3 : nodeFlag(track, "default") ? 2 : 1;
+        if (r > rank) {
+            rank = r;
+            chosen = &track;
+        }
+    }
+    return chosen ? std::max<std::int64_t>(0, nodeInt(*chosen, "demux-rotation")) : 0;
 }
 
 }  // namespace
@@ -144,6 +231,12 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
         {"terminal", "no"},
         {"load-scripts", "no"},
         {"ytdl", "no"},
+        // Rotation tags are applied by a filter chosen per file (see uprightFilter).
+        {"video-rotate", "no"},
+        // The software renderer makes its scaler anew at every picture size:
+        // bicubic filters are made without a sine per tap, which keeps a
+        // window being dragged smooth.
+        {"zimg-scaler", "bicubic"},
     };
     for (const auto& [name, value] : settings) mpv_set_option_string(mpv_, name, value);
     if (!options_.audioOutput.empty()) mpv_set_option_string(mpv_, "ao", options_.audioOutput.c_str());
@@ -154,6 +247,7 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
         mpv_terminate_destroy(mpv_);
         throw std::runtime_error("The video player could not be started.");
     }
+    mpv_hook_add(mpv_, kPreloadedHook, "on_preloaded", 0);
     mpv_observe_property(mpv_, 0, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(mpv_, 0, "duration", MPV_FORMAT_DOUBLE);
     mpv_observe_property(mpv_, 0, "eof-reached", MPV_FORMAT_FLAG);
@@ -395,6 +489,11 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
                 if (event.error < 0 && generation == seekGeneration_) pendingSeek_.reset();
             }
             break;
+        case MPV_EVENT_HOOK:
+            // mpv waits until the hook is continued: ask for the tracks first.
+            rotationHook_ = static_cast<const mpv_event_hook*>(event.data)->id;
+            mpv_get_property_async(mpv_, kRotationReply, "track-list", MPV_FORMAT_NODE);
+            break;
         case MPV_EVENT_START_FILE:
             currentEntryId_ = static_cast<const mpv_event_start_file*>(event.data)->playlist_entry_id;
             if (open_ && open_->takeNextStart) {
@@ -414,7 +513,16 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
             break;
         case MPV_EVENT_GET_PROPERTY_REPLY: {
             const auto* prop = static_cast<const mpv_event_property*>(event.data);
-            if (kind == kVidReply && open_ && open_->loaded) {
+            if (kind == kRotationReply) {
+                const bool answered = event.error >= 0 && prop->format == MPV_FORMAT_NODE;
+                const std::string filter =
+                    uprightFilter(answered ? videoRotation(*static_cast<const mpv_node*>(prop->data)) : 0);
+                const char* value = filter.c_str();
+                // For this file only; the requests are carried out in order.
+                if (!filter.empty())
+                    mpv_set_property_async(mpv_, 0, "file-local-options/vf", MPV_FORMAT_STRING, &value);
+                mpv_hook_continue(mpv_, rotationHook_);
+            } else if (kind == kVidReply && open_ && open_->loaded) {
                 const bool none = event.error < 0 || prop->format != MPV_FORMAT_STRING ||
                                   std::strcmp(*static_cast<char**>(prop->data), "no") == 0;
                 if (none) {
@@ -520,13 +628,18 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
 
 // ---- Picture -----------------------------------------------------------
 
-void MpvPlayer::ensureImage() {
+void MpvPlayer::ensureImage(bool clear) {
     const QSize size = videoRect().size();
     if (image_.size() == size) return;
+    QImage next = resizedPicture(image_, picture_, size);
+    PictureMemory* memory = picture_;
+    image_ = QImage();  // the old memory goes first when it is not kept
+    if (next.isNull()) next = newPicture(size, memory);
     // Without the memory for it the image stays null: the video area shows
     // black and frames are taken from mpv without being drawn.
-    image_ = QImage();
-    image_ = blackImage(size);
+    image_ = std::move(next);
+    picture_ = image_.isNull() ? nullptr : memory;
+    if (clear && !image_.isNull()) image_.fill(Qt::black);
     pictureShown_ = false;
 }
 
@@ -541,15 +654,17 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
         renderQueued_ = false;
         if (!(mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME)) return;
     }
-    ensureImage();
     // Frames of a file being replaced or closed are taken from mpv but not shown.
     const bool wanted = open_ ? open_->loaded : mediaEntryId_ >= 0;
+    // mpv draws the whole picture, black bars included.
+    ensureImage(!wanted);
     // A copy of the picture held elsewhere keeps what it holds: mpv draws into
-    // a buffer of our own instead of one that bits() would detach in Qt's way.
+    // memory of our own instead of memory that bits() would detach in Qt's way.
     if (wanted && !image_.isNull() && !image_.isDetached()) {
-        const QSize size = image_.size();
-        image_ = QImage();
-        image_ = blackImage(size);
+        PictureMemory* memory = nullptr;
+        QImage next = newPicture(image_.size(), memory);
+        image_ = std::move(next);
+        picture_ = image_.isNull() ? nullptr : memory;
         pictureShown_ = false;
     }
     // The pointer first: the stride is the one of the buffer mpv writes into.
@@ -580,17 +695,28 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
 
 void MpvPlayer::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (image_.isNull())
-        painter.fillRect(videoRect(), Qt::black);
-    else
-        painter.drawImage(0, 0, image_);
+    // Until the next frame after a resize the picture keeps its old size.
+    const QRect area = videoRect();
+    const QRect picture = image_.rect() & area;
+    if (!picture.isEmpty()) painter.drawImage(picture.topLeft(), image_, picture);
+    for (const QRect& r : QRegion(area).subtracted(QRegion(picture))) painter.fillRect(r, Qt::black);
 }
 
 void MpvPlayer::resizeEvent(QResizeEvent*) {
     strip_->setGeometry(0, height() - kControlStripHeight, width(), kControlStripHeight);
-    const bool hadPicture = pictureShown_;
-    ensureImage();
-    if (hadPicture) renderFrame(false);  // the current frame again, at the new size
+    // The picture is made anew at the new size by the next render: while the
+    // video plays that is the next frame, a still one is drawn again once
+    // the resizes queued now are over.  A window being dragged costs no
+    // render of its own per size.
+    if (!pictureShown_ || playState_ == play_state::kPlaying || redrawQueued_) return;
+    redrawQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            redrawQueued_ = false;
+            if (pictureShown_ && image_.size() != videoRect().size()) renderFrame(false);
+        },
+        Qt::QueuedConnection);
 }
 
 void MpvPlayer::mousePressEvent(QMouseEvent* event) {

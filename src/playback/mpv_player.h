@@ -24,6 +24,7 @@ struct mpv_event;
 namespace velmora {
 
 class MpvControlStrip;
+struct PictureMemory;
 
 struct MpvOptions {
     std::string audioOutput;  // "" = mpv's default (PulseAudio, PipeWire or ALSA); "null" = silent
@@ -72,7 +73,8 @@ private:
     void drainEvents();
     void handleEvent(const mpv_event& event);
     void renderFrame(bool fromUpdate);
-    void ensureImage();
+    // Makes the picture the size of the video area, black when `clear`.
+    void ensureImage(bool clear);
     void clearPicture();
 
     void command(std::initializer_list<const char*> args, std::uint64_t reply = 0);
@@ -95,11 +97,13 @@ private:
 
     MpvControlStrip* strip_;
     QImage image_;
+    PictureMemory* picture_ = nullptr;  // image_'s memory, while image_ holds it
 
     OpenAttempt* open_ = nullptr;
     std::uint64_t openSerial_ = 0;      // counts open attempts; tags their replies
     std::int64_t mediaEntryId_ = -1;    // playlist entry of the open media
     std::int64_t currentEntryId_ = -1;  // entry mpv started last
+    std::uint64_t rotationHook_ = 0;    // the file-preloaded hook mpv waits on
     std::string fileName_;
     std::string error_;
     int playState_ = play_state::kNoMedia;
@@ -118,6 +122,7 @@ private:
     bool slow_ = false;
     bool stripDirty_ = true;
     bool pictureShown_ = false;  // the image holds a frame of the open file
+    bool redrawQueued_ = false;  // a still picture is drawn again at a new size
 
     long long renderedFrames_ = 0;
     long long frameDrops_ = 0;

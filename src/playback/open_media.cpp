@@ -1,5 +1,7 @@
 // Opening a video: from the command line, File > Open and a drop.
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "app/frm_main.h"
 #include "support/convert.h"
@@ -8,10 +10,35 @@
 namespace velmora {
 
 void FrmMain::OpenMedia(const std::string& path) {
-    try {
+    // The player's open runs the event loop, which may bring a drop or
+    // another request: it waits until this open is over, the latest one wins.
+    if (opening_) {
+        pendingOpen_ = path;
+        return;
+    }
+    opening_ = true;
+    openMedia(path);
+    opening_ = false;
+    if (pendingOpen_) {
+        const std::string next = std::move(*pendingOpen_);
+        pendingOpen_.reset();
+        OpenMedia(next);
+    }
+}
+
+void FrmMain::openMedia(const std::string& path) {
+    trap("OpenMedia: ", [&] {
         std::string unquoted = path;
         std::erase(unquoted, '"');
+        // The player reads "-" as standard input and "x://..." as a URL: it
+        // is given the file's absolute path.
+        if (!unquoted.empty() && unquoted.front() != '/') {
+            std::error_code ec;
+            const auto absolute = std::filesystem::absolute(unquoted, ec);
+            if (!ec) unquoted = absolute.string();
+        }
         player_.setFileName(unquoted);
+        capturedSinceOpen_ = 0;  // what the ring holds is of the video before
         if (player_.playState() == play_state::kNoMedia) {
             setCaption(std::string(kAppTitle) + " " + std::to_string(kVersionMajor) + "." +
                        std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision));
@@ -29,29 +56,23 @@ void FrmMain::OpenMedia(const std::string& path) {
         setCaption(std::string(kAppTitle) + " - " + player_.fileName());
         setPlayButton(1);
         Form_Resize();
-    } catch (const std::exception& e) {
-        reportError("OpenMedia: ", e);
-    }
+    });
 }
 
 void FrmMain::mnuFileOpen_Click() {
-    try {
+    endSilently([&] {
         PauseVideo();
         const auto file = desktop_.openFileDialog("Open Video File", kOpenFileFilter);
         if (!file) return;  // cancelled: nothing to open
         OpenMedia(*file);
-    } catch (...) {
-        // Any failure before the open ends the command silently.
-    }
+    });
 }
 
 void FrmMain::Form_OLEDragDrop(const std::vector<std::string>& files) {
-    try {
+    trap("Form_OLEDragDrop: ", [&] {
         if (files.empty()) RAISE_ERROR("The dropped item is not a file");
         OpenMedia(files.front());
-    } catch (const std::exception& e) {
-        reportError("Form_OLEDragDrop: ", e);
-    }
+    });
 }
 
 }  // namespace velmora

@@ -23,7 +23,7 @@ void FrmMain::setPlayButton(int value) {
 }
 
 void FrmMain::cmdPlay_Click() {
-    try {
+    trap("cmdPlay_Click: ", [&] {
         if (cmdPlay.value() != 0) {
             ShowImage(0);
             PlayVideo();
@@ -32,15 +32,13 @@ void FrmMain::cmdPlay_Click() {
             PauseTimer.setEnabled(false);
             PauseVideo();
         }
-    } catch (const std::exception& e) {
-        reportError("cmdPlay_Click: ", e);
-    }
+    });
 }
 
 void FrmMain::mnuViewPlay_Click() { setPlayButton(cmdPlay.value() != 0 ? 0 : 1); }
 
 void FrmMain::oMediaPlayer_PlayStateChange(int /*oldState*/, int newState) {
-    try {
+    trap("oMediaPlayer_PlayStateChange: ", [&] {
         PlayTimer.setEnabled(false);
         if (newState == play_state::kPlaying) {
             PlayTimer.setEnabled(true);
@@ -55,9 +53,7 @@ void FrmMain::oMediaPlayer_PlayStateChange(int /*oldState*/, int newState) {
         } else {
             setPlayButton(0);
         }
-    } catch (const std::exception& e) {
-        reportError("oMediaPlayer_PlayStateChange: ", e);
-    }
+    });
 }
 
 void FrmMain::oMediaPlayer_OpenStateChange(int oldState, int /*newState*/) {
@@ -83,14 +79,12 @@ void FrmMain::PauseTimer_Timer() {
 }
 
 void FrmMain::mnuToolsBack_Click() {
-    try {
+    trap("mnuToolsBack_Click: ", [&] {
         if (player_.currentPosition() < 10) return;
         ShowImage(0);
         player_.setCurrentPosition(player_.currentPosition() - 10);
         player_.setCurrentPosition(player_.currentPosition() + 2);
-    } catch (const std::exception& e) {
-        reportError("mnuToolsBack_Click: ", e);
-    }
+    });
 }
 
 }  // namespace velmora

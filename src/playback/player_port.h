@@ -19,7 +19,6 @@ inline constexpr int kNoMedia = 6;
 
 namespace open_state {
 inline constexpr int kClosed = 0;
-inline constexpr int kOpening = 5;
 inline constexpr int kMediaOpen = 6;
 }  // namespace open_state
 

@@ -2,6 +2,8 @@
 // Velmora.ini, read from disk on every call and written at once.
 #pragma once
 
+#include <optional>
+#include <set>
 #include <string>
 
 #include "settings/settings_port.h"
@@ -17,9 +19,14 @@ class ConfigStore : public SettingsPort {
 public:
     ConfigStore(std::string iniPath, DesktopPort& desktop);
 
-    // Where the settings live: beside the program when its folder (and the
-    // file, if it exists) is writable, otherwise
-    // $XDG_CONFIG_HOME/Velmora/Velmora.ini (default ~/.config/Velmora).
+    // `iniPath` is read even when it cannot be written: writes then go to
+    // $XDG_CONFIG_HOME/Velmora/Velmora.ini (default ~/.config/Velmora), which
+    // starts as a copy of it and is read first from then on. A file is
+    // written back in its own encoding (UTF-8, or UTF-16 with a byte-order
+    // mark) and line ends.
+    //
+    // Where the settings live: beside the program when the file is there or
+    // the folder is writable, otherwise in the XDG folder.
     static std::string resolvePath(const std::string& programFolder);
 
     // The value of `key`, "" when the file, the key or the value is missing.
@@ -28,17 +35,21 @@ public:
     std::string GetConfigValue(const std::string& key) override;
 
     // Stores `key` and writes the file atomically. Errors are shown in a
-    // message box; the previous file is then left as it was.
+    // message box, each one once; the previous file is then left as it was.
     void SetConfigValue(const std::string& key, const std::string& value) override;
 
-    const std::string& path() const { return iniPath_; }
-
 private:
-    void write(const std::string& key, const std::string& value);
+    // Writes `source`'s settings with `key` set to `target`.
+    void write(const std::string& target, const std::string& source, const std::string& key,
+               const std::string& value);
+    std::optional<std::string> readText(const std::string& path, int& err) const;
+    void report(const std::string& message);
 
     std::string iniPath_;
+    std::string fallbackPath_;  // the XDG file, unless that is iniPath_
+    bool redirected_ = false;   // writes go to fallbackPath_
     DesktopPort& desktop_;
-    bool createFolder_;  // the folder is ours to create (the XDG location)
+    std::set<std::string> reported_;
 };
 
 // The folder of the running executable (from /proc/self/exe), "" if unknown.

@@ -24,21 +24,17 @@ void FrmOptions::selectOption(int index) {
 }
 
 void FrmOptions::Form_Load() {
-    try {
+    reportInMessageBox(desktop_, "frmOptions: ", [&] {
         const std::string s = settings_.GetConfigValue("FrameTime");
         if (!s.empty()) selectOption(toInt16(toDouble(s)));
-    } catch (const std::exception& e) {
-        desktop_.messageBox("frmOptions: " + describe(e).description, "Velmora");
-    }
+    });
 }
 
 void FrmOptions::OKButton_Click() {
-    try {
+    reportInMessageBox(desktop_, "frmOptions: ", [&] {
         for (int i = 0; i < static_cast<int>(kCaptions.size()); ++i)
             if (selected_ == i) settings_.SetConfigValue("FrameTime", std::to_string(i));
-    } catch (const std::exception& e) {
-        desktop_.messageBox("frmOptions: " + describe(e).description, "Velmora");
-    }
+    });
 }
 
 }  // namespace velmora

@@ -21,14 +21,18 @@ public:
     bool loaded() const { return loaded_; }
     // Loads the dialog when it is not loaded yet (runs Form_Load).
     void ensureLoaded();
+    // Unloading drops a choice that Close did not store: the next use loads
+    // the dialog again from the settings file.
     void unload() { loaded_ = false; }
 
     // optFreezeFrameTime(index).Value, loading the dialog first.
     bool optionSelected(int index);
+    // The selected option as it stands, without loading the dialog.
     int selectedIndex() const { return selected_; }
     void selectOption(int index);
 
     void Form_Load();
+    // Close: the dialog is hidden (it stays loaded) and the choice stored.
     void OKButton_Click();
 
 private:

@@ -1,5 +1,6 @@
 #include "settings/ini_file.h"
 
+#include "support/convert.h"
 #include "support/errors.h"
 
 #include <algorithm>
@@ -7,13 +8,6 @@
 namespace velmora {
 
 namespace {
-
-std::string_view trimBlanks(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t");
-    return s.substr(first, last - first + 1);
-}
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

@@ -16,19 +16,12 @@ double roundHalfEven(double x) { return std::nearbyint(x); }  // default roundin
 namespace {
 
 template <typename T>
-T checkedRound(double x) {
+T checkedRound(double x, std::source_location where) {
     const double r = roundHalfEven(x);
     if (!(r >= static_cast<double>(std::numeric_limits<T>::min()) &&
           r <= static_cast<double>(std::numeric_limits<T>::max())))
-        RAISE_ERROR(kErrOverflow);
+        raiseError(kErrOverflow, where);
     return static_cast<T>(r);
-}
-
-std::string_view trimBlanks(std::string_view s) {
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
 }
 
 // Whether a decimal number that a double cannot hold is too large (rather
@@ -78,20 +71,27 @@ bool parseNumber(std::string_view text, double& out) {
 
 }  // namespace
 
-std::int16_t toInt16(double x) { return checkedRound<std::int16_t>(x); }
-std::int32_t toInt32(double x) { return checkedRound<std::int32_t>(x); }
+std::string_view trimBlanks(std::string_view s) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
 
-std::int32_t mul32(std::int64_t a, std::int64_t b) {
+std::int16_t toInt16(double x, std::source_location where) { return checkedRound<std::int16_t>(x, where); }
+std::int32_t toInt32(double x, std::source_location where) { return checkedRound<std::int32_t>(x, where); }
+
+std::int32_t mul32(std::int64_t a, std::int64_t b, std::source_location where) {
     const std::int64_t r = a * b;  // operands are 32-bit values: no 64-bit overflow
     if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
-        RAISE_ERROR(kErrOverflow);
+        raiseError(kErrOverflow, where);
     return static_cast<std::int32_t>(r);
 }
 
-std::int32_t add32(std::int64_t a, std::int64_t b) {
+std::int32_t add32(std::int64_t a, std::int64_t b, std::source_location where) {
     const std::int64_t r = a + b;
     if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
-        RAISE_ERROR(kErrOverflow);
+        raiseError(kErrOverflow, where);
     return static_cast<std::int32_t>(r);
 }
 
@@ -100,16 +100,16 @@ bool isNumeric(std::string_view text) {
     return parseNumber(text, v);
 }
 
-double toDouble(std::string_view text) {
+double toDouble(std::string_view text, std::source_location where) {
     double v = 0;
-    if (!parseNumber(text, v)) RAISE_ERROR(kErrTypeMismatch);
-    if (!std::isfinite(v)) RAISE_ERROR(kErrOverflow);
+    if (!parseNumber(text, v)) raiseError(kErrTypeMismatch, where);
+    if (!std::isfinite(v)) raiseError(kErrOverflow, where);
     return v;
 }
 
-float toSingle(std::string_view text) {
-    const double v = toDouble(text);
-    if (std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) RAISE_ERROR(kErrOverflow);
+float toSingle(std::string_view text, std::source_location where) {
+    const double v = toDouble(text, where);
+    if (std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) raiseError(kErrOverflow, where);
     return static_cast<float>(v);
 }
 

@@ -2,22 +2,26 @@
 #pragma once
 
 #include <cstdint>
+#include <source_location>
 #include <string>
 #include <string_view>
 
 namespace velmora {
 
+// `s` without the blanks and tabs around it.
+std::string_view trimBlanks(std::string_view s);
+
 // x rounded to the nearest integer, halves to even.
 double roundHalfEven(double x);
 
 // Checked conversions to 16- and 32-bit integers (rounding halves to even);
-// a value outside the range raises "Overflow".
-std::int16_t toInt16(double x);
-std::int32_t toInt32(double x);
+// a value outside the range raises "Overflow" at the caller's line.
+std::int16_t toInt16(double x, std::source_location where = std::source_location::current());
+std::int32_t toInt32(double x, std::source_location where = std::source_location::current());
 
 // 32-bit integer arithmetic that raises "Overflow" instead of wrapping.
-std::int32_t mul32(std::int64_t a, std::int64_t b);
-std::int32_t add32(std::int64_t a, std::int64_t b);
+std::int32_t mul32(std::int64_t a, std::int64_t b, std::source_location where = std::source_location::current());
+std::int32_t add32(std::int64_t a, std::int64_t b, std::source_location where = std::source_location::current());
 
 // Whether a text reads as a number the way users expect: "12", " 12 ",
 // "-3", "+4", "1.5", ".5", "1e3" are numbers; "", "abc", "12abc", "1.2.3" are not.
@@ -25,8 +29,8 @@ bool isNumeric(std::string_view text);
 
 // Text to a double / single-precision number; a text that is not a number
 // raises "Type mismatch", a single beyond its range raises "Overflow".
-double toDouble(std::string_view text);
-float toSingle(std::string_view text);
+double toDouble(std::string_view text, std::source_location where = std::source_location::current());
+float toSingle(std::string_view text, std::source_location where = std::source_location::current());
 
 // A single-precision number as decimal text ("8880", "9.5").
 std::string singleToText(float value);

@@ -5,6 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "support/app_info.h"
+#include "support/errors.h"
+
 namespace velmora {
 
 struct FrameSlot;
@@ -34,5 +37,14 @@ public:
     // Puts a copy of the slot's picture on the clipboard as an image.
     virtual void clipboardSetImage(const FrameSlot& slot) = 0;
 };
+
+// The trap of a procedure that reports in a plain message box (the settings
+// functions, the program's dialogs): an error ends it and shows
+// "prefix" + description with one OK button and the application title.
+template <typename F>
+void reportInMessageBox(DesktopPort& desktop, const char* prefix, F&& body) {
+    reportErrors(prefix, [&desktop](const std::string& message, int) { desktop.messageBox(message, kAppTitle); },
+                 std::forward<F>(body));
+}
 
 }  // namespace velmora

@@ -1,9 +1,13 @@
 // Errors as the program's procedures raise and report them.
 //
 // A raised error carries its description and the source line that raised it,
-// so that ShowError can append ", line N" to the message.
+// so that ShowError can append ", line N" to the message.  Helpers that raise
+// on behalf of a procedure (the checked conversions, raiseError) take the
+// caller's location as a default argument, so the line names the procedure's
+// own failing statement, not a line inside the helper.
 #pragma once
 
+#include <source_location>
 #include <stdexcept>
 #include <string>
 
@@ -28,9 +32,16 @@ inline constexpr const char* kErrDivisionByZero = "Division by zero";
 inline constexpr const char* kErrTypeMismatch = "Type mismatch";
 inline constexpr const char* kErrInvalidCall = "Invalid procedure call or argument";
 
-#define RAISE_ERROR(desc) throw ::velmora::AppError((desc), __LINE__)
+// Raises an error at the caller's statement.
+[[noreturn]] inline void raiseError(std::string description,
+                                    std::source_location where = std::source_location::current()) {
+    throw AppError(std::move(description), static_cast<int>(where.line()));
+}
 
-// Description and line of any exception caught by a procedure's trap.
+#define RAISE_ERROR(desc) ::velmora::raiseError(desc)
+
+// Description and line of any exception caught by a procedure's trap; an
+// error without a line (from the platform or the library) has line 0.
 struct CaughtError {
     std::string description;
     int line = 0;
@@ -41,11 +52,36 @@ inline CaughtError describe(const std::exception& e) {
     return {e.what(), 0};
 }
 
-// Runs one statement of a procedure that continues past errors.
+// The error patterns of the program's procedures.  Each procedure uses
+// exactly one of them; the trap is installed by wrapping its body.
+
+// Report: runs the body; an error goes to `report` with the procedure's
+// prefix ("Name: ") and ends the procedure.
+template <typename Report, typename F>
+void reportErrors(const char* prefix, Report&& report, F&& body) {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        const CaughtError err = describe(e);
+        report(prefix + err.description, err.line);
+    }
+}
+
+// Continue past errors: runs one statement of the procedure; an error skips
+// only that statement.
 template <typename F>
 void resumeNext(F&& statement) noexcept {
     try {
         statement();
+    } catch (...) {
+    }
+}
+
+// End silently: an error ends the procedure without a message.
+template <typename F>
+void endSilently(F&& body) noexcept {
+    try {
+        body();
     } catch (...) {
     }
 }

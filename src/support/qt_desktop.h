@@ -7,8 +7,12 @@
 #include <QWidget>
 
 #include "support/desktop_port.h"
+#include "support/timer.h"
 
 namespace velmora {
+
+class FrmOptions;
+class FrmError;
 
 // "Name|p1;p2|Name|p" -> "Name (p1 p2);;Name (p)".  Empty patterns and a
 // lone '"' are dropped; "*.*" becomes "*" so that names without a dot are
@@ -19,6 +23,17 @@ class QtDesktop : public DesktopPort {
 public:
     // Dialogs are centred on `parent` when it is set (the main window).
     void setParentWindow(QWidget* parent) { parent_ = parent; }
+    // The dialogs' procedures and state, owned by the main window.
+    void setDialogs(FrmOptions* options, FrmError* error) {
+        options_ = options;
+        error_ = error;
+    }
+    // The About box runs its animation on `timers` and finds its pictures in
+    // `programFolder`.
+    void setAboutBox(TimerHost& timers, std::string programFolder) {
+        timers_ = &timers;
+        programFolder_ = std::move(programFolder);
+    }
 
     void messageBox(const std::string& text, const std::string& caption) override;
     void showModal(ModalWindow window) override;
@@ -31,6 +46,10 @@ private:
     QWidget* dialogParent() const;
 
     QPointer<QWidget> parent_;
+    FrmOptions* options_ = nullptr;
+    FrmError* error_ = nullptr;
+    TimerHost* timers_ = nullptr;
+    std::string programFolder_;
 };
 
 }  // namespace velmora

@@ -16,12 +16,13 @@
 #include <cstdio>
 
 #include "capture/frame_slot.h"
+#include "support/about_box.h"
+#include "support/qt_dialogs.h"
+#include "support/qt_text.h"
 
 namespace velmora {
 
 namespace {
-
-QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // A plain modal box with one OK button that Enter and Esc both close.
 void okBox(QWidget* parent, const QString& caption, const QString& text) {
@@ -65,25 +66,16 @@ void QtDesktop::messageBox(const std::string& text, const std::string& caption) 
 void QtDesktop::showModal(ModalWindow window) {
     switch (window) {
         case ModalWindow::About: {
-            QDialog dlg(dialogParent());
-            dlg.setWindowTitle(QStringLiteral("About Velmora 1.0.0"));
-            auto* layout = new QVBoxLayout(&dlg);
-            layout->addWidget(new QLabel(QStringLiteral("Velmora 1.0.0\n\n"
-                                                        "Plays a video and keeps its last 50 frames,\n"
-                                                        "so that you can look at them again."),
-                                         &dlg));
-            auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dlg);
-            buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-            QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
-            layout->addWidget(buttons);
-            dlg.exec();  // Esc rejects, Enter presses the default OK
+            if (!timers_) break;
+            AboutBox box(dialogParent(), *timers_, *this, programFolder_);
+            box.showModal();
             break;
         }
         case ModalWindow::Options:
-            okBox(dialogParent(), QStringLiteral("Options"), QStringLiteral("Options"));
+            if (options_) execOptionsDialog(*options_, dialogParent());
             break;
         case ModalWindow::Error:
-            okBox(dialogParent(), QStringLiteral("Velmora error"), QStringLiteral("Error"));
+            if (error_) execErrorDialog(*error_, dialogParent());
             break;
     }
 }
@@ -104,7 +96,7 @@ void QtDesktop::openExternal(const std::string& target) {
 void QtDesktop::clipboardClear() { QGuiApplication::clipboard()->clear(); }
 
 void QtDesktop::clipboardSetImage(const FrameSlot& slot) {
-    if (!slot.pixels || slot.width <= 0 || slot.height <= 0) {
+    if (!slot.pixels || !slot.settled() || slot.width <= 0 || slot.height <= 0) {
         QGuiApplication::clipboard()->setImage(QImage());
         return;
     }

@@ -4,10 +4,29 @@
 
 namespace velmora::testing {
 
+namespace {
+void failIf(const std::set<std::string>& failing, const char* request) {
+    if (failing.count(request)) RAISE_ERROR("Automation error");
+}
+}  // namespace
+
 void FakePlayer::setFileName(const std::string& path) {
+    failIf(failing, "open");
     calls.push_back("open:" + path);
+    if (opening) {  // as the real player: one open at a time
+        lastError = "Another file is still being opened.";
+        return;
+    }
     const bool wasOpen = state != play_state::kNoMedia;
     if (wasOpen) raiseOpenStateChange(open_state::kMediaOpen, open_state::kClosed);
+    if (whileOpening) {
+        // The real open waits on an event loop that runs drops and queued calls.
+        open.clear();
+        changeState(play_state::kNoMedia);
+        opening = true;
+        whileOpening(path);
+        opening = false;
+    }
     auto it = openable.find(path);
     if (it == openable.end()) {
         open.clear();
@@ -24,6 +43,7 @@ void FakePlayer::setFileName(const std::string& path) {
 }
 
 void FakePlayer::setCurrentPosition(double s) {
+    failIf(failing, "seek");
     calls.push_back("seek:" + std::to_string(s));
     seeks.push_back(s);
     position = s;
@@ -40,11 +60,13 @@ void FakePlayer::setSlowSpeed(bool s) {
 }
 
 void FakePlayer::play() {
+    failIf(failing, "play");
     calls.push_back("play");
     if (state != play_state::kNoMedia) changeState(play_state::kPlaying);
 }
 
 void FakePlayer::pause() {
+    failIf(failing, "pause");
     calls.push_back("pause");
     if (state == play_state::kPlaying) changeState(play_state::kPaused);
 }
@@ -82,9 +104,6 @@ void FakeClientArea::copyTile(FrameSlot& slot, int dx, int dy, int w, int h, int
     }
 }
 
-void FakeView::setFocus(Ctl c) {
-    if (c == Ctl::cmdReview && !cmdReviewFocusable) RAISE_ERROR(kErrInvalidCall);
-    focus.push_back(c);
-}
+void FakeView::setFocus(Ctl c) { focus.push_back(c); }
 
 }  // namespace velmora::testing

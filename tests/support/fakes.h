@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "settings/settings_port.h"
 #include "support/desktop_port.h"
 #include "support/errors.h"
+#include "support/frm_error.h"
 
 namespace velmora::testing {
 
@@ -37,6 +39,11 @@ public:
     std::string open;
     Media size;
     bool throwOnPlayState = false;
+    // Requests that fail with "Automation error": "open", "seek", "play", "pause".
+    std::set<std::string> failing;
+    // Runs inside setFileName, as the event loop does while a file opens.
+    std::function<void(const std::string& path)> whileOpening;
+    bool opening = false;
 
     void setFileName(const std::string& path) override;
     std::string fileName() const override { return open; }
@@ -70,21 +77,31 @@ struct FakeDesktop : DesktopPort {
     int clipboardWidth = -1, clipboardHeight = -1;
     std::vector<Pixel> clipboardPixels;
     bool failClipboard = false;
+    bool failFileDialog = false;
+    bool failOpenExternal = false;
     // Runs while a modal window is "open" (e.g. advance the virtual clock).
     std::function<void(ModalWindow)> whileModal;
+    // The error dialog; when set, each showing is recorded in `boxes` too,
+    // with the dialog's text and caption.
+    const FrmError* errorForm = nullptr;
 
     void messageBox(const std::string& text, const std::string& caption) override {
         boxes.push_back({text, caption});
     }
     void showModal(ModalWindow w) override {
         modals.push_back(w);
+        if (w == ModalWindow::Error && errorForm) boxes.push_back({errorForm->txtError, errorForm->caption});
         if (whileModal) whileModal(w);
     }
     std::optional<std::string> openFileDialog(const std::string& title, const std::string& filter) override {
+        if (failFileDialog) RAISE_ERROR("Cannot open the dialog");
         fileDialogs.emplace_back(title, filter);
         return nextFile;
     }
-    void openExternal(const std::string& target) override { opened.push_back(target); }
+    void openExternal(const std::string& target) override {
+        if (failOpenExternal) RAISE_ERROR("No program handles the link");
+        opened.push_back(target);
+    }
     void clipboardClear() override {
         if (failClipboard) RAISE_ERROR("Cannot open clipboard");
         clipboardCleared = true;
@@ -128,11 +145,11 @@ struct FakeClientArea : ClientAreaSource {
 struct FakeView : FormView {
     int dpi = 96;
     NonClientSize nonClient{8, 46};  // borders, caption and menu bar
+    ClientSize largestClient{};      // the screen's limit, none by default
     WindowState state = WindowState::Normal;
     std::string windowCaption;
     std::vector<std::pair<int, int>> clientSizes;
     std::vector<Ctl> focus;
-    bool cmdReviewFocusable = true;
     bool unloadRequested = false;
     std::function<void(const Control&, Prop)> onChange;
 
@@ -142,6 +159,7 @@ struct FakeView : FormView {
     int dotsPerInch() const override { return dpi; }
     NonClientSize nonClientSize() const override { return nonClient; }
     void setClientSize(int w, int h) override { clientSizes.emplace_back(w, h); }
+    ClientSize largestClientSize() const override { return largestClient; }
     WindowState windowState() const override { return state; }
     void setWindowState(WindowState s) override { state = s; }
     void setCaption(const std::string& c) override { windowCaption = c; }

@@ -20,6 +20,7 @@ struct Harness {
 
     Harness() {
         frm.setView(&view);
+        desktop.errorForm = &frm.frmError;
         player.openable["/videos/clip.avi"] = {320, 310};
     }
 

@@ -1,0 +1,139 @@
+// The About box on Qt with the real demo pictures, and the FAQ page handed to
+// xdg-open.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app/frm_main.h"
+#include "app/images.h"
+#include "app/main_window.h"
+#include "support/about_box.h"
+#include "support/event_loop.h"
+#include "support/fakes.h"
+#include "support/qt_desktop.h"
+#include "support/virtual_clock.h"
+
+namespace velmora {
+namespace {
+
+using testing::FakeDesktop;
+
+// The build's program folder, where the demo pictures and the FAQ page are.
+std::string programFolderOfBuild() {
+    return QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/../bin")).canonicalPath().toStdString();
+}
+
+QImage shownImage(const QLabel* l) { return l->pixmap().toImage().convertToFormat(QImage::Format_RGB32); }
+
+TEST(AboutBoxQt, ShowsTheDemoPicturesAndTheGestureAsItsModelChanges) {
+    VirtualClock clock;
+    FakeDesktop desktop;
+    AboutBox box(nullptr, clock, desktop, programFolderOfBuild());
+    box.load();
+    ASSERT_TRUE(desktop.boxes.empty()) << desktop.boxes[0].text;
+    EXPECT_EQ(box.windowTitle(), QStringLiteral("About Velmora 1.0.0"));
+    EXPECT_EQ(box.size(), QSize(360, 335));
+
+    const QLabel* frame = box.label("oFrame");
+    const QLabel* button = box.label("oButtonImage");
+    const QLabel* left = box.label("oLeftMouse");
+    const QLabel* right = box.label("oRightMouse");
+    // The picture at its own size, its top-left corner where it was designed.
+    EXPECT_EQ(frame->geometry(), QRect(104, 152, 120, 125));
+    const QImage frame0 = shownImage(frame);
+    EXPECT_EQ(shownImage(button), reviewImage(kReviewIdle).convertToFormat(QImage::Format_RGB32));
+    EXPECT_TRUE(left->isHidden());
+    EXPECT_TRUE(right->isHidden());
+
+    clock.advance(2000);  // rest, then frame 1 forward
+    EXPECT_NE(shownImage(frame), frame0);
+    EXPECT_EQ(shownImage(button), reviewImage(kReviewForward).convertToFormat(QImage::Format_RGB32));
+    EXPECT_FALSE(right->isHidden());
+    EXPECT_TRUE(left->isHidden());
+
+    clock.advance(9000);  // 2..5, 4..0
+    EXPECT_EQ(shownImage(frame), frame0);
+    EXPECT_EQ(shownImage(button), reviewImage(kReviewBack).convertToFormat(QImage::Format_RGB32));
+    EXPECT_FALSE(left->isHidden());
+    EXPECT_TRUE(right->isHidden());
+    EXPECT_TRUE(box.form().Timer1.enabled());
+
+    // The six pictures differ from one another: a motion, not one still.
+    std::vector<QImage> seen;
+    for (int n = 0; n <= 5; ++n) {
+        const QImage img(QString::fromStdString(programFolderOfBuild()) + QStringLiteral("/%1.gif").arg(n));
+        ASSERT_EQ(img.size(), QSize(120, 125)) << n;
+        for (const QImage& other : seen) EXPECT_NE(img, other) << n;
+        seen.push_back(img);
+    }
+}
+
+TEST(AboutBoxQt, EveryKeyClosesTheBoxWhereverTheFocusIs) {
+    VirtualClock clock;
+    FakeDesktop desktop;
+    for (int key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter, Qt::Key_A, Qt::Key_F5}) {
+        for (bool focusOnOk : {false, true}) {
+            AboutBox box(nullptr, clock, desktop, programFolderOfBuild());
+            box.load();
+            box.show();
+            box.activateWindow();
+            ASSERT_TRUE(testing::waitUntil([&] { return box.isActiveWindow(); }));
+            if (focusOnOk) box.okButton()->setFocus();
+            QWidget* target = QApplication::focusWidget();
+            ASSERT_EQ(target, focusOnOk ? static_cast<QWidget*>(box.okButton()) : static_cast<QWidget*>(&box));
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+            QApplication::sendEvent(target, &press);
+            QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+            QApplication::sendEvent(target, &release);
+            EXPECT_FALSE(box.isVisible()) << "key " << key << (focusOnOk ? " on OK" : " on the box");
+            EXPECT_FALSE(box.form().Timer1.enabled());
+        }
+    }
+}
+
+TEST(HelpMenuQt, FrequentlyAskedQuestionsHandsThePageToXdgOpenAsOneArgument) {
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QString log = bin.filePath(QStringLiteral("args"));
+    {
+        QFile fake(bin.filePath(QStringLiteral("xdg-open")));
+        ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
+        fake.write(("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" + log + ".tmp'; mv '" + log + ".tmp' '" + log +
+                    "'\n")
+                       .toUtf8());
+        fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ":" + oldPath);
+
+    VirtualClock clock;
+    testing::FakePlayer player;
+    testing::FakeSettings settings;
+    testing::FakeClientArea area;
+    QtDesktop desktop;
+    QWidget playerWidget;
+    MainWindow window(&playerWidget);
+    FrmMain frm(clock, desktop, player, settings, area);
+    window.bind(frm);
+    frm.appPath = programFolderOfBuild();
+    window.findChild<QAction*>(QStringLiteral("mnuHelpContent"))->trigger();
+    const bool ran = testing::waitUntil([&] { return QFile::exists(log); });
+    qputenv("PATH", oldPath);
+    ASSERT_TRUE(ran);
+
+    QFile f(log);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(f.readAll()),
+              QStringLiteral("1\n") + QString::fromStdString(frm.appPath) + QStringLiteral("/Velmora FAQ.htm\n"));
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,174 @@
+// The options and error dialogs on Qt, driven through the main window as a
+// user would, and the bug report handed to a fake xdg-open.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QFile>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "app/frm_main.h"
+#include "app/main_window.h"
+#include "support/event_loop.h"
+#include "support/fakes.h"
+#include "support/qt_desktop.h"
+#include "support/virtual_clock.h"
+
+namespace velmora::testing {
+namespace {
+
+class DialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        playerWidget = std::make_unique<QWidget>();
+        window = std::make_unique<MainWindow>(playerWidget.get());
+        frm = std::make_unique<FrmMain>(clock, desktop, player, settings, area);
+        window->bind(*frm);
+        desktop.setParentWindow(window.get());
+        desktop.setDialogs(&frm->frmOptions, &frm->frmError);
+        player.openable["/v/clip.avi"] = {320, 310};
+        settings.values["StartCount"] = "20";
+        frm->Form_Load("/v/clip.avi");
+        window->show();
+    }
+
+    // Runs `act` on the modal dialog once it is up; the dialog must close.
+    void onDialog(std::function<void(QDialog&)> act) {
+        QTimer::singleShot(0, [this, act] {
+            ASSERT_TRUE(waitUntil([] { return QApplication::activeModalWidget() != nullptr; }, 5000));
+            auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dlg, nullptr);
+            act(*dlg);
+            // Whatever happened, the modal loop must end for the test to go on.
+            if (dlg->isVisible()) {
+                ADD_FAILURE() << "the dialog stayed open";
+                dlg->done(0);
+            }
+        });
+    }
+    void menu(const char* name) { window->findChild<QAction*>(QString::fromLatin1(name))->trigger(); }
+
+    VirtualClock clock;
+    FakePlayer player;
+    QtDesktop desktop;
+    FakeSettings settings;
+    FakeClientArea area;
+    std::unique_ptr<QWidget> playerWidget;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<FrmMain> frm;
+};
+
+QRadioButton* option(QDialog& dlg, int index) {
+    for (auto* o : dlg.findChildren<QRadioButton*>())
+        if (o->property("index").toInt() == index) return o;
+    return nullptr;
+}
+
+TEST_F(DialogTest, OptionsCloseStoresTheChoiceAndTheCloseBoxDropsIt) {
+    ASSERT_EQ(player.playState(), play_state::kPlaying);
+    onDialog([&](QDialog& dlg) {
+        EXPECT_EQ(dlg.windowTitle(), "Options");
+        EXPECT_EQ(player.playState(), play_state::kPaused);  // paused before it shows
+        ASSERT_TRUE(option(dlg, 1) && option(dlg, 3));
+        EXPECT_TRUE(option(dlg, 1)->isChecked());
+        for (int i = 0; i < 3; ++i) EXPECT_LT(option(dlg, i)->x(), option(dlg, i + 1)->x());
+        option(dlg, 3)->click();
+        dlg.findChild<QPushButton*>("OKButton")->click();
+    });
+    menu("mnuToolsOptions");
+    EXPECT_EQ(settings.values["FrameTime"], "3");
+    EXPECT_EQ(frm->PlayTimer.interval(), 500);
+    EXPECT_EQ(frm->ReviewTimer.interval(), 500);
+    EXPECT_EQ(frm->cmdPlay.value(), 0);
+
+    settings.writes.clear();
+    onDialog([&](QDialog& dlg) {
+        EXPECT_TRUE(option(dlg, 3)->isChecked());
+        option(dlg, 0)->click();
+        dlg.close();  // the window's close box
+    });
+    menu("mnuToolsOptions");
+    EXPECT_TRUE(settings.writes.empty());
+    EXPECT_EQ(frm->PlayTimer.interval(), 500);
+
+    // Esc is the Close button: it stores.
+    onDialog([&](QDialog& dlg) {
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(&dlg, &esc);
+    });
+    menu("mnuToolsOptions");
+    EXPECT_EQ(settings.writes, (std::vector<std::pair<std::string, std::string>>{{"FrameTime", "3"}}));
+}
+
+TEST_F(DialogTest, EmailBugReportHandsTheEncodedLinkToXdgOpenAsOneArgument) {
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QString captured = bin.filePath("argv");
+    {
+        QFile script(bin.filePath("xdg-open"));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > \"" + captured.toUtf8() + ".tmp\"\nmv \"" +
+                     captured.toUtf8() + ".tmp\" \"" + captured.toUtf8() + "\"\n");
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+    }
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8() + ":" + oldPath);
+
+    onDialog([&](QDialog& dlg) {
+        EXPECT_EQ(dlg.windowTitle(), "Velmora error description");
+        EXPECT_EQ(dlg.findChild<QPlainTextEdit*>("txtError")->toPlainText(),
+                  QString::fromUtf8("OpenMedia: Caf\u00e9 #1 & 50%, line 0"));
+        auto* email = dlg.findChild<QPushButton*>("cmdEmail");
+        EXPECT_EQ(email->toolTip(), "Email error description");
+        email->click();
+    });
+    std::string message = "OpenMedia: Caf\u00e9 #1 & 50%";
+    frm->ShowError(message, 0);
+    qputenv("PATH", oldPath);
+    EXPECT_FALSE(frm->frmError.loaded());
+
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(captured); }, 10000));
+    QFile out(captured);
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = out.readAll().split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[0], "1");
+    EXPECT_EQ(lines[1].toStdString(),
+              "mailto:velmora-bugs@velmora.org?&Subject=Velmora v1.0.0"
+              "&Body=Please write your message above this line.%0D%0A%0D%0A"
+              "Velmora v1.0.0 error descriptions:%0D%0A"
+              "OpenMedia: Caf%E9 %231 %26 50%, line 0%0D%0A%0D%0A");
+}
+
+TEST_F(DialogTest, EscClosesTheErrorDialogAndEachErrorGetsAFreshOne) {
+    QPointer<QDialog> first;
+    onDialog([&](QDialog& dlg) {
+        first = &dlg;
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(&dlg, &esc);
+    });
+    std::string message = "ShowImage: one";
+    frm->ShowError(message, 1);
+    EXPECT_FALSE(frm->frmError.loaded());
+    EXPECT_TRUE(first.isNull());  // destroyed, not hidden
+    onDialog([&](QDialog& dlg) {
+        EXPECT_EQ(dlg.findChild<QPlainTextEdit*>("txtError")->toPlainText(), "ShowImage: two, line 2");
+        dlg.findChild<QPushButton*>("OKButton")->click();
+    });
+    message = "ShowImage: two";
+    frm->ShowError(message, 2);
+    EXPECT_EQ(frm->msErrorMessages, "ShowImage: one, line 1\r\nShowImage: two, line 2\r\n");
+}
+
+}  // namespace
+}  // namespace velmora::testing

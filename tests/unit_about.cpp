@@ -1,0 +1,133 @@
+// The About box's animation and the Help menu.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "support/errors.h"
+#include "support/frm_about.h"
+#include "support/harness.h"
+
+namespace velmora::testing {
+namespace {
+
+// The dialog as a record of the pictures loaded.
+struct FakeAboutView : AboutView {
+    std::set<std::string> missing;  // paths that fail to load
+    std::vector<std::string> loaded;
+    int changes = 0;
+
+    void loadFramePicture(const std::string& path) override {
+        if (missing.count(path)) RAISE_ERROR("File not found: " + path);
+        loaded.push_back(path);
+    }
+    void aboutChanged() override { ++changes; }
+    void unload() override {}
+    void focusForm() override {}
+};
+
+struct AboutFixture : ::testing::Test {
+    VirtualClock clock;
+    FakeDesktop desktop;
+    FakeAboutView view;
+    FrmAbout about{clock, desktop, view, "/opt/velmora"};
+
+    std::string gif(int n) const { return "/opt/velmora/" + std::to_string(n) + ".gif"; }
+
+    // What the box shows: frame, button image, left icon, right icon.
+    struct Shown {
+        std::string frame;
+        ReviewPicture image;
+        bool left, right;
+        bool operator==(const Shown&) const = default;
+    };
+    Shown shown() const {
+        return {view.loaded.empty() ? "" : view.loaded.back(), about.buttonImage(), about.leftMouseVisible(),
+                about.rightMouseVisible()};
+    }
+};
+
+TEST_F(AboutFixture, AnimatesTheGestureInAnElevenSecondCycle) {
+    about.Form_Load();
+    EXPECT_EQ(about.caption(), "About Velmora 1.0.0");
+    EXPECT_EQ(about.disclaimer(), "Provided as is.");
+    EXPECT_TRUE(desktop.boxes.empty());
+    const Shown rest{gif(0), kReviewIdle, false, false};
+    EXPECT_EQ(shown(), rest);
+
+    // One step a second, the first one a rest at frame 0.
+    clock.advance(999);
+    EXPECT_EQ(view.loaded.size(), 1u);
+    clock.advance(1);
+    EXPECT_EQ(shown(), rest);
+
+    const auto forward = [&](int n) { return Shown{gif(n), kReviewForward, false, true}; };
+    const auto back = [&](int n) { return Shown{gif(n), kReviewBack, true, false}; };
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        for (int n = 1; n <= 5; ++n) {
+            clock.advance(1000);
+            EXPECT_EQ(shown(), forward(n)) << "cycle " << cycle << " forward to " << n;
+        }
+        for (int n = 4; n >= 0; --n) {
+            clock.advance(1000);
+            EXPECT_EQ(shown(), back(n)) << "cycle " << cycle << " back to " << n;
+        }
+        // Exactly one rest at frame 0, then forward again.
+        clock.advance(1000);
+        EXPECT_EQ(shown(), rest) << "cycle " << cycle;
+    }
+    EXPECT_EQ(view.loaded.size(), 1u + 1u + 2u * 11u);
+    EXPECT_TRUE(about.Timer1.enabled());
+}
+
+TEST_F(AboutFixture, AMissingPictureIsReportedAtLoadButStopsTheAnimationSilently) {
+    for (int n = 0; n <= 5; ++n) view.missing.insert(gif(n));
+    about.Form_Load();
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text, "frmAbout: File not found: " + gif(0));
+    EXPECT_EQ(desktop.boxes[0].caption, "Velmora");
+    EXPECT_EQ(about.caption(), "About Velmora 1.0.0");  // set before the picture
+    clock.advance(1000);                                 // the rest tick fails on frame 0
+    EXPECT_FALSE(about.Timer1.enabled());
+
+    // Only 3.gif missing: the animation stops there, the tick's direction shown.
+    view.missing = {gif(3)};
+    FrmAbout second(clock, desktop, view, "/opt/velmora");
+    second.Form_Load();
+    clock.advance(4000);  // rest, 1, 2, 3
+    EXPECT_FALSE(second.Timer1.enabled());
+    EXPECT_EQ(view.loaded.back(), gif(2));
+    EXPECT_EQ(second.buttonImage(), kReviewForward);
+    EXPECT_TRUE(second.rightMouseVisible());
+    clock.advance(10000);
+    EXPECT_EQ(view.loaded.size(), 4u);  // 0 at load, 0 at rest, 1, 2
+    EXPECT_EQ(desktop.boxes.size(), 1u);
+}
+
+TEST(HelpMenu, AboutPausesTheVideoAndTheFaqPageGoesToTheDesktopOnlyWhenItIsThere) {
+    Harness h;
+    h.loadPlaying();
+    std::vector<std::string> order;
+    h.desktop.whileModal = [&](ModalWindow w) {
+        order.push_back(std::string(w == ModalWindow::About ? "about" : "other") + " after " + h.player.calls.back());
+    };
+    h.frm.mnuHelpAbout_Click();
+    EXPECT_EQ(order, std::vector<std::string>{"about after pause"});
+
+    const auto folder = std::filesystem::temp_directory_path() / "velmora help test";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    h.frm.appPath = folder.string();
+    h.frm.mnuHelpContent_Click();
+    EXPECT_TRUE(h.desktop.opened.empty());  // no page: nothing at all
+
+    std::ofstream(folder / "Velmora FAQ.htm") << "<html></html>";
+    h.frm.mnuHelpContent_Click();
+    EXPECT_EQ(h.desktop.opened, std::vector<std::string>{(folder / "Velmora FAQ.htm").string()});
+    EXPECT_TRUE(h.desktop.boxes.empty());
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace velmora::testing
