@@ -190,8 +190,9 @@ public:
             << "the video does not play on screen";
         x_->focus(main());
         x_->key(XK_F5, true);
-        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        std::this_thread::sleep_for(std::chrono::milliseconds(350));  // below the auto-repeat delay
         x_->key(XK_F5, false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the release reaches the program
         int reviewed = -1;
         const bool stepped = pollUntil([&] { return (reviewed = shownFrame()) >= 0 && reviewed < playing; }, kWaitMs);
         ASSERT_TRUE(stepped)
@@ -281,6 +282,8 @@ const FileCase kFileCases[] = {
     {"OneFps", [](const fs::path& r) { return copyAs(r, "slow-1fps.mp4", "slow.mp4"); }, Expect::Plays},
     {"Rotated", [](const fs::path& r) { return copyAs(r, "rotated-90.mp4", "rotated.mp4"); }, Expect::Plays},
 };
+
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 
 class BadFile : public ::testing::TestWithParam<FileCase> {};
 
@@ -382,6 +385,8 @@ const SettingsCase kSettingsCases[] = {
          return std::string();
      }},
 };
+
+void PrintTo(const SettingsCase& c, std::ostream* os) { *os << c.name; }
 
 class BadSettings : public ::testing::TestWithParam<SettingsCase> {};
 

@@ -28,8 +28,11 @@ void FrmMain::OpenMedia(const std::string& path) {
 
 void FrmMain::openMedia(const std::string& path) {
     trap("OpenMedia: ", [&] {
+        // Quotes around a path go; a file whose name holds quotes of its
+        // own (it's "the" clip.mp4) opens under its name.
         std::string unquoted = path;
-        std::erase(unquoted, '"');
+        std::error_code exists;
+        if (!std::filesystem::exists(path, exists)) std::erase(unquoted, '"');
         // The player reads "-" as standard input and "x://..." as a URL: it
         // is given the file's absolute path.
         if (!unquoted.empty() && unquoted.front() != '/') {

@@ -92,7 +92,6 @@ enum class Encoding { Plain, Utf8Bom, Utf16Le, Utf16Be };
 
 struct SettingsText {
     Encoding encoding = Encoding::Plain;
-    bool crlf = false;      // lines end in "\r\n"
     std::string text;       // as UTF-8
     std::string strayByte;  // a UTF-16 file's odd last byte, kept as it was
 };
@@ -193,20 +192,11 @@ SettingsText decodeSettings(std::string_view bytes) {
     } else {
         t.text = bytes;
     }
-    t.crlf = t.text.find("\r\n") != std::string::npos;
     return t;
 }
 
+// The line ends are the lines' own: IniFile keeps them.
 std::string encodeSettings(const SettingsText& t, std::string text) {
-    if (t.crlf) {
-        std::string withCr;
-        withCr.reserve(text.size() + text.size() / 16);
-        for (char c : text) {
-            if (c == '\n') withCr += '\r';
-            withCr += c;
-        }
-        text = std::move(withCr);
-    }
     switch (t.encoding) {
         case Encoding::Plain: return text;
         case Encoding::Utf8Bom: return "\xEF\xBB\xBF" + text;
