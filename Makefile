@@ -13,7 +13,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 PREFIX ?= /usr/local
 SHOT_DEPS := xdotool imagemagick
 
-.PHONY: deps build run test test-san bench clean format install deb screenshot
+.PHONY: deps build run test test-san bench soak clean format install deb screenshot
 
 # Installs the Debian packages that are missing, and nothing when all are there.
 deps:
@@ -58,6 +58,11 @@ bench-deps: deps
 
 bench: bench-deps build
 	bench/run-all $(BUILD)
+
+# Ten minutes of the real program playing and reviewing; by hand, not in CI.
+soak: build
+	@$(MAKE) --no-print-directory deps DEPS="$(SHOT_DEPS)"
+	bench/soak $(BUILD) 600
 
 # Installs Velmora under $(PREFIX): the program folder $(PREFIX)/lib/velmora,
 # the launcher $(PREFIX)/bin/velmora, the desktop entry and the icons.

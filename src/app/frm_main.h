@@ -8,7 +8,6 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <source_location>
 #include <optional>
 #include <string>
 #include <vector>
@@ -200,7 +199,7 @@ private:
     // OpenMedia's work, one open at a time.
     void openMedia(const std::string& path);
     // Moves the keyboard focus; raises an error when the control cannot take it.
-    void focusControl(Control& control, std::source_location where = std::source_location::current());
+    void focusControl(Control& control, SourceLocation where = SourceLocation::current());
     // The trap of a procedure that reports through ShowError: runs its body;
     // an error ends it with "prefix" + description.
     template <typename F>

@@ -9,7 +9,7 @@ namespace {
 
 // Outer size in twips per client pixel; a client area of zero size has none.
 double outerPerClient(double outerTwips, int clientPixels,
-                      std::source_location where = std::source_location::current()) {
+                      SourceLocation where = SourceLocation::current()) {
     if (clientPixels == 0) raiseError(kErrDivisionByZero, where);
     return outerTwips / clientPixels;
 }

@@ -94,7 +94,7 @@ void FrmMain::ReviewTimer_Timer() {
     if (mlReviewDirection != 0) resumeNext([&] { ProcessReview(); });
 }
 
-void FrmMain::focusControl(Control& control, std::source_location where) {
+void FrmMain::focusControl(Control& control, SourceLocation where) {
     if (!control.enabled() || !control.visible()) raiseError(kErrInvalidCall, where);
     if (view_) view_->setFocus(control.id());
 }

@@ -16,7 +16,7 @@ double roundHalfEven(double x) { return std::nearbyint(x); }  // default roundin
 namespace {
 
 template <typename T>
-T checkedRound(double x, std::source_location where) {
+T checkedRound(double x, SourceLocation where) {
     const double r = roundHalfEven(x);
     if (!(r >= static_cast<double>(std::numeric_limits<T>::min()) &&
           r <= static_cast<double>(std::numeric_limits<T>::max())))
@@ -78,17 +78,17 @@ std::string_view trimBlanks(std::string_view s) {
     return s;
 }
 
-std::int16_t toInt16(double x, std::source_location where) { return checkedRound<std::int16_t>(x, where); }
-std::int32_t toInt32(double x, std::source_location where) { return checkedRound<std::int32_t>(x, where); }
+std::int16_t toInt16(double x, SourceLocation where) { return checkedRound<std::int16_t>(x, where); }
+std::int32_t toInt32(double x, SourceLocation where) { return checkedRound<std::int32_t>(x, where); }
 
-std::int32_t mul32(std::int64_t a, std::int64_t b, std::source_location where) {
+std::int32_t mul32(std::int64_t a, std::int64_t b, SourceLocation where) {
     const std::int64_t r = a * b;  // operands are 32-bit values: no 64-bit overflow
     if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
         raiseError(kErrOverflow, where);
     return static_cast<std::int32_t>(r);
 }
 
-std::int32_t add32(std::int64_t a, std::int64_t b, std::source_location where) {
+std::int32_t add32(std::int64_t a, std::int64_t b, SourceLocation where) {
     const std::int64_t r = a + b;
     if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
         raiseError(kErrOverflow, where);
@@ -100,14 +100,14 @@ bool isNumeric(std::string_view text) {
     return parseNumber(text, v);
 }
 
-double toDouble(std::string_view text, std::source_location where) {
+double toDouble(std::string_view text, SourceLocation where) {
     double v = 0;
     if (!parseNumber(text, v)) raiseError(kErrTypeMismatch, where);
     if (!std::isfinite(v)) raiseError(kErrOverflow, where);
     return v;
 }
 
-float toSingle(std::string_view text, std::source_location where) {
+float toSingle(std::string_view text, SourceLocation where) {
     const double v = toDouble(text, where);
     if (std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) raiseError(kErrOverflow, where);
     return static_cast<float>(v);

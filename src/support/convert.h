@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <source_location>
+#include "support/errors.h"
 #include <string>
 #include <string_view>
 
@@ -16,12 +16,12 @@ double roundHalfEven(double x);
 
 // Checked conversions to 16- and 32-bit integers (rounding halves to even);
 // a value outside the range raises "Overflow" at the caller's line.
-std::int16_t toInt16(double x, std::source_location where = std::source_location::current());
-std::int32_t toInt32(double x, std::source_location where = std::source_location::current());
+std::int16_t toInt16(double x, SourceLocation where = SourceLocation::current());
+std::int32_t toInt32(double x, SourceLocation where = SourceLocation::current());
 
 // 32-bit integer arithmetic that raises "Overflow" instead of wrapping.
-std::int32_t mul32(std::int64_t a, std::int64_t b, std::source_location where = std::source_location::current());
-std::int32_t add32(std::int64_t a, std::int64_t b, std::source_location where = std::source_location::current());
+std::int32_t mul32(std::int64_t a, std::int64_t b, SourceLocation where = SourceLocation::current());
+std::int32_t add32(std::int64_t a, std::int64_t b, SourceLocation where = SourceLocation::current());
 
 // Whether a text reads as a number the way users expect: "12", " 12 ",
 // "-3", "+4", "1.5", ".5", "1e3" are numbers; "", "abc", "12abc", "1.2.3" are not.
@@ -29,8 +29,8 @@ bool isNumeric(std::string_view text);
 
 // Text to a double / single-precision number; a text that is not a number
 // raises "Type mismatch", a single beyond its range raises "Overflow".
-double toDouble(std::string_view text, std::source_location where = std::source_location::current());
-float toSingle(std::string_view text, std::source_location where = std::source_location::current());
+double toDouble(std::string_view text, SourceLocation where = SourceLocation::current());
+float toSingle(std::string_view text, SourceLocation where = SourceLocation::current());
 
 // A single-precision number as decimal text ("8880", "9.5").
 std::string singleToText(float value);

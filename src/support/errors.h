@@ -13,6 +13,20 @@
 
 namespace velmora {
 
+// Where a call came from.  std::source_location where the compiler and the
+// library both have it; otherwise (clang 14 with libstdc++ 12, which the
+// sanitizer and fuzzer builds use) the compiler's builtin, which a default
+// argument evaluates at the call site just the same.
+#if defined(__cpp_lib_source_location)
+using SourceLocation = std::source_location;
+#else
+struct SourceLocation {
+    static constexpr SourceLocation current(unsigned line = __builtin_LINE()) { return SourceLocation{line}; }
+    constexpr unsigned line() const { return line_; }
+    unsigned line_ = 0;
+};
+#endif
+
 class AppError : public std::runtime_error {
 public:
     AppError(std::string description, int line)
@@ -34,7 +48,7 @@ inline constexpr const char* kErrInvalidCall = "Invalid procedure call or argume
 
 // Raises an error at the caller's statement.
 [[noreturn]] inline void raiseError(std::string description,
-                                    std::source_location where = std::source_location::current()) {
+                                    SourceLocation where = SourceLocation::current()) {
     throw AppError(std::move(description), static_cast<int>(where.line()));
 }
 
