@@ -58,21 +58,6 @@ TEST(Lifecycle, AVideoOnTheCommandLineIsNotCountedAndHasNoIntroduction) {
     EXPECT_EQ(h.frm.caption(), "Velmora - /videos/clip.avi");
 }
 
-TEST(Lifecycle, CreatesFiftyHiddenSlotsAndTheDesignedState) {
-    Harness h;
-    h.load();
-    ASSERT_EQ(h.frm.oCaptured.size(), 51u);
-    EXPECT_EQ(h.visibleSlots(), 0);
-    EXPECT_FALSE(h.frm.cmdPlay.enabled());
-    EXPECT_FALSE(h.frm.frReviewTime.visible());
-    EXPECT_EQ(h.frm.cmdPlay.toolTip(), "Play - Pause Video F7");
-    EXPECT_EQ(h.frm.cmdReview.toolTip(), "Left mouse down = Back F5, Right mouse down = Forward F6");
-    EXPECT_EQ(h.frm.mlPlayerWidth, 592);
-    EXPECT_EQ(h.frm.mlPlayerHeight, 551 - 36);
-    EXPECT_EQ(h.frm.PlayTimer.interval(), 100);
-    EXPECT_EQ(h.frm.ReviewTimer.interval(), 100);
-}
-
 TEST(Lifecycle, ZoomIsCheckedByExactText) {
     for (auto [stored, z100, z200, fit] : std::vector<std::tuple<const char*, bool, bool, bool>>{
              {"2", false, true, false},
