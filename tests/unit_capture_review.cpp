@@ -237,21 +237,6 @@ TEST(Review, FiftyMillisecondsWaitsTwoTicksBeforeRepeating) {
     EXPECT_EQ(h.frm.mlFrameAge, 3);
 }
 
-TEST(Review, RightPartOfTheButtonStepsForward) {
-    Harness h;
-    h.loadPlaying();
-    h.frm.cmdReview_MouseDown(mouse::Left, 0, 800, 0);
-    EXPECT_EQ(h.frm.mlReviewDirection, 1);
-    h.clock.advance(300);
-    h.frm.cmdReview_MouseUp();
-    const long age = h.frm.mlFrameAge;
-    h.clock.advance(200);
-    h.frm.cmdReview_MouseDown(mouse::Left, 0, 801, 0);
-    EXPECT_EQ(h.frm.mlReviewDirection, 2);
-    EXPECT_EQ(h.frm.mlFrameAge, age - 1);
-    EXPECT_EQ(h.frm.cmdReview.value(), kReviewForward);
-}
-
 TEST(Review, ForwardFromTheNewestPlaysOneIntervalThenPausesAgain) {
     Harness h;
     h.loadPlaying();

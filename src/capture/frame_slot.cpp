@@ -18,6 +18,11 @@ std::size_t pageRounded(std::size_t bytes) {
 // once, where freed heap blocks can stay with the process.
 std::size_t withRoom(std::size_t bytes) { return pageRounded(bytes + bytes / 8); }
 
+// What a slot may keep beyond its room before it gives memory back: a window
+// dragged to and fro does not remap at every size, and fifty slots keep at
+// most 100 MB more than they need.
+constexpr std::size_t kSlack = std::size_t{2} << 20;
+
 }  // namespace
 
 void SlotUnmap::operator()(Pixel* pixels) const {
@@ -32,7 +37,7 @@ void FrameSlot::resize(int w, int h) {
     if (need == 0) {
         pixels.reset();
         mapped_ = resident_ = 0;
-    } else if (need > mapped_ || mapped_ > withRoom(need)) {
+    } else if (need > mapped_ || mapped_ > withRoom(need) + kSlack) {
         const std::size_t size = withRoom(need);
         // The pixels need not be kept: mremap only moves the mapping's pages,
         // or gives back those past its new end.

@@ -49,6 +49,7 @@ enum Reply : std::uint64_t {
     kRestartAudioReply,  // whether the open's sound plays, asked for when there is no picture
     kRotationReply,      // the rotation the opening file's video track is tagged with
     kPreloadedHook,      // the file's tracks are chosen, its decoders not yet made
+    kLandedEofReply,     // whether the end is reached where the last seek landed
 };
 std::uint64_t reply(Reply kind, std::uint64_t generation = 0) {
     return generation << 8 | kind;
@@ -410,6 +411,15 @@ void MpvPlayer::play() {
     setPlayState(play_state::kPlaying);
 }
 
+void MpvPlayer::followEnd(bool atEnd) {
+    eofReached_ = atEnd;
+    // mpv pauses by itself only at the end of the file (keep-open).
+    if (atEnd)
+        setPlayState(play_state::kStopped);
+    else if (playState_ == play_state::kStopped)
+        setPlayState(play_state::kPaused);
+}
+
 void MpvPlayer::pause() {
     // Stopped at the end is already still; it stays "stopped".
     if (playState_ != play_state::kPlaying) return;
@@ -569,6 +579,10 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
                     timePos_ = *static_cast<double*>(prop->data);
                 pendingSeek_.reset();
                 stripDirty_ = true;
+            } else if (kind == kLandedEofReply && generation == seekGeneration_ && !pendingSeek_ &&
+                       !open_ && mediaEntryId_ >= 0) {
+                // Where the seek landed is where the end is judged again.
+                followEnd(event.error >= 0 && prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data));
             }
             break;
         }
@@ -580,10 +594,14 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
                 mpv_get_property_async(mpv_, reply(kRestartVideoReply, openSerial_), "video-out-params",
                                        MPV_FORMAT_NODE);
             }
-            // The seek asked for last has been carried out: ask where it landed.
-            if (pendingSeek_ && seekAcked_ == seekGeneration_)
+            // The seek asked for last has been carried out: ask where it
+            // landed, and whether that is the end.
+            if (pendingSeek_ && seekAcked_ == seekGeneration_) {
                 mpv_get_property_async(mpv_, reply(kLandedReply, seekGeneration_), "time-pos",
                                        MPV_FORMAT_DOUBLE);
+                mpv_get_property_async(mpv_, reply(kLandedEofReply, seekGeneration_), "eof-reached",
+                                       MPV_FORMAT_FLAG);
+            }
             break;
         case MPV_EVENT_END_FILE: {
             const auto* end = static_cast<const mpv_event_end_file*>(event.data);
@@ -610,14 +628,12 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
                 if (name == "frame-drop-count") frameDrops_ = value;
                 if (name == "decoder-frame-drop-count") decoderFrameDrops_ = value;
             } else if (name == "eof-reached") {
-                eofReached_ = prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data);
-                // mpv pauses by itself only at the end of the file (keep-open).
-                if (!open_ && mediaEntryId_ >= 0) {
-                    if (eofReached_)
-                        setPlayState(play_state::kStopped);
-                    else if (playState_ == play_state::kStopped)
-                        setPlayState(play_state::kPaused);
-                }
+                // Only a report about the open file at the position last asked
+                // for counts: one made before a seek (a play from the end
+                // starts with one) describes where the video no longer is.
+                // The end is judged again when the seek has landed.
+                if (!open_ && mediaEntryId_ >= 0 && currentEntryId_ == mediaEntryId_ && !pendingSeek_)
+                    followEnd(prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data));
             }
             break;
         }

@@ -80,6 +80,8 @@ private:
     void command(std::initializer_list<const char*> args, std::uint64_t reply = 0);
     void setFlag(const char* name, bool value);
     void setPlayState(int state);
+    // Follows mpv's report that the open file's end is or is no longer reached.
+    void followEnd(bool atEnd);
     void closeMedia();
     // Drops everything known about the open file and clears the picture.
     void forgetMedia();
