@@ -219,6 +219,14 @@ TEST_F(MainWindowTest, ShortcutsWorkWithTheMenuClosed) {
 }
 
 TEST_F(MainWindowTest, FileExitOrATerminationSignalUnloadsOnce) {
+    // A 4K video at 200 %: the window is held to the screen, the zoom stays.
+    player.openable["/v/4k.mp4"] = {3840, 2200};
+    frm->OpenMedia("/v/4k.mp4");
+    window->show();
+    action("mnuZoom200")->trigger();
+    const ClientSize most = window->largestClientSize();
+    EXPECT_LE(frm->scaleWidth(), most.width);
+    EXPECT_LE(frm->scaleHeight(), most.height);
     struct sigaction before {};
     ::sigaction(SIGTERM, nullptr, &before);
     {
@@ -234,8 +242,13 @@ TEST_F(MainWindowTest, FileExitOrATerminationSignalUnloadsOnce) {
     action("mnuFileExit")->trigger();
     window->close();
     int widthWrites = 0;
-    for (const auto& [k, v] : settings.writes) widthWrites += k == "width";
+    std::string zoom;
+    for (const auto& [k, v] : settings.writes) {
+        widthWrites += k == "width";
+        if (k == "zoom") zoom = v;
+    }
     EXPECT_EQ(widthWrites, 1);
+    EXPECT_EQ(zoom, "2");
 }
 
 // ---- Events to procedures ----
