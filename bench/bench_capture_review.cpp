@@ -67,9 +67,11 @@ long rssKiB() {
 class StillPlayer : public QWidget, public PlayerPort {
 public:
     void setFileName(const std::string& path) override {
-        const auto x = path.find('x');
-        w_ = std::stoi(path.substr(0, x));
-        h_ = std::stoi(path.substr(x + 1));
+        // "WxH", made absolute by the window like any file name.
+        const std::string name = path.substr(path.rfind('/') + 1);
+        const auto x = name.find('x');
+        w_ = std::stoi(name.substr(0, x));
+        h_ = std::stoi(name.substr(x + 1));
         image_ = QImage(w_, h_ - kControlStripHeight, QImage::Format_RGB32);
         QPainter p(&image_);
         p.fillRect(image_.rect(), QColor(40, 90, 160));

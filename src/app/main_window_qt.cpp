@@ -704,13 +704,23 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         deliverPendingReleases();
         heldKeys_.clear();
     }
-    if ((t == QEvent::KeyPress || t == QEvent::KeyRelease) && watched->isWidgetType())
+    if ((t == QEvent::KeyPress || t == QEvent::KeyRelease || t == QEvent::ShortcutOverride) &&
+        watched->isWidgetType())
         return handleKey(static_cast<QWidget*>(watched), static_cast<QKeyEvent*>(event));
     return QMainWindow::eventFilter(watched, event);
 }
 
 bool MainWindow::handleKey(QWidget* receiver, QKeyEvent* event) {
-    if (!frm_ || receiver->window() != this) return false;
+    if (!frm_) return false;
+    if (receiver->window() != this) {
+        // A menu or a dialog has the key now; its release is not ours to see.
+        if (auto held = heldKeys_.find(event->key()); held != heldKeys_.end()) {
+            const HeldKey h = held->second;
+            heldKeys_.erase(held);
+            if (h.releasePending) frm_->Form_KeyUp(keyCodeOf(event->key()), h.shift);
+        }
+        return false;
+    }
     // An event the focused control did not take travels on to its parents;
     // the window has seen it already.
     if (event == keyEvent_ && event->type() == keyType_ && event->key() == keyKey_ &&
@@ -728,6 +738,25 @@ bool MainWindow::handleKey(QWidget* receiver, QKeyEvent* event) {
     const bool windowKey = code == key::F4 || code == key::F5 || code == key::F6;
     const quint64 time = event->timestamp();
     auto held = heldKeys_.find(qtKey);
+
+    if (event->type() == QEvent::ShortcutOverride) {
+        // Every press is offered to the shortcuts before it is delivered. A
+        // repeat is kept from them: taken here, it is delivered as a key
+        // press and passed over below, so a held F7 plays or pauses once.
+        if (event->isAutoRepeat() || (held != heldKeys_.end() && isRepeat(held->second, time))) {
+            if (held != heldKeys_.end()) held->second.pressUnseen = false;  // a shortcut took the first
+            event->accept();
+            return true;
+        }
+        // A new press: the key's earlier release, if still waiting, came first.
+        if (held != heldKeys_.end()) {
+            if (held->second.releasePending) frm_->Form_KeyUp(code, held->second.shift);
+            heldKeys_.erase(held);
+        }
+        deliverPendingReleases();
+        if (frm_) heldKeys_[qtKey].pressUnseen = true;
+        return false;
+    }
 
     if (event->type() == QEvent::KeyRelease) {
         // A release marked as a repeat is no release.
@@ -756,8 +785,13 @@ bool MainWindow::handleKey(QWidget* receiver, QKeyEvent* event) {
 
     if (held != heldKeys_.end()) {
         HeldKey& h = held->second;
-        const bool pairedRepeat = (h.releasePending || h.releaseDelivered) && time == h.releaseTime && time != 0;
-        if (event->isAutoRepeat() || pairedRepeat || (!h.releasePending && !h.releaseDelivered)) {
+        if (h.pressUnseen && !event->isAutoRepeat()) {
+            // The press offered as a shortcut that none took.
+            h.pressUnseen = false;
+            frm_->Form_KeyDown(code, shiftMaskOf(event->modifiers()));
+            return windowKey;
+        }
+        if (event->isAutoRepeat() || isRepeat(h, time)) {
             // Still the same press: a repeat, marked or not.
             h.releasePending = false;
             return windowKey;
@@ -776,6 +810,12 @@ bool MainWindow::handleKey(QWidget* receiver, QKeyEvent* event) {
     frm_->Form_KeyDown(code, shiftMaskOf(event->modifiers()));
     // F4, F5 and F6 belong to the window alone.
     return windowKey;
+}
+
+bool MainWindow::isRepeat(const HeldKey& h, quint64 time) {
+    // A press paired with the release just before it, or a press alone.
+    const bool pairedRepeat = (h.releasePending || h.releaseDelivered) && time == h.releaseTime && time != 0;
+    return pairedRepeat || (!h.releasePending && !h.releaseDelivered);
 }
 
 void MainWindow::deliverPendingReleases() {

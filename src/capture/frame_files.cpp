@@ -52,7 +52,7 @@ void FrmMain::mnuFileSaveFrame_Click() {
     trap("mnuFileSaveFrame_Click: ", [&] {
         if (!frameFiles_ || busyWithFiles_) return;
         // The frame Copy Image would copy, and how old it is.
-        const FrameSlot* shown = nullptr;
+        FrameSlot* shown = nullptr;
         std::string age;
         if (oMediaPlayer.visible()) {
             if (capturedSinceOpen_ == 0) {
@@ -67,6 +67,7 @@ void FrmMain::mnuFileSaveFrame_Click() {
             age = lblReviewTime.caption();
         }
         if (!shown || !shown->pixels) return;
+        shown->settle();  // a slot not written since its last resize shows the background
         // A copy: the dialog lets timers run, and a capture may reuse the slot.
         FrameSlot picture;
         picture.resize(shown->width, shown->height);

@@ -30,7 +30,7 @@ void FakePlayer::setFileName(const std::string& path) {
     auto it = openable.find(path);
     if (it == openable.end()) {
         open.clear();
-        lastError = failDescription;
+        lastError = "The file could not be opened: unrecognized file format.";
         changeState(play_state::kNoMedia);
         return;
     }
@@ -39,7 +39,7 @@ void FakePlayer::setFileName(const std::string& path) {
     position = 0;
     lastError.clear();
     raiseOpenStateChange(open_state::kClosed, open_state::kMediaOpen);
-    changeState(autoStart ? play_state::kPlaying : play_state::kStopped);
+    changeState(play_state::kPlaying);
 }
 
 void FakePlayer::setCurrentPosition(double s) {
@@ -90,9 +90,6 @@ void FakeDesktop::clipboardSetImage(const FrameSlot& slot) {
 }
 
 void FakeClientArea::copyTile(FrameSlot& slot, int dx, int dy, int w, int h, int sx, int sy) {
-    if (logTiles)
-        log.push_back("tile " + std::to_string(sx) + "," + std::to_string(sy) + " " + std::to_string(w) + "x" +
-                      std::to_string(h) + "->" + std::to_string(dx) + "," + std::to_string(dy));
     for (int y = 0; y < h; ++y) {
         const int ty = dy + y, fy = sy + y;
         if (ty < 0 || ty >= slot.height || fy < 0 || fy >= height) continue;

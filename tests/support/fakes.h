@@ -28,8 +28,6 @@ public:
         int height = 310;
     };
     std::map<std::string, Media> openable;
-    std::string failDescription = "The file could not be opened: unrecognized file format.";
-    bool autoStart = true;
 
     std::vector<std::string> calls;        // "open:<path>", "play", "pause", "seek:<s>", "slow:0|1"
     std::vector<double> seeks;
@@ -71,8 +69,7 @@ struct FakeDesktop : DesktopPort {
     std::vector<Box> boxes;
     std::vector<ModalWindow> modals;
     std::vector<std::string> opened;
-    std::optional<std::string> nextFile;  // what the open-file dialog returns
-    std::vector<std::pair<std::string, std::string>> fileDialogs;  // title, filter
+    std::vector<std::pair<std::string, std::string>> fileDialogs;  // title, filter; each one cancelled
     bool clipboardCleared = false;
     int clipboardWidth = -1, clipboardHeight = -1;
     std::vector<Pixel> clipboardPixels;
@@ -96,7 +93,7 @@ struct FakeDesktop : DesktopPort {
     std::optional<std::string> openFileDialog(const std::string& title, const std::string& filter) override {
         if (failFileDialog) RAISE_ERROR("Cannot open the dialog");
         fileDialogs.emplace_back(title, filter);
-        return nextFile;
+        return std::nullopt;
     }
     void openExternal(const std::string& target) override {
         if (failOpenExternal) RAISE_ERROR("No program handles the link");
@@ -124,20 +121,16 @@ struct FakeSettings : SettingsPort {
     }
 };
 
-// The client area as a plain picture the test paints; records the locking.
+// The client area as a plain picture the test paints.
 struct FakeClientArea : ClientAreaSource {
     int width = 1000, height = 800;
     std::vector<Pixel> pixels = std::vector<Pixel>(static_cast<size_t>(1000) * 800, 0);
-    std::vector<std::string> log;  // "lock", "unlock", "tile x,y wxh->dx,dy"
-    bool logTiles = false;
 
     void fill(std::function<Pixel(int x, int y)> f) {
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) pixels[static_cast<size_t>(y) * width + x] = f(x, y);
     }
-    void lockWindowUpdate(bool on) override {
-        log.push_back(on ? "lock" : "unlock");
-    }
+    void lockWindowUpdate(bool) override {}
     void copyTile(FrameSlot& slot, int dx, int dy, int w, int h, int sx, int sy) override;
 };
 

@@ -24,7 +24,7 @@ struct Harness {
         player.openable["/videos/clip.avi"] = {320, 310};
     }
 
-    // Starts the window; a non-empty settings value is stored first.
+    // Starts the window with the settings as the test left them.
     void load(const std::string& commandLine = "") { frm.Form_Load(commandLine); }
 
     // Starts with a video that plays.
@@ -49,6 +49,16 @@ struct Harness {
             EXPECT_EQ(visibleSlots(), 1);
             EXPECT_TRUE(frm.frReviewTime.visible());
         }
+    }
+
+    // The frame age after each of the waits on the clock, one after the other.
+    std::vector<long> agesAfter(std::initializer_list<std::int64_t> waits) {
+        std::vector<long> ages;
+        for (const std::int64_t ms : waits) {
+            clock.advance(ms);
+            ages.push_back(frm.mlFrameAge);
+        }
+        return ages;
     }
 
     std::vector<std::string> messages() const {
