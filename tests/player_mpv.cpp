@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -456,6 +457,48 @@ TEST_F(MpvPlayerTest, AHeldCopyOfThePictureKeepsItsPixels) {
     EXPECT_EQ(now.format(), QImage::Format_RGB32);
     EXPECT_NE(now, held);  // the picture moved on
     EXPECT_FALSE(allBlack(now));
+}
+
+// A window being dragged changes the video area more often than frames come:
+// the picture follows at most ten times a second, and it ends at the area's
+// size without waiting for another frame, also when the video is paused.
+TEST_F(MpvPlayerTest, ThePictureFollowsADraggedWindowAndEndsAtItsSize) {
+    player->setFileName(media("numbered.mp4"));
+    ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+    ASSERT_TRUE(waitUntil([&] { return player->renderedFrames() >= 3; }));
+
+    std::vector<QSize> drawn;  // the sizes the picture took, in turn
+    const auto watch = QObject::connect(player.get(), &MpvPlayer::frameRendered, player.get(), [&] {
+        if (drawn.empty() || drawn.back() != player->videoImage().size()) drawn.push_back(player->videoImage().size());
+    });
+    const long long framesBefore = player->renderedFrames();
+    QElapsedTimer drag;
+    drag.start();
+    for (int step = 0; drag.elapsed() < 1000; ++step) {
+        player->resize(300 + step % 7 * 10, 200 + step % 5 * 10 + kControlStripHeight);
+        spin(8);
+    }
+    const long long frames = player->renderedFrames() - framesBefore;
+    ASSERT_GE(frames, 10) << "too few frames to judge";
+    // Every frame saw a new area; about ten sizes a second were drawn.
+    EXPECT_LE(drawn.size(), 12u) << "over " << frames << " frames";
+    EXPECT_GE(drawn.size(), 3u);
+
+    player->resize(320, 240 + kControlStripHeight);
+    EXPECT_TRUE(waitUntil([&] { return player->videoImage().size() == QSize(320, 240); }, 1000));
+
+    player->pause();
+    spin(300);
+    const int frame = frameNumber(player->videoImage());
+    drawn.clear();
+    for (int step : {0, 1, 2}) {
+        player->resize(300 + 10 * step, 240 + 10 * step + kControlStripHeight);
+        spin(5);
+    }
+    EXPECT_TRUE(waitUntil([&] { return player->videoImage().size() == QSize(320, 260); }, 1000));
+    EXPECT_EQ(drawn, (std::vector<QSize>{QSize(300, 240), QSize(320, 260)}));
+    EXPECT_EQ(frameNumber(player->videoImage(), QPoint(0, 10)), frame);  // between black bars
+    QObject::disconnect(watch);
 }
 
 // A video area larger than any memory: the picture is left out and the

@@ -234,10 +234,6 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
         {"ytdl", "no"},
         // Rotation tags are applied by a filter chosen per file (see uprightFilter).
         {"video-rotate", "no"},
-        // The software renderer makes its scaler anew at every picture size:
-        // bicubic filters are made without a sine per tap, which keeps a
-        // window being dragged smooth.
-        {"zimg-scaler", "bicubic"},
     };
     for (const auto& [name, value] : settings) mpv_set_option_string(mpv_, name, value);
     if (!options_.audioOutput.empty()) mpv_set_option_string(mpv_, "ao", options_.audioOutput.c_str());
@@ -287,6 +283,9 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
         mpv_set_property_async(mpv_, 0, "volume", MPV_FORMAT_DOUBLE, &volume);
     });
     connect(strip_, &MpvControlStrip::seekRequested, this, &MpvPlayer::setCurrentPosition);
+    resizeHold_ = new QTimer(this);
+    resizeHold_->setSingleShot(true);
+    connect(resizeHold_, &QTimer::timeout, this, &MpvPlayer::redrawAtAreaSize);
     auto* stripTimer = new QTimer(this);
     connect(stripTimer, &QTimer::timeout, this, &MpvPlayer::refreshStrip);
     stripTimer->start(200);
@@ -644,8 +643,32 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
 
 // ---- Picture -----------------------------------------------------------
 
-void MpvPlayer::ensureImage(bool clear) {
-    const QSize size = videoRect().size();
+// mpv's software renderer makes its scaler anew for every size it draws at,
+// which takes longer than drawing a frame.  A window being dragged passes
+// through a new size at nearly every frame: the picture takes the newest size
+// at most once per kResizeHoldMs and keeps its size in between (painted
+// clipped, or with black beside it), until the hold is over.
+QSize MpvPlayer::pictureSize(bool wanted) {
+    constexpr int kResizeHoldMs = 100;
+    const QSize area = videoRect().size();
+    if (image_.size() == area) return area;
+    if (wanted && pictureShown_ && sinceResized_.isValid() && sinceResized_.elapsed() < kResizeHoldMs) {
+        // A playing video's next frame after the hold takes the new size;
+        // the timer is there for a still picture, or frames far apart.
+        const int wait = static_cast<int>(kResizeHoldMs - sinceResized_.elapsed()) +
+                         (playState_ == play_state::kPlaying ? kResizeHoldMs : 0);
+        if (!resizeHold_->isActive()) resizeHold_->start(wait);
+        return image_.size();
+    }
+    sinceResized_.start();
+    return area;
+}
+
+void MpvPlayer::redrawAtAreaSize() {
+    if (pictureShown_ && image_.size() != videoRect().size()) renderFrame(false);
+}
+
+void MpvPlayer::ensureImage(QSize size, bool clear) {
     if (image_.size() == size) return;
     QImage next = resizedPicture(image_, picture_, size);
     PictureMemory* memory = picture_;
@@ -672,8 +695,11 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
     }
     // Frames of a file being replaced or closed are taken from mpv but not shown.
     const bool wanted = open_ ? open_->loaded : mediaEntryId_ >= 0;
+    const QSize target = pictureSize(wanted);
+    // A still picture is drawn again only at the area's size.
+    if (!fromUpdate && target != videoRect().size()) return;
     // mpv draws the whole picture, black bars included.
-    ensureImage(!wanted);
+    ensureImage(target, !wanted);
     // A copy of the picture held elsewhere keeps what it holds: mpv draws into
     // memory of our own instead of memory that bits() would detach in Qt's way.
     if (wanted && !image_.isNull() && !image_.isDetached()) {
@@ -686,7 +712,7 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
     // The pointer first: the stride is the one of the buffer mpv writes into.
     uchar* pixels = wanted ? image_.bits() : nullptr;
     const bool fits =
-        pixels && image_.format() == QImage::Format_RGB32 && image_.size() == videoRect().size();
+        pixels && image_.format() == QImage::Format_RGB32 && image_.size() == target;
     alignas(64) static unsigned char scratch[64];
     int skip = fits ? 0 : 1;
     int size[2] = {skip ? 1 : image_.width(), skip ? 1 : image_.height()};
@@ -703,6 +729,7 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
     if (mpv_render_context_render(render_, params) < 0 || skip) return;
+    if (target == videoRect().size()) resizeHold_->stop();
     pictureShown_ = true;
     ++renderedFrames_;
     update(videoRect());
@@ -711,7 +738,7 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
 
 void MpvPlayer::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    // Until the next frame after a resize the picture keeps its old size.
+    // For a while after a resize the picture keeps its old size.
     const QRect area = videoRect();
     const QRect picture = image_.rect() & area;
     if (!picture.isEmpty()) painter.drawImage(picture.topLeft(), image_, picture);
@@ -730,7 +757,7 @@ void MpvPlayer::resizeEvent(QResizeEvent*) {
         this,
         [this] {
             redrawQueued_ = false;
-            if (pictureShown_ && image_.size() != videoRect().size()) renderFrame(false);
+            redrawAtAreaSize();
         },
         Qt::QueuedConnection);
 }

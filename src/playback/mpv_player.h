@@ -7,7 +7,9 @@
 // open in a nested event loop that leaves user input queued.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
@@ -73,8 +75,13 @@ private:
     void drainEvents();
     void handleEvent(const mpv_event& event);
     void renderFrame(bool fromUpdate);
-    // Makes the picture the size of the video area, black when `clear`.
-    void ensureImage(bool clear);
+    // The size the next picture is drawn at: the video area's, or while the
+    // area keeps changing, the size the picture has now.
+    QSize pictureSize(bool wanted);
+    // Draws the still picture again when it is not the video area's size.
+    void redrawAtAreaSize();
+    // Makes the picture `size`, black when `clear`.
+    void ensureImage(QSize size, bool clear);
     void clearPicture();
 
     void command(std::initializer_list<const char*> args, std::uint64_t reply = 0);
@@ -125,6 +132,8 @@ private:
     bool stripDirty_ = true;
     bool pictureShown_ = false;  // the image holds a frame of the open file
     bool redrawQueued_ = false;  // a still picture is drawn again at a new size
+    QElapsedTimer sinceResized_;  // since the picture last took a new size
+    QTimer* resizeHold_;          // draws the picture at the area's size when the hold is over
 
     long long renderedFrames_ = 0;
     long long frameDrops_ = 0;
