@@ -1,4 +1,4 @@
-// Number conversions with the integer widths and errors the program relies on.
+// Number and text conversions with the integer widths and errors the program relies on.
 #pragma once
 
 #include <cstdint>
@@ -39,5 +39,9 @@ std::string singleToText(float value);
 // zeros, a leading zero before the decimal separator, no exponent for the
 // magnitudes the program shows ("-0.05", "-12.5", "-125").
 std::string formatGeneral(double value, std::string_view decimalSeparator = ".");
+
+// Appends the UTF-8 form of c. Surrogates are encoded like any other code,
+// so a lone one read from a damaged UTF-16 file is written back as it was.
+void appendUtf8(std::string& out, char32_t c);
 
 }  // namespace velmora
