@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "settings/ini_file.h"
+#include "support/convert.h"
 #include "support/errors.h"
 
 namespace velmora {
@@ -95,24 +96,6 @@ struct SettingsText {
     std::string text;       // as UTF-8
     std::string strayByte;  // a UTF-16 file's odd last byte, kept as it was
 };
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // UTF-16 code units to UTF-8. A lone surrogate becomes its own three-byte
 // sequence, so that even a damaged file is written back as it was.

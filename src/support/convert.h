@@ -1,4 +1,4 @@
-// Number conversions with the integer widths and errors the program relies on.
+// Number and text conversions with the integer widths and errors the program relies on.
 #pragma once
 
 #include <cstdint>
@@ -45,5 +45,9 @@ std::string formatGeneral(double value, std::string_view decimalSeparator = ".")
 // characters, and " sec" ("-0.1 sec", "-1.2 sec").  Raises "Overflow" when the
 // time does not fit in 32 bits of milliseconds.
 std::string reviewTimeCaption(std::int32_t perFrameMs, long age, std::string_view decimalSeparator);
+
+// Appends the UTF-8 form of c. Surrogates are encoded like any other code,
+// so a lone one read from a damaged UTF-16 file is written back as it was.
+void appendUtf8(std::string& out, char32_t c);
 
 }  // namespace velmora
