@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -219,12 +220,16 @@ public:
         }
     }
 
-    // What the window shows now.
-    QImage grab(Window w) {
+    // What the window shows now, all of it or the part at (x, y) of the
+    // size given (cut to the window).
+    QImage grab(Window w, int x = 0, int y = 0, int width = -1, int height = -1) {
         XWindowAttributes a{};
-        if (!XGetWindowAttributes(dpy_, w, &a) || a.width <= 0 || a.height <= 0) return {};
-        XImage* img = XGetImage(dpy_, w, 0, 0, static_cast<unsigned>(a.width), static_cast<unsigned>(a.height),
-                                AllPlanes, ZPixmap);
+        if (!XGetWindowAttributes(dpy_, w, &a)) return {};
+        width = std::min(width < 0 ? a.width : width, a.width - x);
+        height = std::min(height < 0 ? a.height : height, a.height - y);
+        if (width <= 0 || height <= 0) return {};
+        XImage* img = XGetImage(dpy_, w, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes,
+                                ZPixmap);
         if (!img) return {};
         QImage out;
         if (img->bits_per_pixel == 32)

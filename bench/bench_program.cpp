@@ -1,0 +1,352 @@
+// The whole program against mpv, side by side on the same files and the same
+// private X server: start to first frame, a review step from key press to
+// picture on the screen (against mpv's frame-back-step through its JSON
+// IPC), 20 s of playback with a capture every 50 ms (process and X server
+// CPU, frames that never reached the screen), and peak memory against the
+// ring's own bytes.  The videos carry their frame number in a strip of ten
+// 32 x 32 blocks at the top left (tools/make-bench-media), which is how a
+// frame is recognised on the screen.
+//
+// usage: bench_program VELMORA_EXECUTABLE VIDEO...
+#include "support/x_session.h"
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace velmora::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kRingSize = 50;
+constexpr int kRuns = 5;
+
+double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+
+double median(std::vector<double> v) {
+    if (v.empty()) return -1;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The frame number at (x, y) of an image, -1 when there is none (see the
+// end-to-end test: every block plainly black or white at three points).
+int stripNumber(const QImage& img, int x, int y) {
+    if (x + 320 > img.width() || y + 32 > img.height()) return -1;
+    int number = 0;
+    for (int bit = 0; bit < 10; ++bit) {
+        int white = 0;
+        for (const int d : {6, 16, 26}) {
+            const QRgb p = img.pixel(x + 32 * bit + d, y + d);
+            const int lo = std::min({qRed(p), qGreen(p), qBlue(p)}), hi = std::max({qRed(p), qGreen(p), qBlue(p)});
+            if (lo > 170) ++white;
+            else if (hi >= 70) return -1;
+        }
+        if (white == 3) number |= 1 << bit;
+        else if (white != 0) return -1;
+    }
+    return number == 1023 ? -1 : number;  // all white is a light area, not a frame (900 at most)
+}
+
+// CPU seconds a process has used.
+double cpuSeconds(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string s((std::istreambuf_iterator<char>(f)), {});
+    const auto close = s.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream rest(s.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long statusKiB(pid_t pid, const char* key) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(f, line);)
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::strlen(key)));
+    return 0;
+}
+
+// One player on the screen: ours or mpv, with where its video's strip is.
+class Player {
+public:
+    Player(XSession& x, bool ours) : x_(x), ours_(ours) {}
+
+    // Starts it on `video`; false when no frame reached the screen in time.
+    bool start(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& folder) {
+        started_ = Clock::now();
+        if (!child_.start(argv, env, folder, folder + "/stderr.txt")) return false;
+        return pollUntil([&] { return locate(); }, 30000);
+    }
+    double startMs() const { return startMs_; }
+    pid_t pid() const { return child_.pid(); }
+    Window window() const { return window_; }
+
+    // The frame number on the screen now (-1 when none can be read).
+    int frame() {
+        const QImage img = x_.grab(window_, originX_, originY_, 320, 32);
+        return stripNumber(img, 0, 0);
+    }
+    void stop() { child_.stop(); }
+
+    // Finds the strip again: the window lays itself out anew once the video is open.
+    bool relocate() {
+        return pollUntil([&] { return locate(false); }, 10000);
+    }
+
+private:
+    bool locate(bool first = true) {
+        for (const auto& t : x_.windowsOf(child_.pid())) {
+            if (ours_ && t.name.rfind("Velmora - ", 0) != 0) continue;
+            const QImage img = x_.grab(t.id, 0, 0, 480, 240);
+            for (int y = 0; y + 32 <= img.height(); ++y)
+                for (int x = 0; x + 320 <= img.width(); ++x)
+                    if (stripNumber(img, x, y) >= 0) {
+                        if (first) startMs_ = msSince(started_);
+                        window_ = t.id;
+                        originX_ = x;
+                        originY_ = y;
+                        return true;
+                    }
+        }
+        return false;
+    }
+
+    XSession& x_;
+    bool ours_;
+    Child child_;
+    Clock::time_point started_;
+    double startMs_ = -1;
+    Window window_ = 0;
+    int originX_ = 0, originY_ = 0;
+};
+
+struct Session {
+    std::string folder;
+    std::string velmora;
+};
+
+// A folder with a copy of the program and its settings: no splash, capture
+// every 50 ms.
+Session prepare(const std::string& velmora, const std::string& name) {
+    std::string tmpl = (fs::temp_directory_path() / ("velmora-bench-" + name + "-XXXXXX")).string();
+    Session s{::mkdtemp(tmpl.data()), {}};
+    fs::create_directories(s.folder + "/bin");
+    s.velmora = s.folder + "/bin/velmora";
+    fs::copy_file(velmora, s.velmora);
+    std::ofstream(s.folder + "/bin/Velmora.ini") << "[Velmora]\nStartCount=20\nFrameTime=0\n";
+    return s;
+}
+
+std::vector<std::string> envFor(const XServer& server, const Session& s) {
+    return {"DISPLAY=" + server.display(), "QT_QPA_PLATFORM=xcb", "VELMORA_AO=null", "HOME=" + s.folder};
+}
+
+std::vector<std::string> mpvArgs(const std::string& video, std::initializer_list<std::string> extra) {
+    std::vector<std::string> a{"/usr/bin/mpv", "--no-config", "--vo=x11", "--ao=null", "--hwdec=no",
+                               "--really-quiet", "--geometry=0:0"};
+    a.insert(a.end(), extra);
+    a.push_back(video);
+    return a;
+}
+
+// Plays for `seconds` watching the strip: CPU of the player and of the X
+// server, and the frames that were never on the screen.
+struct PlayFigures {
+    double cpu = 0, xCpu = 0;
+    int seen = 0, missed = 0;
+    long peakKiB = 0;
+};
+PlayFigures watchPlayback(Player& p, pid_t xserver, double seconds) {
+    PlayFigures f;
+    std::set<int> frames;
+    const double cpu0 = cpuSeconds(p.pid()), x0 = cpuSeconds(xserver);
+    const auto t0 = Clock::now();
+    while (msSince(t0) < seconds * 1000) {
+        if (const int n = p.frame(); n >= 0) frames.insert(n);
+        std::this_thread::sleep_for(std::chrono::milliseconds(8));
+    }
+    f.cpu = cpuSeconds(p.pid()) - cpu0;
+    f.xCpu = cpuSeconds(xserver) - x0;
+    f.peakKiB = statusKiB(p.pid(), "VmHWM:");
+    if (!frames.empty()) {
+        f.seen = static_cast<int>(frames.size());
+        f.missed = *frames.rbegin() - *frames.begin() + 1 - f.seen;
+    }
+    return f;
+}
+
+int connectTo(const std::string& path) {
+    for (int i = 0; i < 400; ++i) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+        ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return -1;
+}
+
+void row(const char* what, const std::string& ours, const std::string& mpv, const std::string& ratio,
+         const std::string& goal, bool met) {
+    std::printf("| %-34s | %-22s | %-22s | %-10s | %-18s | %-4s |\n", what, ours.c_str(), mpv.c_str(), ratio.c_str(),
+                goal.c_str(), met ? "met" : "MISS");
+}
+
+std::string fmt(const char* f, double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, f, v);
+    return buf;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: bench_program VELMORA_EXECUTABLE VIDEO...\n");
+        return 2;
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+    const std::string velmora = fs::absolute(argv[1]).string();
+    XServer server("2560x1600x24");
+    XSession x(server.display());
+    if (!x.ok()) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return 1;
+    }
+    bool allMet = true;
+    std::printf("| %-34s | %-22s | %-22s | %-10s | %-18s | %-4s |\n", "measure", "Velmora", "mpv", "ratio", "goal",
+                "");
+    std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(36, '-').c_str(), std::string(24, '-').c_str(),
+                std::string(24, '-').c_str(), std::string(12, '-').c_str(), std::string(20, '-').c_str(),
+                std::string(6, '-').c_str());
+
+    for (int i = 2; i < argc; ++i) {
+        const std::string video = fs::absolute(argv[i]).string();
+        const std::string name = fs::path(video).stem().string();
+
+        // Start to first frame.
+        std::vector<double> oursStart, mpvStart;
+        for (int run = 0; run < kRuns; ++run) {
+            Session s = prepare(velmora, name);
+            Player ours(x, true);
+            if (ours.start({s.velmora, video}, envFor(server, s), s.folder)) oursStart.push_back(ours.startMs());
+            ours.stop();
+            Player mpv(x, false);
+            if (mpv.start(mpvArgs(video, {}), {"DISPLAY=" + server.display()}, s.folder))
+                mpvStart.push_back(mpv.startMs());
+            mpv.stop();
+            fs::remove_all(s.folder);
+        }
+        const double os = median(oursStart), ms = median(mpvStart);
+        std::printf("| %-34s | %-22s | %-22s | %-10s | %-18s | %-4s |\n", (name + ": start to first frame").c_str(),
+                    fmt("%.0f ms", os).c_str(), fmt("%.0f ms", ms).c_str(), fmt("%.2f x", os / ms).c_str(), "(figure)",
+                    "");
+
+        // 20 s of playback with a capture every 50 ms, then the review keys.
+        Session s = prepare(velmora, name);
+        Player ours(x, true);
+        if (!ours.start({s.velmora, video}, envFor(server, s), s.folder)) {
+            std::printf("%s: Velmora showed no frame\n", name.c_str());
+            allMet = false;
+            continue;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ours.relocate();
+        const PlayFigures op = watchPlayback(ours, server.pid(), 20);
+
+        std::vector<double> steps;
+        int wrongSteps = 0;
+        for (int step = 0; step < 20; ++step) {
+            const int before = ours.frame();
+            x.focus(ours.window());
+            const auto t0 = Clock::now();
+            x.key(XK_F5, true);
+            int after = before;
+            if (pollUntil([&] { return (after = ours.frame()) >= 0 && after != before; }, 2000))
+                steps.push_back(msSince(t0));
+            x.key(XK_F5, false);
+            if (step > 0 && !(after < before)) ++wrongSteps;
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+        ours.stop();
+        fs::remove_all(s.folder);
+
+        Player mpv(x, false);
+        Session m = prepare(velmora, name + "-mpv");
+        PlayFigures mp;
+        if (mpv.start(mpvArgs(video, {}), {"DISPLAY=" + server.display()}, m.folder)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            mpv.relocate();
+            mp = watchPlayback(mpv, server.pid(), 20);
+        }
+        mpv.stop();
+
+        // mpv stepping back through its IPC, paused in the middle of a GOP.
+        std::vector<double> mpvSteps;
+        const std::string sock = m.folder + "/mpv.sock";
+        Player stepper(x, false);
+        if (stepper.start(mpvArgs(video, {"--pause", "--hr-seek=yes", "--start=15", "--input-ipc-server=" + sock}),
+                          {"DISPLAY=" + server.display()}, m.folder)) {
+            const int fd = connectTo(sock);
+            for (int step = 0; fd >= 0 && step < kRuns; ++step) {
+                const int before = stepper.frame();
+                const std::string cmd = "{\"command\":[\"frame-back-step\"]}\n";
+                const auto t0 = Clock::now();
+                if (::write(fd, cmd.data(), cmd.size()) != static_cast<ssize_t>(cmd.size())) break;
+                int after = before;
+                if (pollUntil([&] { return (after = stepper.frame()) >= 0 && after != before; }, 30000))
+                    mpvSteps.push_back(msSince(t0));
+            }
+            if (fd >= 0) ::close(fd);
+        }
+        stepper.stop();
+        fs::remove_all(m.folder);
+
+        const double step = median(steps), mpvStep = median(mpvSteps);
+        const bool stepMet = step > 0 && step <= 16 && mpvStep / step >= 300 && wrongSteps == 0;
+        row((name + ": review step, key to screen").c_str(),
+            fmt("%.1f ms", step) + fmt(" (max %.1f)", steps.empty() ? -1 : *std::max_element(steps.begin(), steps.end())),
+            fmt("%.0f ms back-step", mpvStep), fmt("%.0f x", mpvStep / step), "<= 16 ms, >= 300 x", stepMet);
+        if (wrongSteps) std::printf("  %d of the steps did not show an older frame\n", wrongSteps);
+        allMet &= stepMet;
+
+        const double ourCpu = op.cpu + op.xCpu, mpvCpu = mp.cpu + mp.xCpu;
+        const bool cpuMet = ourCpu <= mpvCpu * 1.1;
+        row((name + ": 20 s playing, CPU + X CPU").c_str(), fmt("%.2f s", op.cpu) + fmt(" + %.2f s", op.xCpu),
+            fmt("%.2f s", mp.cpu) + fmt(" + %.2f s", mp.xCpu), fmt("%.2f x", ourCpu / mpvCpu), "<= 1.1 x", cpuMet);
+        allMet &= cpuMet;
+        row((name + ": frames not on screen").c_str(), fmt("%.0f", op.missed) + fmt(" of %.0f", op.seen + op.missed),
+            fmt("%.0f", mp.missed) + fmt(" of %.0f", mp.seen + mp.missed), "", "0", op.missed == 0);
+        allMet &= op.missed == 0;
+
+        // The ring holds 50 pictures of the player's size, 4 bytes a pixel;
+        // at 100 % the player is the video's size.
+        const int w = name.find("1080") != std::string::npos ? 1920 : 1280;
+        const int h = name.find("1080") != std::string::npos ? 1080 : 720;
+        const double ringMiB = kRingSize * 4.0 * w * h / 1048576.0;
+        const double peakMiB = op.peakKiB / 1024.0;
+        const bool rssMet = peakMiB <= ringMiB + 200;
+        row((name + ": peak resident memory").c_str(), fmt("%.0f MiB", peakMiB), "", "",
+            fmt("<= ring %.0f + 200 MiB", ringMiB), rssMet);
+        allMet &= rssMet;
+    }
+    std::printf("\n%s\n", allMet ? "all goals met" : "GOAL MISSED (see MISS above)");
+    return 0;
+}
