@@ -179,14 +179,23 @@ public:
         const QImage shot = x_->grab(main());
         for (int y = 0; y < 200; ++y)
             for (int x = 0; x < 100; ++x)
-                if (const int n = stripNumber(shot, x, y); n >= 0 && n < 512) return n;  // 500 frames
+                if (const int n = stripNumber(shot, x, y); n >= 0 && n < 500) return n;  // 500 frames
         return -1;
     }
 
     // Plays, holds F5 to step back through the ring, copies the frame shown.
     void playReviewAndCopy() {
         int playing = -1;
-        ASSERT_TRUE(pollUntil([&] { return (playing = shownFrame()) > 30; }, kWaitMs))
+        // Playing: a frame number well into the video, and a later one soon after
+        // (what a window still being laid out shows cannot pass for it).
+        ASSERT_TRUE(pollUntil(
+            [&] {
+                const int first = shownFrame();
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                playing = shownFrame();
+                return first > 30 && playing > first && playing - first < 25;
+            },
+            kWaitMs))
             << "the video does not play on screen";
         x_->focus(main());
         x_->key(XK_F5, true);
