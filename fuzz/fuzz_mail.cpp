@@ -1,0 +1,213 @@
+// The mail texts on arbitrary input: the percent-encoding keeps the link
+// whole and decodes back to the text, unscrambling undoes the scrambling, and
+// both raise "Overflow" past 32767 characters.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/errors.h"
+#include "support/mail_composer.h"
+
+using namespace velmora;
+
+namespace {
+
+void check(bool ok, const char* what) {
+    if (ok) return;
+    std::fprintf(stderr, "broken: %s\n", what);
+    std::abort();
+}
+
+// The description of the error `f` raises, "" when it raises none.
+template <typename F>
+std::string raised(F&& f) {
+    try {
+        f();
+    } catch (const AppError& e) {
+        return e.description();
+    }
+    return "";
+}
+
+// Windows-1252, written out here independently of the program's table: the
+// characters of codes 0x80..0x9F; the five unassigned codes stand for the
+// control character of the same number.
+constexpr char32_t kHigh[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char32_t charOf(unsigned code) { return code >= 0x80 && code < 0xA0 ? kHigh[code - 0x80] : code; }
+
+std::optional<unsigned> codeOf(char32_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c < 0x100)) return static_cast<unsigned>(c);
+    for (unsigned code = 0x80; code < 0xA0; ++code)
+        if (charOf(code) == c) return code;
+    return std::nullopt;
+}
+
+// The characters of a well-formed UTF-8 text; nothing for a malformed one.
+std::optional<std::vector<char32_t>> decode(std::string_view s) {
+    std::vector<char32_t> out;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return std::nullopt;
+        char32_t c = n == 1 ? b : b & (0x7F >> n);
+        for (std::size_t k = 1; k < n; ++k) {
+            const auto t = static_cast<unsigned char>(s[i + k]);
+            if ((t & 0xC0) != 0x80) return std::nullopt;
+            c = (c << 6) | (t & 0x3F);
+        }
+        constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < least[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+        out.push_back(c);
+        i += n;
+    }
+    return out;
+}
+
+std::string encode(const std::vector<char32_t>& chars) {
+    std::string out;
+    for (char32_t c : chars) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+int hexDigit(char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1; }
+
+bool escapeAt(const std::string& s, std::size_t i) {
+    return s[i] == '%' && i + 2 < s.size() && hexDigit(s[i + 1]) >= 0 && hexDigit(s[i + 2]) >= 0;
+}
+
+void urlEncode(std::string_view text) {
+    std::string out;
+    const std::string error = raised([&] { out = UrlEncode(text); });
+    const auto chars = decode(text);
+    if (chars) {
+        check(chars->size() > 32767 ? error == kErrOverflow : error.empty(),
+              "UrlEncode raises Overflow for the wrong lengths");
+    } else {
+        check(error.empty() || (error == kErrOverflow && text.size() > 32767), "UrlEncode raised on a short text");
+    }
+    if (!error.empty()) return;
+
+    // The link stays one line of printable ASCII that no "&" or "#" cuts.
+    std::size_t strayPercents = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        check(out[i] >= ' ' && out[i] <= '~', "UrlEncode wrote a character that is not printable ASCII");
+        check(out[i] != '&' && out[i] != '#', "UrlEncode left a raw \"&\" or \"#\"");
+        if (out[i] == '%' && !escapeAt(out, i)) ++strayPercents;
+    }
+    std::size_t inputPercents = 0;
+    for (char c : text) inputPercents += c == '%';
+    check(strayPercents <= inputPercents, "UrlEncode wrote a \"%\" without two capital hex digits");
+    if (!chars) return;
+
+    // Read the output back character by character: each character is either
+    // itself or the escape of its Windows-1252 code ("?" when it has none).
+    std::size_t at = 0;
+    for (char32_t c : *chars) {
+        check(at < out.size(), "UrlEncode dropped characters");
+        if (c >= ' ' && c <= '~' && c != '&' && c != '#') {
+            check(out[at] == static_cast<char>(c), "UrlEncode changed a printable character");
+            ++at;
+            continue;
+        }
+        check(escapeAt(out, at), "UrlEncode did not escape a character");
+        const unsigned code = hexDigit(out[at + 1]) * 16 + hexDigit(out[at + 2]);
+        check(charOf(code) == (codeOf(c) ? c : U'?'), "an escape does not decode to its character");
+        at += 3;
+    }
+    check(at == out.size(), "UrlEncode wrote more than the text");
+}
+
+void unscramble(std::string_view text) {
+    std::string out;
+    const std::string error = raised([&] { out = UnscrambleText(text); });
+    check(error.empty() || error == kErrOverflow || error == kErrInvalidCall, "UnscrambleText raised a stray error");
+    const auto chars = decode(text);
+    if (!chars) return;
+
+    // The expected outcome, position by position (from 1).
+    std::string expectedError;
+    std::vector<char32_t> plain;
+    for (std::size_t i = 1; i <= chars->size() && expectedError.empty(); ++i) {
+        if (i > 32767) {
+            expectedError = kErrOverflow;
+            break;
+        }
+        const int code = static_cast<int>(codeOf((*chars)[i - 1]).value_or('?')) - 3 - static_cast<int>(i % 3);
+        if (code < 0)
+            expectedError = kErrInvalidCall;
+        else
+            plain.push_back(charOf(static_cast<unsigned>(code)));
+    }
+    check(error == expectedError, "UnscrambleText raised the wrong error");
+    if (error.empty()) check(out == encode(plain), "UnscrambleText gave the wrong text");
+}
+
+// Scrambles the codes by the inverse rule and checks unscrambling gives them back.
+void roundTrip(std::string_view codes) {
+    std::vector<char32_t> plain, scrambled;
+    for (std::size_t i = 1; i <= codes.size(); ++i) {
+        const unsigned code = static_cast<unsigned char>(codes[i - 1]);
+        const unsigned s = code + 3 + i % 3;
+        if (s > 255) return;
+        plain.push_back(charOf(code));
+        scrambled.push_back(charOf(s));
+    }
+    std::string out;
+    check(raised([&] { out = UnscrambleText(encode(scrambled)); }).empty(), "UnscrambleText raised on a scrambled text");
+    check(out == encode(plain), "UnscrambleText does not undo the scrambling");
+}
+
+// The text repeated to exactly `length` characters (a well-formed text only).
+std::optional<std::string> repeated(std::string_view text, std::size_t length) {
+    const auto chars = decode(text);
+    if (!chars || chars->empty()) return std::nullopt;
+    std::vector<char32_t> out;
+    out.reserve(length);
+    while (out.size() < length) out.push_back((*chars)[out.size() % chars->size()]);
+    return encode(out);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
+    const std::string_view rest(reinterpret_cast<const char*>(data + 2), size - 2);
+    // Bit 2 of the first byte asks for a text right around the 32767-character limit.
+    std::string text(rest);
+    if ((data[0] & 4) && data[0] % 4 < 2) {
+        const auto longText = repeated(rest, 32760 + data[1] % 16);
+        if (!longText) return 0;
+        text = *longText;
+    }
+    switch (data[0] % 4) {
+        case 0: urlEncode(text); break;
+        case 1: unscramble(text); break;
+        default: roundTrip(rest); break;
+    }
+    return 0;
+}
