@@ -560,9 +560,11 @@ protected:
 TEST_F(ClientAreaTest, VideoPixelsComeFromThePicture) {
     auto a = make();
     // Client (20, 45) is video pixel (20 - 14, 45 - 41) = (6, 4).
+    // Rows of 30 pixels: the row copy's 64-byte blocks and what is left.
     a->copyTile(slot, 0, 0, 30, 20, 20, 45);
-    EXPECT_EQ(slot.row(0)[0], qRgb(6, 4, 200));
-    EXPECT_EQ(slot.row(19)[29], qRgb(35, 23, 200));
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x) ASSERT_EQ(slot.row(y)[x], qRgb(x + 6, y + 4, 200)) << x << "," << y;
+    EXPECT_EQ(slot.row(0)[30], kSlotBackground);  // not one pixel past the tile
     EXPECT_EQ(a->copiedTiles(), 1);
     EXPECT_EQ(a->renderedTiles(), 0);
 }
