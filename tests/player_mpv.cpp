@@ -8,7 +8,6 @@
 #include "support/qt_app.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
@@ -53,13 +52,10 @@ public:
 namespace velmora {
 namespace {
 
-
 std::string media(const char* name) {
     const char* dir = std::getenv("VELMORA_MEDIA_DIR");
     return std::string(dir ? dir : "media") + "/" + name;
 }
-
-
 
 using testing::frameNumber;
 using testing::spin;
@@ -325,13 +321,11 @@ TEST_F(MpvPlayerTest, CanBeDestroyedWhileOpeningOrPlaying) {
     player->setFileName(media("numbered.mp4"));
     EXPECT_EQ(player, nullptr);
 
-    auto playing = std::make_unique<MpvPlayer>(nullptr, MpvOptions{"null"});
-    playing->resize(320, 240 + kControlStripHeight);
-    playing->show();
-    playing->setFileName(media("with-audio.mp4"));
-    ASSERT_EQ(playing->playState(), play_state::kPlaying);
-    ASSERT_TRUE(waitUntil([&] { return playing->renderedFrames() > 3; }));
-    playing.reset();
+    makePlayer(MpvOptions{"null"});
+    player->setFileName(media("with-audio.mp4"));
+    ASSERT_EQ(player->playState(), play_state::kPlaying);
+    ASSERT_TRUE(waitUntil([&] { return player->renderedFrames() > 3; }));
+    player.reset();
     spin(100);  // frames and events queued for it must not reach the dead player
 }
 
