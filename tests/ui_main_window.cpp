@@ -20,7 +20,6 @@
 #include "app/images.h"
 #include "app/main_window.h"
 #include "capture/qt_client_area.h"
-#include "support/errors.h"
 #include "support/fakes.h"
 #include "support/qt_desktop.h"
 #include "support/qt_timer_host.h"
@@ -89,21 +88,6 @@ TEST_F(MainWindowTest, LabelTextsFitTheirLabels) {
     EXPECT_TRUE(fits(child<QLabel>("lblSpeed"), "Speed: very slow"));
     EXPECT_TRUE(fits(child<QLabel>("lblReviewTime"), "-0.0 sec"));
     EXPECT_TRUE(fits(child<QLabel>("lblReviewTime"), "-2.5 sec"));
-}
-
-TEST_F(MainWindowTest, SlotPaintsItsPixelsUnscaled) {
-    SlotView* s = static_cast<SlotView*>(window->widgetOf(Ctl::oCaptured, 3));
-    FrameSlot& slot = frm->capturedImage[3];
-    slot.resize(20, 10);
-    slot.settle();
-    for (int y = 0; y < 10; ++y)
-        for (int x = 0; x < 20; ++x) slot.row(y)[x] = 0xff000000u | static_cast<Pixel>(x * 10 << 16 | y * 20);
-    s->resize(30, 12);
-    const QImage shot = s->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    EXPECT_EQ(shot.pixel(0, 0), slot.row(0)[0]);
-    EXPECT_EQ(shot.pixel(19, 9), slot.row(9)[19]);
-    EXPECT_EQ(shot.pixel(7, 4), slot.row(4)[7]);
-    EXPECT_EQ(shot.pixel(25, 11), s->palette().window().color().rgb());  // beyond the picture
 }
 
 TEST_F(MainWindowTest, HiderStacksAbovePlayer) {
