@@ -14,6 +14,7 @@
 #include <X11/keysym.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,6 +53,7 @@ public:
         pid_ = ::fork();
         if (pid_ < 0) return false;
         if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // gone with us, however we end
             if (!folder.empty() && ::chdir(folder.c_str()) != 0) ::_exit(126);
             for (const auto& e : env) ::putenv(::strdup(e.c_str()));
             if (!stderrPath.empty()) {
