@@ -8,7 +8,6 @@
 #include "support/qt_app.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
@@ -53,13 +52,10 @@ public:
 namespace velmora {
 namespace {
 
-
 std::string media(const char* name) {
     const char* dir = std::getenv("VELMORA_MEDIA_DIR");
     return std::string(dir ? dir : "media") + "/" + name;
 }
-
-
 
 using testing::frameNumber;
 using testing::spin;
@@ -124,7 +120,7 @@ protected:
 
 using Events = std::vector<std::string>;
 
-TEST_F(MpvPlayerTest, OpensStartsAndFollowsPlayAndPause) {
+TEST_F(MpvPlayerTest, OpensStartsFollowsPlayAndPauseAndOpensTheNextFile) {
     EXPECT_TRUE(allBlack(player->videoImage()));
     const std::string path = media("numbered.mp4");
     player->setFileName(path);
@@ -154,6 +150,23 @@ TEST_F(MpvPlayerTest, OpensStartsAndFollowsPlayAndPause) {
     EXPECT_EQ(player->playState(), play_state::kPlaying);
     EXPECT_TRUE(waitUntil([&] { return frameNumber(player->videoImage()) > still + 3; }));
     EXPECT_EQ(events, (Events{"open 0>6", "play 6>2", "play 2>1", "play 1>2"}));
+
+    // Opening another file closes the first.
+    events.clear();
+    player->setFileName(media("with-audio.mp4"));
+    EXPECT_EQ(events, (Events{"open 6>0", "play 2>6", "open 0>6", "play 6>2"}));
+    EXPECT_EQ(player->fileName(), media("with-audio.mp4"));
+    EXPECT_LT(player->currentPosition(), 0.3);
+    // The new file's picture: testsrc2 without number blocks.
+    EXPECT_TRUE(
+        waitUntil([&] { return player->renderedFrames() > 0 && frameNumber(player->videoImage()) < 0; }));
+
+    player->setFileName(media("tone.m4a"));
+    EXPECT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+    EXPECT_EQ(player->naturalWidth(), 320);
+    EXPECT_EQ(player->naturalHeight(), kControlStripHeight);
+    spin(300);
+    EXPECT_TRUE(allBlack(player->videoImage()));
 }
 
 TEST_F(MpvPlayerTest, SeeksExactlyToTheFrameAskedFor) {
@@ -253,25 +266,6 @@ TEST_F(MpvPlayerTest, FilesThatCannotBeOpenedSayWhy) {
     EXPECT_EQ(player->errorDescription(), "");
 }
 
-TEST_F(MpvPlayerTest, OpeningAnotherFileClosesTheFirst) {
-    player->setFileName(media("numbered.mp4"));
-    ASSERT_TRUE(waitUntil([&] { return player->currentPosition() > 0.3; }));
-    player->setFileName(media("with-audio.mp4"));
-    EXPECT_EQ(events, (Events{"open 0>6", "play 6>2", "open 6>0", "play 2>6", "open 0>6", "play 6>2"}));
-    EXPECT_EQ(player->fileName(), media("with-audio.mp4"));
-    EXPECT_LT(player->currentPosition(), 0.3);
-    // The new file's picture: testsrc2 without number blocks.
-    EXPECT_TRUE(
-        waitUntil([&] { return player->renderedFrames() > 0 && frameNumber(player->videoImage()) < 0; }));
-
-    player->setFileName(media("tone.m4a"));
-    EXPECT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
-    EXPECT_EQ(player->naturalWidth(), 320);
-    EXPECT_EQ(player->naturalHeight(), kControlStripHeight);
-    spin(300);
-    EXPECT_TRUE(allBlack(player->videoImage()));
-}
-
 TEST_F(MpvPlayerTest, ClicksOnThePictureToggleAndInputWaitsDuringAnOpen) {
     player->setFileName(media("numbered.mp4"));
     ASSERT_EQ(player->playState(), play_state::kPlaying);
@@ -325,13 +319,11 @@ TEST_F(MpvPlayerTest, CanBeDestroyedWhileOpeningOrPlaying) {
     player->setFileName(media("numbered.mp4"));
     EXPECT_EQ(player, nullptr);
 
-    auto playing = std::make_unique<MpvPlayer>(nullptr, MpvOptions{"null"});
-    playing->resize(320, 240 + kControlStripHeight);
-    playing->show();
-    playing->setFileName(media("with-audio.mp4"));
-    ASSERT_EQ(playing->playState(), play_state::kPlaying);
-    ASSERT_TRUE(waitUntil([&] { return playing->renderedFrames() > 3; }));
-    playing.reset();
+    makePlayer(MpvOptions{"null"});
+    player->setFileName(media("with-audio.mp4"));
+    ASSERT_EQ(player->playState(), play_state::kPlaying);
+    ASSERT_TRUE(waitUntil([&] { return player->renderedFrames() > 3; }));
+    player.reset();
     spin(100);  // frames and events queued for it must not reach the dead player
 }
 

@@ -1,6 +1,9 @@
 #include <QPainter>
 #include <QRegion>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "capture/qt_client_area.h"
 
@@ -17,6 +20,30 @@ bool copyableFormat(const QImage& image) {
         default:
             return false;
     }
+}
+
+// Copies one row of a tile.  Rows are a few kilobytes: glibc's memcpy copies
+// those with the CPU's string move, which costs a third more here than
+// plain vector loads and stores (measured by bench_capture_review); the
+// whole slot copied at once is left to memcpy.
+void copyRow(Pixel* to, const uchar* from, std::size_t bytes) {
+#if defined(__SSE2__)
+    auto* d = reinterpret_cast<uchar*>(to);
+    std::size_t i = 0;
+    for (; i + 64 <= bytes; i += 64) {
+        const auto* s = reinterpret_cast<const __m128i*>(from + i);
+        const __m128i a = _mm_loadu_si128(s), b = _mm_loadu_si128(s + 1);
+        const __m128i c = _mm_loadu_si128(s + 2), e = _mm_loadu_si128(s + 3);
+        auto* t = reinterpret_cast<__m128i*>(d + i);
+        _mm_storeu_si128(t, a);
+        _mm_storeu_si128(t + 1, b);
+        _mm_storeu_si128(t + 2, c);
+        _mm_storeu_si128(t + 3, e);
+    }
+    std::memcpy(d + i, from + i, bytes - i);
+#else
+    std::memcpy(to, from, bytes);
+#endif
 }
 
 }  // namespace
@@ -102,7 +129,7 @@ void QtClientArea::copyNow(FrameSlot& slot, int dx, int dy, int w, int h, int sx
             for (int y = video.top(); y <= video.bottom(); ++y) {
                 const uchar* from =
                     image->constScanLine(y - area.top()) + static_cast<std::size_t>(ix) * sizeof(Pixel);
-                std::memcpy(slot.row(y - toClient.y()) + tx, from, bytes);
+                copyRow(slot.row(y - toClient.y()) + tx, from, bytes);
             }
         }
         if (image->format() != QImage::Format_RGB32) {
