@@ -8,6 +8,7 @@
 // frame is recognised on the screen.
 //
 // usage: bench_program VELMORA_EXECUTABLE VIDEO...
+#include "support/frame_number.h"
 #include "support/x_session.h"
 
 #include <signal.h>
@@ -37,25 +38,6 @@ double median(std::vector<double> v) {
     if (v.empty()) return -1;
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
-}
-
-// The frame number at (x, y) of an image, -1 when there is none (see the
-// end-to-end test: every block plainly black or white at three points).
-int stripNumber(const QImage& img, int x, int y) {
-    if (x + 320 > img.width() || y + 32 > img.height()) return -1;
-    int number = 0;
-    for (int bit = 0; bit < 10; ++bit) {
-        int white = 0;
-        for (const int d : {6, 16, 26}) {
-            const QRgb p = img.pixel(x + 32 * bit + d, y + d);
-            const int lo = std::min({qRed(p), qGreen(p), qBlue(p)}), hi = std::max({qRed(p), qGreen(p), qBlue(p)});
-            if (lo > 170) ++white;
-            else if (hi >= 70) return -1;
-        }
-        if (white == 3) number |= 1 << bit;
-        else if (white != 0) return -1;
-    }
-    return number == 1023 ? -1 : number;  // all white is a light area, not a frame (900 at most)
 }
 
 // CPU seconds a process has used.

@@ -10,29 +10,15 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "support/errors.h"
 #include "support/mail_composer.h"
 
 using namespace velmora;
+using fuzzing::check;
+using fuzzing::raised;
 
 namespace {
-
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
-
-// The description of the error `f` raises, "" when it raises none.
-template <typename F>
-std::string raised(F&& f) {
-    try {
-        f();
-    } catch (const AppError& e) {
-        return e.description();
-    }
-    return "";
-}
 
 // Windows-1252, written out here independently of the program's table: the
 // characters of codes 0x80..0x9F; the five unassigned codes stand for the

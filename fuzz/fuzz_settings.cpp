@@ -13,17 +13,13 @@
 
 #include "settings/ini_file.h"
 #include "support/app_info.h"
+#include "fuzz_check.h"
 #include "support/errors.h"
 
 using namespace velmora;
+using fuzzing::check;
 
 namespace {
-
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
 
 // The lines of a file as stored, each with whatever ends it but the '\n'.
 std::vector<std::string_view> rawLines(std::string_view text) {

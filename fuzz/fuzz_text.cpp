@@ -12,28 +12,14 @@
 #include <string_view>
 
 #include "support/convert.h"
+#include "fuzz_check.h"
 #include "support/errors.h"
 
 using namespace velmora;
+using fuzzing::check;
+using fuzzing::raised;
 
 namespace {
-
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
-
-// The description of the error `f` raises, "" when it raises none.
-template <typename F>
-std::string raised(F&& f) {
-    try {
-        f();
-    } catch (const AppError& e) {
-        return e.description();
-    }
-    return "";
-}
 
 bool validUtf8(std::string_view s) {
     for (size_t i = 0; i < s.size();) {

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "settings/ini_file.h"
+#include "support/frame_number.h"
 #include "support/x_session.h"
 
 namespace velmora {
@@ -24,6 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Child;
 using testing::pollUntil;
+using testing::stripNumber;
 using testing::XServer;
 using testing::XSession;
 
@@ -44,26 +46,6 @@ std::string readAll(const fs::path& p) {
 }
 
 void writeAll(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
-
-// The number the numbered video draws at (x, y), read strictly enough that
-// nothing else on the screen passes: every block plainly black or white (no
-// colour) at its centre and near two of its corners.  -1 when there is none.
-int stripNumber(const QImage& img, int x, int y) {
-    if (x + 320 > img.width() || y + 32 > img.height()) return -1;
-    int number = 0;
-    for (int bit = 0; bit < 10; ++bit) {
-        int white = 0;
-        for (const int d : {6, 16, 26}) {
-            const QRgb p = img.pixel(x + 32 * bit + d, y + d);
-            const int lo = std::min({qRed(p), qGreen(p), qBlue(p)}), hi = std::max({qRed(p), qGreen(p), qBlue(p)});
-            if (lo > 170) ++white;
-            else if (hi >= 70) return -1;
-        }
-        if (white == 3) number |= 1 << bit;
-        else if (white != 0) return -1;
-    }
-    return number;
-}
 
 // One session of the program in a folder of its own: the executable is
 // copied there, so that its Velmora.ini is the test's.

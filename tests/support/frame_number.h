@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <algorithm>
 #include <QPoint>
 
 namespace velmora::testing {
@@ -27,6 +28,27 @@ inline int frameNumber(const QImage& image, QPoint origin = {}) {
         if (gray >= 190) number |= 1 << bit;
     }
     return number;
+}
+
+// The same number read from a screen shot, strictly enough that nothing else
+// on the screen passes: every block plainly black or white (no colour) at its
+// centre and near two of its corners.  -1 when there is none at (x, y); all
+// white is a light area, not a frame.
+inline int stripNumber(const QImage& img, int x, int y) {
+    if (x + 320 > img.width() || y + 32 > img.height()) return -1;
+    int number = 0;
+    for (int bit = 0; bit < 10; ++bit) {
+        int white = 0;
+        for (const int d : {6, 16, 26}) {
+            const QRgb p = img.pixel(x + 32 * bit + d, y + d);
+            const int lo = std::min({qRed(p), qGreen(p), qBlue(p)}), hi = std::max({qRed(p), qGreen(p), qBlue(p)});
+            if (lo > 170) ++white;
+            else if (hi >= 70) return -1;
+        }
+        if (white == 3) number |= 1 << bit;
+        else if (white != 0) return -1;
+    }
+    return number == 1023 ? -1 : number;
 }
 
 }  // namespace velmora::testing
