@@ -31,6 +31,7 @@ namespace {
 
 constexpr int kRingSize = 50;
 constexpr int kRuns = 5;
+constexpr int kCpuRuns = 3;
 
 double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
 
@@ -61,6 +62,30 @@ long statusKiB(pid_t pid, const char* key) {
     for (std::string line; std::getline(f, line);)
         if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::strlen(key)));
     return 0;
+}
+
+// Polls without the 5 ms sleep of pollUntil: a review step takes a few
+// milliseconds from key to screen, and each poll is two round trips to the
+// X server already.
+template <typename Condition>
+bool pollClosely(Condition condition, int ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (!condition()) {
+        if (Clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return true;
+}
+
+// The figures of each run, in the order they were measured.
+std::string spread(const std::vector<double>& v) {
+    std::string out;
+    for (double d : v) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%s%.1f", out.empty() ? "" : " ", d);
+        out += buf;
+    }
+    return out + " s";
 }
 
 // One player on the screen: ours or mpv, with where its video's strip is.
@@ -241,45 +266,67 @@ int main(int argc, char** argv) {
                     fmt("%.0f ms", os).c_str(), fmt("%.0f ms", ms).c_str(), fmt("%.2f x", os / ms).c_str(), "(figure)",
                     "");
 
-        // 20 s of playback with a capture every 50 ms, then the review keys.
-        Session s = prepare(velmora, name);
-        Player ours(x, true);
-        if (!ours.start({s.velmora, video}, envFor(server, s), s.folder)) {
-            std::printf("%s: Velmora showed no frame\n", name.c_str());
+        // 20 s of playback with a capture every 50 ms, against mpv playing the
+        // same file; the pairs alternate, and the review keys follow the first.
+        std::vector<double> ourCpus, mpvCpus;
+        PlayFigures op, mp;  // sums of the missed and seen frames, peak memory
+        std::vector<double> steps;
+        int wrongSteps = 0;
+        bool shown = true;
+        for (int run = 0; run < kCpuRuns && shown; ++run) {
+            Session s = prepare(velmora, name);
+            Player ours(x, true);
+            if (!ours.start({s.velmora, video}, envFor(server, s), s.folder)) {
+                std::printf("%s: Velmora showed no frame\n", name.c_str());
+                shown = false;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            ours.relocate();
+            const PlayFigures f = watchPlayback(ours, server.pid(), 20);
+            ourCpus.push_back(f.cpu + f.xCpu);
+            op.cpu += f.cpu / kCpuRuns;
+            op.xCpu += f.xCpu / kCpuRuns;
+            op.seen += f.seen;
+            op.missed += f.missed;
+            op.peakKiB = std::max(op.peakKiB, f.peakKiB);
+
+            for (int step = 0; run == 0 && step < 20; ++step) {
+                const int before = ours.frame();
+                x.focus(ours.window());
+                const auto t0 = Clock::now();
+                x.key(XK_F5, true);
+                int after = before;
+                if (pollClosely([&] { return (after = ours.frame()) >= 0 && after != before; }, 2000))
+                    steps.push_back(msSince(t0));
+                x.key(XK_F5, false);
+                if (step > 0 && !(after < before)) ++wrongSteps;
+                std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            }
+            ours.stop();
+            fs::remove_all(s.folder);
+
+            Player mpv(x, false);
+            Session m = prepare(velmora, name + "-mpv");
+            if (mpv.start(mpvArgs(video, {}), {"DISPLAY=" + server.display()}, m.folder)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                mpv.relocate();
+                const PlayFigures g = watchPlayback(mpv, server.pid(), 20);
+                mpvCpus.push_back(g.cpu + g.xCpu);
+                mp.cpu += g.cpu / kCpuRuns;
+                mp.xCpu += g.xCpu / kCpuRuns;
+                mp.seen += g.seen;
+                mp.missed += g.missed;
+            }
+            mpv.stop();
+            fs::remove_all(m.folder);
+        }
+        if (!shown) {
             allMet = false;
             continue;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        ours.relocate();
-        const PlayFigures op = watchPlayback(ours, server.pid(), 20);
 
-        std::vector<double> steps;
-        int wrongSteps = 0;
-        for (int step = 0; step < 20; ++step) {
-            const int before = ours.frame();
-            x.focus(ours.window());
-            const auto t0 = Clock::now();
-            x.key(XK_F5, true);
-            int after = before;
-            if (pollUntil([&] { return (after = ours.frame()) >= 0 && after != before; }, 2000))
-                steps.push_back(msSince(t0));
-            x.key(XK_F5, false);
-            if (step > 0 && !(after < before)) ++wrongSteps;
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        }
-        ours.stop();
-        fs::remove_all(s.folder);
-
-        Player mpv(x, false);
         Session m = prepare(velmora, name + "-mpv");
-        PlayFigures mp;
-        if (mpv.start(mpvArgs(video, {}), {"DISPLAY=" + server.display()}, m.folder)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-            mpv.relocate();
-            mp = watchPlayback(mpv, server.pid(), 20);
-        }
-        mpv.stop();
-
         // mpv stepping back through its IPC, paused in the middle of a GOP.
         std::vector<double> mpvSteps;
         const std::string sock = m.folder + "/mpv.sock";
@@ -293,7 +340,7 @@ int main(int argc, char** argv) {
                 const auto t0 = Clock::now();
                 if (::write(fd, cmd.data(), cmd.size()) != static_cast<ssize_t>(cmd.size())) break;
                 int after = before;
-                if (pollUntil([&] { return (after = stepper.frame()) >= 0 && after != before; }, 30000))
+                if (pollClosely([&] { return (after = stepper.frame()) >= 0 && after != before; }, 30000))
                     mpvSteps.push_back(msSince(t0));
             }
             if (fd >= 0) ::close(fd);
@@ -314,10 +361,14 @@ int main(int argc, char** argv) {
         if (wrongSteps) std::printf("  %d of the steps did not show an older frame\n", wrongSteps);
         allMet &= stepMet;
 
-        const double ourCpu = op.cpu + op.xCpu, mpvCpu = mp.cpu + mp.xCpu;
-        const bool cpuMet = ourCpu <= mpvCpu * 1.1;
-        row((name + ": 20 s playing, CPU + X CPU").c_str(), fmt("%.2f s", op.cpu) + fmt(" + %.2f s", op.xCpu),
+        // One run of either on a shared two-CPU machine may be off by a fifth:
+        // the medians of the alternating runs are compared.
+        const double ourCpu = median(ourCpus), mpvCpu = median(mpvCpus);
+        const bool cpuMet = ourCpu > 0 && mpvCpu > 0 && ourCpu <= mpvCpu * 1.1;
+        row((name + ": 20 s playing, CPU + X CPU (means)").c_str(), fmt("%.2f s", op.cpu) + fmt(" + %.2f s", op.xCpu),
             fmt("%.2f s", mp.cpu) + fmt(" + %.2f s", mp.xCpu), fmt("%.2f x", ourCpu / mpvCpu), "<= 1.1 x", cpuMet);
+        std::printf("| %-34s | %-22s | %-22s | %-10s | %-18s | %-4s |\n", "  (each run, CPU + X CPU)",
+                    spread(ourCpus).c_str(), spread(mpvCpus).c_str(), "", "", "");
         allMet &= cpuMet;
         row((name + ": frames not on screen").c_str(), fmt("%.0f", op.missed) + fmt(" of %.0f", op.seen + op.missed),
             fmt("%.0f", mp.missed) + fmt(" of %.0f", mp.seen + mp.missed), "", "0", op.missed == 0);
