@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "settings/ini_file.h"
+#include "settings/settings_encoding.h"
 #include "support/convert.h"
 #include "support/errors.h"
 
@@ -81,112 +82,6 @@ std::optional<std::string> readFile(const std::string& path, int& err) {
     ::close(fd);
     if (err) return std::nullopt;
     return data;
-}
-
-// ---- The file's encoding ----
-//
-// Settings files come as UTF-8 (with or without a byte-order mark) or, from
-// editors that save "Unicode", as UTF-16 with a byte-order mark. The lines are
-// handled as UTF-8 and written back in the file's own encoding and line ends.
-
-enum class Encoding { Plain, Utf8Bom, Utf16Le, Utf16Be };
-
-struct SettingsText {
-    Encoding encoding = Encoding::Plain;
-    std::string text;       // as UTF-8
-    std::string strayByte;  // a UTF-16 file's odd last byte, kept as it was
-};
-
-// UTF-16 code units to UTF-8. A lone surrogate becomes its own three-byte
-// sequence, so that even a damaged file is written back as it was.
-std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
-    std::string out;
-    out.reserve(bytes.size());
-    const auto unit = [&](size_t i) -> char16_t {
-        const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
-        return static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
-    };
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const char16_t u = unit(i);
-        if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size()) {
-            const char16_t low = unit(i + 2);
-            if (low >= 0xDC00 && low < 0xE000) {
-                appendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (low - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        appendUtf8(out, u);
-    }
-    return out;
-}
-
-// UTF-8 to UTF-16 code units; a byte that is not part of a UTF-8 sequence
-// stands for the character of that value.
-std::string utf8ToUtf16(std::string_view text, bool bigEndian) {
-    std::string out;
-    out.reserve(text.size() * 2);
-    const auto put = [&](char32_t u) {
-        const auto hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
-        out += bigEndian ? hi : lo;
-        out += bigEndian ? lo : hi;
-    };
-    for (size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        const int length = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-        char32_t c = b;
-        bool valid = length > 0 && i + static_cast<size_t>(length) <= text.size();
-        if (valid && length > 1) {
-            c = b & (0x7F >> length);
-            for (int k = 1; k < length; ++k) {
-                const auto next = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-                valid = valid && (next & 0xC0) == 0x80;
-                c = (c << 6) | (next & 0x3F);
-            }
-        }
-        if (!valid) {
-            put(b);
-            ++i;
-            continue;
-        }
-        i += static_cast<size_t>(length);
-        if (c >= 0x10000) {
-            put(0xD800 + ((c - 0x10000) >> 10));
-            put(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            put(c);
-        }
-    }
-    return out;
-}
-
-SettingsText decodeSettings(std::string_view bytes) {
-    SettingsText t;
-    const auto startsWith = [&](std::string_view bom) { return bytes.substr(0, bom.size()) == bom; };
-    if (startsWith("\xEF\xBB\xBF")) {
-        t.encoding = Encoding::Utf8Bom;
-        t.text = bytes.substr(3);
-    } else if (startsWith("\xFF\xFE") || startsWith("\xFE\xFF")) {
-        const bool bigEndian = bytes[0] == '\xFE';
-        t.encoding = bigEndian ? Encoding::Utf16Be : Encoding::Utf16Le;
-        const auto body = bytes.substr(2);
-        t.text = utf16ToUtf8(body, bigEndian);
-        if (body.size() % 2) t.strayByte = body.back();
-    } else {
-        t.text = bytes;
-    }
-    return t;
-}
-
-// The line ends are the lines' own: IniFile keeps them.
-std::string encodeSettings(const SettingsText& t, std::string text) {
-    switch (t.encoding) {
-        case Encoding::Plain: return text;
-        case Encoding::Utf8Bom: return "\xEF\xBB\xBF" + text;
-        case Encoding::Utf16Le: return "\xFF\xFE" + utf8ToUtf16(text, false) + t.strayByte;
-        case Encoding::Utf16Be: return "\xFE\xFF" + utf8ToUtf16(text, true) + t.strayByte;
-    }
-    return text;
 }
 
 // Where the data of `path` lives: a settings file that is a symbolic link
@@ -349,10 +244,7 @@ void ConfigStore::write(const std::string& target, const std::string& source, co
     const auto bytes = readFile(source, err);
     // Writing over a file we could not read would lose the settings in it.
     if (err) RAISE_FILE_ERROR("Cannot read the settings file", source, err);
-    const SettingsText file = decodeSettings(bytes.value_or(""));
-    IniFile ini(file.text);
-    ini.set(kAppTitle, key, value);
-    replaceFile(target, encodeSettings(file, ini.text()));
+    replaceFile(target, withSetting(bytes.value_or(""), kAppTitle, key, value));
 }
 
 std::string programFolder() {
