@@ -72,7 +72,14 @@ public:
         const auto x = name.find('x');
         w_ = std::stoi(name.substr(0, x));
         h_ = std::stoi(name.substr(x + 1));
-        image_ = QImage(w_, h_ - kControlStripHeight, QImage::Format_RGB32);
+        // The real player hands the capture its area of the window's
+        // backing store: rows of the window's width, the area a few pixels in.
+        const int windowWidth = w_ + 7;
+        // (Twice as tall: the memcpy it is compared with reads a whole slot's
+        // bytes from the area's first pixel on.)
+        store_ = QImage(windowWidth, 2 * h_, QImage::Format_ARGB32_Premultiplied);
+        image_ = QImage(store_.bits() + store_.bytesPerLine() + 3 * 4, w_, h_ - kControlStripHeight,
+                        store_.bytesPerLine(), QImage::Format_RGB32);
         QPainter p(&image_);
         p.fillRect(image_.rect(), QColor(40, 90, 160));
         for (int i = 0; i < 20; ++i) p.fillRect(i * w_ / 20, 0, w_ / 40, image_.height(), QColor(220, 200, 40));
@@ -101,6 +108,7 @@ protected:
 
 private:
     int w_ = 239, h_ = 251, state_ = play_state::kNoMedia;
+    QImage store_;
     QImage image_;
 };
 
@@ -225,8 +233,8 @@ int main(int argc, char* argv[]) {
         const long rssAfter = rssKiB();
         const double ratio = median(capture) / median(copy);
         const double perCapture = static_cast<double>(allocs) / runs;
-        ok &= ratio <= 1.5 && allocs == 0;
-        std::printf("player %4d x %4d  slot %4d x %4d  capture %.3f ms  memcpy %.3f ms  ratio %.2f (<= 1.5)  "
+        ok &= ratio <= 1.1 && allocs == 0;
+        std::printf("player %4d x %4d  slot %4d x %4d  capture %.3f ms  memcpy %.3f ms  ratio %.2f (<= 1.1)  "
                     "heap allocations per capture %.2f (0)  RSS growth %ld KiB  fast tiles %lld rendered %lld\n",
                     w, h, slot.width, slot.height, median(capture), median(copy), ratio, perCapture,
                     rssAfter - rssBefore, area.copiedTiles(), area.renderedTiles());

@@ -1,7 +1,9 @@
 #include <QPainter>
 #include <QRegion>
 #include <cstring>
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -25,8 +27,28 @@ bool copyableFormat(const QImage& image) {
 // Copies one row of a tile.  Rows are a few kilobytes: glibc's memcpy copies
 // those with the CPU's string move, which costs a third more here than
 // plain vector loads and stores (measured by bench_capture_review); the
-// whole slot copied at once is left to memcpy.
-void copyRow(Pixel* to, const uchar* from, std::size_t bytes) {
+// whole slot copied at once is left to memcpy.  Where the CPU has 32-byte
+// vectors they are used: with 16-byte ones a small slot, which stays in the
+// cache, took 1.1 to 1.15 times one memcpy of it (32-byte: 0.99 to 1.05).
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void copyRowAvx2(Pixel* to, const uchar* from, std::size_t bytes) {
+    auto* d = reinterpret_cast<uchar*>(to);
+    std::size_t i = 0;
+    for (; i + 128 <= bytes; i += 128) {
+        const auto* s = reinterpret_cast<const __m256i*>(from + i);
+        const __m256i a = _mm256_loadu_si256(s), b = _mm256_loadu_si256(s + 1);
+        const __m256i c = _mm256_loadu_si256(s + 2), e = _mm256_loadu_si256(s + 3);
+        auto* t = reinterpret_cast<__m256i*>(d + i);
+        _mm256_storeu_si256(t, a);
+        _mm256_storeu_si256(t + 1, b);
+        _mm256_storeu_si256(t + 2, c);
+        _mm256_storeu_si256(t + 3, e);
+    }
+    std::memcpy(d + i, from + i, bytes - i);
+}
+#endif
+
+void copyRowSse2(Pixel* to, const uchar* from, std::size_t bytes) {
 #if defined(__SSE2__)
     auto* d = reinterpret_cast<uchar*>(to);
     std::size_t i = 0;
@@ -45,6 +67,14 @@ void copyRow(Pixel* to, const uchar* from, std::size_t bytes) {
     std::memcpy(to, from, bytes);
 #endif
 }
+
+using CopyRow = void (*)(Pixel*, const uchar*, std::size_t);
+const CopyRow copyRow = [] {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2")) return &copyRowAvx2;
+#endif
+    return &copyRowSse2;
+}();
 
 }  // namespace
 
