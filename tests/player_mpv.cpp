@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
 #include <QWindow>
@@ -427,8 +428,10 @@ TEST_F(MpvPlayerTest, RotatedVideosPlayUprightAtTheirDisplayedSize) {
 
 // mpv draws straight into the picture's buffer, which a copy of
 // videoImage() held elsewhere shares; 239 pixels make rows whose plain
-// length differs from their aligned one.
+// length differs from their aligned one.  (A player that is not shown keeps
+// its picture in memory of its own.)
 TEST_F(MpvPlayerTest, AHeldCopyOfThePictureKeepsItsPixels) {
+    makePlayer(MpvOptions{"null"}, false);
     player->resize(239, 179 + kControlStripHeight);
     player->setFileName(mediaPath("numbered.mp4"));
     ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
@@ -447,6 +450,65 @@ TEST_F(MpvPlayerTest, AHeldCopyOfThePictureKeepsItsPixels) {
     EXPECT_FALSE(allBlack(now));
 }
 
+// A shown player has mpv draw into the window's backing store: what the
+// window holds, what videoImage() gives (what a capture copies) and the
+// frame mpv is at agree, while playing, when paused, after the picture was
+// painted somewhere else and after a resize.  An odd position in the window
+// gives rows that start off any alignment.
+TEST_F(MpvPlayerTest, TheWindowAndThePictureShowTheSameFrame) {
+    QWidget window;
+    window.resize(420, 340);
+    player.reset();
+    player = std::make_unique<MpvPlayer>(&window, MpvOptions{"null"});
+    player->setGeometry(41, 19, 320, 240 + kControlStripHeight);
+    window.show();
+    ASSERT_TRUE(waitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
+    const auto onWindow = [&] {
+        const QPoint at = player->mapTo(&window, QPoint(0, 0));
+        const QSize size = player->videoRect().size();
+        return frameNumber(window.screen()
+                               ->grabWindow(window.winId(), at.x(), at.y(), size.width(), size.height())
+                               .toImage());
+    };
+    player->setFileName(media("numbered.mp4"));
+    ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+    ASSERT_TRUE(waitUntil([&] { return player->currentPosition() > 0.5; }));
+    int agreed = 0;
+    for (int i = 0; i < 20; ++i, spin(20)) {
+        const int shown = onWindow();
+        if (shown > 0 && shown == frameNumber(player->videoImage())) ++agreed;
+    }
+    EXPECT_GE(agreed, 15) << "of 20 looks while playing";
+
+    player->pause();
+    spin(300);
+    const int still = frameNumber(player->videoImage());
+    EXPECT_GT(still, 0);
+    EXPECT_EQ(onWindow(), still);
+    const QImage grabbed = player->grab(player->videoRect()).toImage();
+    EXPECT_EQ(frameNumber(grabbed), still);
+    player->update();
+    spin(50);
+    EXPECT_EQ(onWindow(), still);
+    EXPECT_EQ(frameNumber(player->videoImage()), still);
+
+    // Resized while playing: until the next frame the picture is the one
+    // the window showed, at its old size.
+    player->play();
+    ASSERT_TRUE(waitUntil([&] { return onWindow() > still + 5; }));
+    const int before = onWindow();
+    player->resize(320, 260 + kControlStripHeight);
+    const int after = frameNumber(player->videoImage());
+    EXPECT_TRUE(after >= before && after <= before + 2) << before << " then " << after;
+    EXPECT_TRUE(waitUntil([&] { return player->videoImage().size() == QSize(320, 260); }, 1000));
+    player->pause();
+    spin(300);
+    const QPoint at = player->mapTo(&window, QPoint(0, 10));  // between black bars
+    EXPECT_EQ(frameNumber(window.screen()->grabWindow(window.winId(), at.x(), at.y(), 320, 240).toImage()),
+              frameNumber(player->videoImage(), QPoint(0, 10)));
+    player.reset();  // before the window it lives in
+}
+
 // A window being dragged changes the video area more often than frames come:
 // the picture follows at most ten times a second, and it ends at the area's
 // size without waiting for another frame, also when the video is paused.
@@ -457,7 +519,8 @@ TEST_F(MpvPlayerTest, ThePictureFollowsADraggedWindowAndEndsAtItsSize) {
 
     std::vector<QSize> drawn;  // the sizes the picture took, in turn
     const auto watch = QObject::connect(player.get(), &MpvPlayer::frameRendered, player.get(), [&] {
-        if (drawn.empty() || drawn.back() != player->videoImage().size()) drawn.push_back(player->videoImage().size());
+        if (drawn.empty() || drawn.back() != player->videoImage().size())
+            drawn.push_back(player->videoImage().size());
     });
     const long long framesBefore = player->renderedFrames();
     QElapsedTimer drag;

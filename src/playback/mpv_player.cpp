@@ -4,12 +4,17 @@
 #include <mpv/render.h>
 #include <sys/stat.h>
 
+#include <QBackingStore>
 #include <QEventLoop>
 #include <QMouseEvent>
+#include <QPaintEngine>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -689,7 +694,28 @@ void MpvPlayer::ensureImage(QSize size, bool clear) {
 void MpvPlayer::clearPicture() {
     if (!image_.isNull()) image_.fill(Qt::black);
     pictureShown_ = false;
+    imageStale_ = false;
+    direct_ = false;
     update(videoRect());
+}
+
+bool MpvPlayer::renderInto(uchar* pixels, QSize size, std::size_t stride) {
+    alignas(64) static unsigned char scratch[64];
+    int skip = pixels ? 0 : 1;
+    int dims[2] = {skip ? 1 : size.width(), skip ? 1 : size.height()};
+    if (skip) stride = 64;
+    int block = 0;           // never wait for the frame's display time on the UI thread
+    char format[] = "bgr0";  // the byte order of QImage::Format_RGB32
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_SW_SIZE, dims},
+        {MPV_RENDER_PARAM_SW_FORMAT, format},
+        {MPV_RENDER_PARAM_SW_STRIDE, &stride},
+        {MPV_RENDER_PARAM_SW_POINTER, skip ? scratch : pixels},
+        {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
+        {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
+        {MPV_RENDER_PARAM_INVALID, nullptr},
+    };
+    return mpv_render_context_render(render_, params) >= 0 && !skip;
 }
 
 void MpvPlayer::renderFrame(bool fromUpdate) {
@@ -702,6 +728,19 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
     const QSize target = pictureSize(wanted);
     // A still picture is drawn again only at the area's size.
     if (!fromUpdate && target != videoRect().size()) return;
+    // While the window paints the whole area into its backing store, the
+    // frame is drawn there by the paint asked for now.
+    const QWindow* shown = window()->windowHandle();
+    if (fromUpdate && wanted && direct_ && pictureShown_ && target == videoRect().size() &&
+        image_.size() == target && shown && shown->isExposed()) {
+        resizeHold_->stop();
+        imageStale_ = true;
+        ++renderedFrames_;
+        update(videoRect());
+        emit frameRendered();
+        return;
+    }
+    direct_ = false;
     // mpv draws the whole picture, black bars included.
     ensureImage(target, !wanted);
     // A copy of the picture held elsewhere keeps what it holds: mpv draws into
@@ -715,24 +754,10 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
     }
     // The pointer first: the stride is the one of the buffer mpv writes into.
     uchar* pixels = wanted ? image_.bits() : nullptr;
-    const bool fits =
-        pixels && image_.format() == QImage::Format_RGB32 && image_.size() == target;
-    alignas(64) static unsigned char scratch[64];
-    int skip = fits ? 0 : 1;
-    int size[2] = {skip ? 1 : image_.width(), skip ? 1 : image_.height()};
-    std::size_t stride = skip ? 64 : static_cast<std::size_t>(image_.bytesPerLine());
-    int block = 0;           // never wait for the frame's display time on the UI thread
-    char format[] = "bgr0";  // the byte order of QImage::Format_RGB32
-    mpv_render_param params[] = {
-        {MPV_RENDER_PARAM_SW_SIZE, size},
-        {MPV_RENDER_PARAM_SW_FORMAT, format},
-        {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-        {MPV_RENDER_PARAM_SW_POINTER, skip ? scratch : pixels},
-        {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
-        {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
-        {MPV_RENDER_PARAM_INVALID, nullptr},
-    };
-    if (mpv_render_context_render(render_, params) < 0 || skip) return;
+    const bool fits = pixels && image_.format() == QImage::Format_RGB32 && image_.size() == target;
+    if (!renderInto(fits ? pixels : nullptr, image_.size(), static_cast<std::size_t>(image_.bytesPerLine())))
+        return;
+    imageStale_ = false;
     if (target == videoRect().size()) resizeHold_->stop();
     pictureShown_ = true;
     ++renderedFrames_;
@@ -740,13 +765,107 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
     emit frameRendered();
 }
 
-void MpvPlayer::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    // For a while after a resize the picture keeps its old size.
+void MpvPlayer::syncImage() {
+    if (!imageStale_) return;
+    imageStale_ = false;
+    if (image_.isNull() || !pictureShown_) return;
+    if (!image_.isDetached()) {
+        PictureMemory* memory = nullptr;
+        QImage next = newPicture(image_.size(), memory);
+        if (next.isNull()) return;
+        image_ = std::move(next);
+        picture_ = memory;
+    }
+    // mpv draws its current frame again, at the size its scaler was made for.
+    uchar* pixels = image_.bits();
+    renderInto(pixels, image_.size(), static_cast<std::size_t>(image_.bytesPerLine()));
+}
+
+QImage* MpvPlayer::paintedStore(QPainter& painter) {
+    QBackingStore* store = backingStore();
+    QPaintDevice* device = store ? store->paintDevice() : nullptr;
+    if (!device || device->devType() != QInternal::Image || !painter.paintEngine() ||
+        painter.paintEngine()->paintDevice() != device)
+        return nullptr;
+    return static_cast<QImage*>(device);
+}
+
+std::optional<QImage> MpvPlayer::storeArea(QPainter& painter, QImage& image, const QRegion& region) {
     const QRect area = videoRect();
-    const QRect picture = image_.rect() & area;
-    if (!picture.isEmpty()) painter.drawImage(picture.topLeft(), image_, picture);
-    for (const QRect& r : QRegion(area).subtracted(QRegion(picture))) painter.fillRect(r, Qt::black);
+    if (area.isEmpty() || !(QRegion(area) - region).isEmpty()) return std::nullopt;
+    // On X11 the store is premultiplied ARGB; the picture's bytes are the
+    // ones painting an RGB32 image there would copy.
+    const QImage::Format format = image.format();
+    const QTransform t = painter.deviceTransform();
+    if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied &&
+         format != QImage::Format_ARGB32) ||
+        t.type() > QTransform::TxTranslate || t.dx() != std::floor(t.dx()) || t.dy() != std::floor(t.dy()))
+        return std::nullopt;
+    const QRect at = area.translated(static_cast<int>(t.dx()), static_cast<int>(t.dy()));
+    if (!image.rect().contains(at)) return std::nullopt;
+    // The backing store's own memory: bits() could make a copy of it.
+    auto* first = const_cast<uchar*>(image.constBits()) + static_cast<qsizetype>(at.y()) * image.bytesPerLine() +
+                  static_cast<qsizetype>(at.x()) * 4;
+    return QImage(first, at.width(), at.height(), image.bytesPerLine(), QImage::Format_RGB32);
+}
+
+bool MpvPlayer::screenValid() {
+    if (!direct_ || screen_.isNull() || !isVisible()) return false;
+    QBackingStore* store = backingStore();
+    QPaintDevice* device = store ? store->paintDevice() : nullptr;
+    if (!device || device->devType() != QInternal::Image) return false;
+    const auto* image = static_cast<const QImage*>(device);
+    return image->constBits() == storeBits_ && image->size() == storeSize_ && videoRect() == screenArea_ &&
+           mapTo(window(), QPoint(0, 0)) == screenOrigin_;
+}
+
+const QImage& MpvPlayer::videoImage() {
+    if (imageStale_) {
+        if (screenValid()) return screen_;
+        syncImage();
+    }
+    return image_;
+}
+
+void MpvPlayer::paintEvent(QPaintEvent* event) {
+    const QRect area = videoRect();
+    if (!event->region().intersects(area)) return;
+    QPainter painter(this);
+    const auto draw = [&](const QImage& image) {
+        // For a while after a resize the picture keeps its old size.
+        const QRect picture = image.rect().translated(area.topLeft()) & area;
+        if (!picture.isEmpty()) painter.drawImage(picture.topLeft(), image, picture.translated(-area.topLeft()));
+        for (const QRect& r : QRegion(area).subtracted(QRegion(picture))) painter.fillRect(r, Qt::black);
+    };
+    QImage* store = paintedStore(painter);
+    if (!store) {
+        // Drawn elsewhere (render(), grab()): the picture as the window has it.
+        draw(videoImage());
+        return;
+    }
+    const bool wanted = open_ ? open_->loaded : mediaEntryId_ >= 0;
+    std::optional<QImage> shown;
+    if (pictureShown_ && wanted && image_.size() == area.size()) shown = storeArea(painter, *store, event->region());
+    const auto remember = [&] {
+        direct_ = true;
+        screen_ = *shown;
+        storeBits_ = store->constBits();
+        storeSize_ = store->size();
+        screenArea_ = area;
+        screenOrigin_ = mapTo(window(), QPoint(0, 0));
+    };
+    // The newest frame, straight from mpv into the window's backing store.
+    if (shown && imageStale_ &&
+        renderInto(const_cast<uchar*>(shown->constBits()), area.size(), static_cast<std::size_t>(shown->bytesPerLine()))) {
+        remember();
+        return;
+    }
+    syncImage();
+    direct_ = false;
+    screen_ = QImage();
+    draw(image_);
+    // The next frames can go straight to the backing store.
+    if (shown) remember();
 }
 
 void MpvPlayer::resizeEvent(QResizeEvent*) {

@@ -1,5 +1,6 @@
 // The video player widget on libmpv: the picture, rendered by mpv's software
-// renderer into an image of the video area, and the control strip below it.
+// renderer into an image of the video area (or, while the window shows it,
+// straight into the window's backing store), and the control strip below it.
 //
 // All libmpv calls made on the UI thread (which also renders) are
 // asynchronous; mpv's answers arrive as events that are drained on the UI
@@ -19,6 +20,8 @@
 
 #include "playback/player_port.h"
 
+class QPainter;
+class QRegion;
 struct mpv_handle;
 struct mpv_render_context;
 struct mpv_event;
@@ -52,8 +55,10 @@ public:
     int naturalWidth() const override { return videoWidth_; }
     int naturalHeight() const override { return videoHeight_ + kControlStripHeight; }
 
-    // The picture exactly as painted in the video area, and that area.
-    const QImage& videoImage() const { return image_; }
+    // The picture exactly as painted in the video area, and that area.  While
+    // frames go straight to the window's backing store this is the backing
+    // store's memory of the area: valid until the window next paints.
+    const QImage& videoImage();
     QRect videoRect() const;
 
     long long renderedFrames() const { return renderedFrames_; }
@@ -83,6 +88,18 @@ private:
     // Makes the picture `size`, black when `clear`.
     void ensureImage(QSize size, bool clear);
     void clearPicture();
+    // Has mpv draw its current frame into `pixels`; false when it could not.
+    bool renderInto(uchar* pixels, QSize size, std::size_t stride);
+    // The window's backing store image when `painter` paints into it.
+    QImage* paintedStore(QPainter& painter);
+    // Where in `store` the video area is painted, when a frame can be drawn
+    // there directly by `painter` for `region`.
+    std::optional<QImage> storeArea(QPainter& painter, QImage& store, const QRegion& region);
+    // Whether the area recorded at the last direct paint is still the
+    // backing store's picture of the video area.
+    bool screenValid();
+    // Brings image_ up to the frame on the screen when frames went direct.
+    void syncImage();
 
     void command(std::initializer_list<const char*> args, std::uint64_t reply = 0);
     void setFlag(const char* name, bool value);
@@ -132,6 +149,16 @@ private:
     bool stripDirty_ = true;
     bool pictureShown_ = false;  // the image holds a frame of the open file
     bool redrawQueued_ = false;  // a still picture is drawn again at a new size
+    // Frames at the area's size are drawn by mpv straight into the window's
+    // backing store (saving a copy of every frame) while the window paints
+    // the whole video area into its backing store image; image_ then lags.
+    bool direct_ = false;      // the last paint of the video area went direct
+    bool imageStale_ = false;  // image_ lags the frame on the screen
+    QImage screen_;            // the video area in the backing store, at the last direct paint
+    const uchar* storeBits_ = nullptr;
+    QSize storeSize_;
+    QRect screenArea_;            // videoRect() at the last direct paint
+    QPoint screenOrigin_;         // where the widget was in its window then
     QElapsedTimer sinceResized_;  // since the picture last took a new size
     QTimer* resizeHold_;          // draws the picture at the area's size when the hold is over
 
