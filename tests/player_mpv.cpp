@@ -470,7 +470,7 @@ TEST_F(MpvPlayerTest, TheWindowAndThePictureShowTheSameFrame) {
                                ->grabWindow(window.winId(), at.x(), at.y(), size.width(), size.height())
                                .toImage());
     };
-    player->setFileName(media("numbered.mp4"));
+    player->setFileName(mediaPath("numbered.mp4"));
     ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
     ASSERT_TRUE(waitUntil([&] { return player->currentPosition() > 0.5; }));
     int agreed = 0;
