@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 DEPS := build-essential cmake pkg-config qt6-base-dev libmpv-dev \
         libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libgtest-dev libgmock-dev \
         ffmpeg xvfb xauth xdg-utils desktop-file-utils file \
-        clang libclang-rt-14-dev libx11-dev libxtst-dev
+        clang libclang-rt-14-dev libx11-dev libxext-dev libxtst-dev
 BENCH_DEPS := mpv imagemagick
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

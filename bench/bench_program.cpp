@@ -11,7 +11,10 @@
 #include "support/frame_number.h"
 #include "support/x_session.h"
 
+#include <X11/extensions/XShm.h>
 #include <signal.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -86,6 +89,63 @@ std::string spread(const std::vector<double>& v) {
         out += buf;
     }
     return out + " s";
+}
+
+// What the X server alone takes to show a picture of `w` x `h`: a plain
+// client of its own connection puts it through shared memory (as Qt's and
+// mpv's outputs do) into a window, and the picture is polled for the same way
+// as the players' frames.  No program can step to a new picture on the screen
+// faster than this.  Median of 20, in ms; -1 when it cannot be measured.
+double displayFloorMs(const XServer& server, XSession& x, int w, int h) {
+    Display* d = XOpenDisplay(server.display().c_str());
+    if (!d) return -1;
+    const int screen = DefaultScreen(d);
+    std::vector<double> times;
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = BlackPixel(d, screen);
+    const Window win = XCreateWindow(d, RootWindow(d, screen), 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h),
+                                     0, CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel,
+                                     &attributes);
+    XMapRaised(d, win);
+    XSync(d, False);
+    XShmSegmentInfo shm{};
+    XImage* img = XShmQueryExtension(d) ? XShmCreateImage(d, DefaultVisual(d, screen), DefaultDepth(d, screen), ZPixmap,
+                                                          nullptr, &shm, static_cast<unsigned>(w), static_cast<unsigned>(h))
+                                        : nullptr;
+    if (img && img->bits_per_pixel == 32) {
+        shm.shmid = ::shmget(IPC_PRIVATE, static_cast<size_t>(img->bytes_per_line) * static_cast<size_t>(img->height),
+                             IPC_CREAT | 0600);
+        shm.shmaddr = img->data = static_cast<char*>(::shmat(shm.shmid, nullptr, 0));
+        shm.readOnly = False;
+        const bool attached = shm.shmaddr != reinterpret_cast<char*>(-1) && XShmAttach(d, &shm);
+        XSync(d, False);
+        ::shmctl(shm.shmid, IPC_RMID, nullptr);
+        const GC gc = XCreateGC(d, win, 0, nullptr);
+        for (int n = 1; attached && n <= 20; ++n) {
+            // A grey picture with the number's strip at the top left.
+            for (int y = 0; y < h; ++y) {
+                auto* row = reinterpret_cast<std::uint32_t*>(img->data + static_cast<std::ptrdiff_t>(y) * img->bytes_per_line);
+                for (int px = 0; px < w; ++px)
+                    row[px] = y < 32 && px < 320 ? ((n >> (px / 32)) & 1 ? 0xffffffu : 0u) : 0x808080u;
+            }
+            const auto t0 = Clock::now();
+            XShmPutImage(d, win, gc, img, 0, 0, 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h), False);
+            XFlush(d);
+            if (pollClosely([&] { return stripNumber(x.grab(win, 0, 0, 320, 32), 0, 0) == n; }, 2000))
+                times.push_back(msSince(t0));
+            XSync(d, False);
+        }
+        XFreeGC(d, gc);
+        if (attached) XShmDetach(d, &shm);
+        XSync(d, False);
+        if (shm.shmaddr != reinterpret_cast<char*>(-1)) ::shmdt(shm.shmaddr);
+        img->data = nullptr;
+    }
+    if (img) XDestroyImage(img);
+    XDestroyWindow(d, win);
+    XCloseDisplay(d);
+    return median(times);
 }
 
 // One player on the screen: ours or mpv, with where its video's strip is.
@@ -356,6 +416,14 @@ int main(int argc, char** argv) {
         row((name + ": review step, key to screen").c_str(),
             fmt("%.1f ms", step) + fmt(" (max %.0f)", steps.empty() ? -1 : *std::max_element(steps.begin(), steps.end())),
             fmt("%.0f ms back-step", mpvStep), fmt("%.0f x", mpvStep / step), "<= 16 ms, >= 300 x", stepMet);
+        {
+            const int fw = name.find("1080") != std::string::npos ? 1920 : 1280;
+            const int fh = name.find("1080") != std::string::npos ? 1080 : 720;
+            const double floor = displayFloorMs(server, x, fw, fh);
+            std::printf("| %-34s | %-22s | %-22s | %-10s | %-18s | %-4s |\n",
+                        (name + ": X server alone, put to screen").c_str(), fmt("%.1f ms", floor).c_str(), "", "",
+                        fmt("300 x needs %.1f ms", mpvStep / 300).c_str(), "");
+        }
         std::printf("| %-34s | %-22s | %-22s | %-10s | %-18s | %-4s |\n", (name + ": first step, from playing").c_str(),
                     fmt("%.1f ms", first).c_str(), "", "", "(figure)", "");
         if (wrongSteps) std::printf("  %d of the steps did not show an older frame\n", wrongSteps);

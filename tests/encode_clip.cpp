@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,21 +11,14 @@
 #include <vector>
 
 #include "export/clip_encoder.h"
+#include "support/files.h"
 
 namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buf[4096];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
+using testing::run;
 
 struct TempDir {
     fs::path path = fs::temp_directory_path() / ("velmora-encode-" + std::to_string(::getpid()));

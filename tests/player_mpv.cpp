@@ -18,7 +18,6 @@
 #include <QWindow>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <string>
@@ -27,6 +26,7 @@
 
 #include "playback/mpv_control_strip.h"
 #include "playback/mpv_player.h"
+#include "support/files.h"
 #include "support/frame_number.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -53,12 +53,8 @@ public:
 namespace velmora {
 namespace {
 
-std::string media(const char* name) {
-    const char* dir = std::getenv("VELMORA_MEDIA_DIR");
-    return std::string(dir ? dir : "media") + "/" + name;
-}
-
 using testing::frameNumber;
+using testing::mediaPath;
 using testing::spin;
 using testing::waitUntil;
 
@@ -96,7 +92,7 @@ protected:
 
     // Opens the numbered video, pauses, and waits until a frame is shown.
     void openPaused() {
-        player->setFileName(media("numbered.mp4"));
+        player->setFileName(mediaPath("numbered.mp4"));
         ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
         player->pause();
         ASSERT_TRUE(waitUntil([&] { return player->renderedFrames() > 0; }));
@@ -123,7 +119,7 @@ using Events = std::vector<std::string>;
 
 TEST_F(MpvPlayerTest, OpensStartsFollowsPlayAndPauseAndOpensTheNextFile) {
     EXPECT_TRUE(allBlack(player->videoImage()));
-    const std::string path = media("numbered.mp4");
+    const std::string path = mediaPath("numbered.mp4");
     player->setFileName(path);
     EXPECT_EQ(player->fileName(), path);
     EXPECT_EQ(player->errorDescription(), "");
@@ -154,15 +150,15 @@ TEST_F(MpvPlayerTest, OpensStartsFollowsPlayAndPauseAndOpensTheNextFile) {
 
     // Opening another file closes the first.
     events.clear();
-    player->setFileName(media("with-audio.mp4"));
+    player->setFileName(mediaPath("with-audio.mp4"));
     EXPECT_EQ(events, (Events{"open 6>0", "play 2>6", "open 0>6", "play 6>2"}));
-    EXPECT_EQ(player->fileName(), media("with-audio.mp4"));
+    EXPECT_EQ(player->fileName(), mediaPath("with-audio.mp4"));
     EXPECT_LT(player->currentPosition(), 0.3);
     // The new file's picture: testsrc2 without number blocks.
     EXPECT_TRUE(
         waitUntil([&] { return player->renderedFrames() > 0 && frameNumber(player->videoImage()) < 0; }));
 
-    player->setFileName(media("tone.m4a"));
+    player->setFileName(mediaPath("tone.m4a"));
     EXPECT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
     EXPECT_EQ(player->naturalWidth(), 320);
     EXPECT_EQ(player->naturalHeight(), kControlStripHeight);
@@ -246,12 +242,12 @@ TEST_F(MpvPlayerTest, FilesThatCannotBeOpenedSayWhy) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        player->setFileName(media("numbered.mp4"));
+        player->setFileName(mediaPath("numbered.mp4"));
         ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
         ASSERT_TRUE(waitUntil([&] { return !allBlack(player->videoImage()); }));
         events.clear();
 
-        player->setFileName(media(c.file));
+        player->setFileName(mediaPath(c.file));
         EXPECT_EQ(player->playState(), play_state::kNoMedia);
         EXPECT_EQ(player->fileName(), "");
         const std::string why = player->errorDescription();
@@ -262,13 +258,13 @@ TEST_F(MpvPlayerTest, FilesThatCannotBeOpenedSayWhy) {
         EXPECT_TRUE(allBlack(player->videoImage()));
         EXPECT_EQ(player->playState(), play_state::kNoMedia);
     }
-    player->setFileName(media("with-audio.mp4"));
+    player->setFileName(mediaPath("with-audio.mp4"));
     EXPECT_EQ(player->playState(), play_state::kPlaying);
     EXPECT_EQ(player->errorDescription(), "");
 }
 
 TEST_F(MpvPlayerTest, ClicksOnThePictureToggleAndInputWaitsDuringAnOpen) {
-    player->setFileName(media("numbered.mp4"));
+    player->setFileName(mediaPath("numbered.mp4"));
     ASSERT_EQ(player->playState(), play_state::kPlaying);
     auto click = [&](QPoint at) {
         QMouseEvent press(QEvent::MouseButtonPress, at, player->mapToGlobal(at), Qt::LeftButton,
@@ -306,7 +302,7 @@ TEST_F(MpvPlayerTest, ClicksOnThePictureToggleAndInputWaitsDuringAnOpen) {
     ASSERT_NE(player->windowHandle(), nullptr);
     QWindowSystemInterface::handleMouseEvent(player->windowHandle(), QPointF(160, 120), QPointF(160, 120),
                                              Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress);
-    player->setFileName(media("with-audio.mp4"));
+    player->setFileName(mediaPath("with-audio.mp4"));
     EXPECT_EQ(presses, 0);
     EXPECT_EQ(player->playState(), play_state::kPlaying);
     EXPECT_TRUE(waitUntil([&] { return presses == 1; }, 2000));
@@ -317,11 +313,11 @@ TEST_F(MpvPlayerTest, ClicksOnThePictureToggleAndInputWaitsDuringAnOpen) {
 TEST_F(MpvPlayerTest, CanBeDestroyedWhileOpeningOrPlaying) {
     // Destroyed from a timer inside the open's wait: the open returns quietly.
     QTimer::singleShot(0, [&] { player.reset(); });
-    player->setFileName(media("numbered.mp4"));
+    player->setFileName(mediaPath("numbered.mp4"));
     EXPECT_EQ(player, nullptr);
 
     makePlayer(MpvOptions{"null"});
-    player->setFileName(media("with-audio.mp4"));
+    player->setFileName(mediaPath("with-audio.mp4"));
     ASSERT_EQ(player->playState(), play_state::kPlaying);
     ASSERT_TRUE(waitUntil([&] { return player->renderedFrames() > 3; }));
     player.reset();
@@ -335,7 +331,7 @@ TEST_F(MpvPlayerTest, FilesWhosePictureNeverDecodesDoNotWaitForIt) {
     makePlayer(MpvOptions{"null", 3000});
 
     // Sound beside an empty video track plays as sound alone.
-    player->setFileName(media("no-picture.mkv"));
+    player->setFileName(mediaPath("no-picture.mkv"));
     EXPECT_EQ(player->errorDescription(), "");
     ASSERT_EQ(player->playState(), play_state::kPlaying);
     EXPECT_EQ(events, (Events{"open 0>6", "play 6>2"}));
@@ -347,7 +343,7 @@ TEST_F(MpvPlayerTest, FilesWhosePictureNeverDecodesDoNotWaitForIt) {
     // A picture that never decodes and no sound: nothing to play, and the
     // reason says so.
     events.clear();
-    player->setFileName(media("garbled.mp4"));
+    player->setFileName(mediaPath("garbled.mp4"));
     EXPECT_EQ(player->playState(), play_state::kNoMedia);
     EXPECT_EQ(player->fileName(), "");
     EXPECT_EQ(player->errorDescription(),
@@ -377,7 +373,7 @@ TEST_F(MpvPlayerTest, AnOpenEndsOnlyByItsOwnOutcome) {
             }
         } restart;
         QTimer::singleShot(0, [] { QCoreApplication::exit(); });
-        player->setFileName(media("numbered.mp4"));
+        player->setFileName(mediaPath("numbered.mp4"));
     }
     EXPECT_EQ(player->playState(), play_state::kNoMedia);
     EXPECT_EQ(player->fileName(), "");
@@ -392,15 +388,15 @@ TEST_F(MpvPlayerTest, AnOpenEndsOnlyByItsOwnOutcome) {
     std::string refusal;
     int refusedState = -1;
     QTimer::singleShot(0, [&] {
-        player->setFileName(media("with-audio.mp4"));
+        player->setFileName(mediaPath("with-audio.mp4"));
         refusal = player->errorDescription();
         refusedState = player->playState();
     });
-    player->setFileName(media("numbered.mp4"));
+    player->setFileName(mediaPath("numbered.mp4"));
     EXPECT_EQ(refusal, "Another file is still being opened.");
     EXPECT_EQ(refusedState, play_state::kNoMedia);
     EXPECT_EQ(player->playState(), play_state::kPlaying);
-    EXPECT_EQ(player->fileName(), media("numbered.mp4"));
+    EXPECT_EQ(player->fileName(), mediaPath("numbered.mp4"));
     EXPECT_EQ(player->errorDescription(), "");
     EXPECT_EQ(events, (Events{"open 0>6", "play 6>2"}));
 }
@@ -412,7 +408,7 @@ TEST_F(MpvPlayerTest, AnOpenEndsOnlyByItsOwnOutcome) {
 TEST_F(MpvPlayerTest, RotatedVideosPlayUprightAtTheirDisplayedSize) {
     for (const char* file : {"rot90.mp4", "rot180.mp4", "rot270.mp4"}) {
         SCOPED_TRACE(file);
-        player->setFileName(media(file));
+        player->setFileName(mediaPath(file));
         ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
         EXPECT_EQ(player->naturalWidth(), 320);
         EXPECT_EQ(player->naturalHeight(), 240 + kControlStripHeight);
@@ -437,7 +433,7 @@ TEST_F(MpvPlayerTest, RotatedVideosPlayUprightAtTheirDisplayedSize) {
 TEST_F(MpvPlayerTest, AHeldCopyOfThePictureKeepsItsPixels) {
     makePlayer(MpvOptions{"null"}, false);
     player->resize(239, 179 + kControlStripHeight);
-    player->setFileName(media("numbered.mp4"));
+    player->setFileName(mediaPath("numbered.mp4"));
     ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
     ASSERT_TRUE(waitUntil([&] { return player->renderedFrames() >= 3; }));
 
@@ -474,7 +470,7 @@ TEST_F(MpvPlayerTest, TheWindowAndThePictureShowTheSameFrame) {
                                ->grabWindow(window.winId(), at.x(), at.y(), size.width(), size.height())
                                .toImage());
     };
-    player->setFileName(media("numbered.mp4"));
+    player->setFileName(mediaPath("numbered.mp4"));
     ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
     ASSERT_TRUE(waitUntil([&] { return player->currentPosition() > 0.5; }));
     int agreed = 0;
@@ -517,7 +513,7 @@ TEST_F(MpvPlayerTest, TheWindowAndThePictureShowTheSameFrame) {
 // the picture follows at most ten times a second, and it ends at the area's
 // size without waiting for another frame, also when the video is paused.
 TEST_F(MpvPlayerTest, ThePictureFollowsADraggedWindowAndEndsAtItsSize) {
-    player->setFileName(media("numbered.mp4"));
+    player->setFileName(mediaPath("numbered.mp4"));
     ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
     ASSERT_TRUE(waitUntil([&] { return player->renderedFrames() >= 3; }));
 
@@ -562,7 +558,7 @@ TEST_F(MpvPlayerTest, AVideoAreaWithoutMemoryStaysBlack) {
     makePlayer(MpvOptions{"null"}, false);  // never shown: no window of that size either
     player->resize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     ASSERT_EQ(player->videoRect().size(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX - kControlStripHeight));
-    player->setFileName(media("numbered.mp4"));
+    player->setFileName(mediaPath("numbered.mp4"));
     ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
     ASSERT_TRUE(waitUntil([&] { return player->currentPosition() > 0.5; }));
     EXPECT_EQ(player->renderedFrames(), 0);

@@ -5,18 +5,17 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
-#include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
 
 #include "support/event_loop.h"
+#include "support/fake_xdg_open.h"
 #include "support/qt_desktop.h"
 #include "support/window_on_fakes.h"
 
@@ -93,19 +92,7 @@ TEST_F(DialogTest, OptionsCloseStoresTheChoiceAndTheCloseBoxDropsIt) {
 }
 
 TEST_F(DialogTest, EmailBugReportHandsTheEncodedLinkToXdgOpenAsOneArgument) {
-    QTemporaryDir bin;
-    ASSERT_TRUE(bin.isValid());
-    const QString captured = bin.filePath("argv");
-    {
-        QFile script(bin.filePath("xdg-open"));
-        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > \"" + captured.toUtf8() + ".tmp\"\nmv \"" +
-                     captured.toUtf8() + ".tmp\" \"" + captured.toUtf8() + "\"\n");
-        script.setPermissions(script.permissions() | QFile::ExeOwner);
-    }
-    const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", bin.path().toUtf8() + ":" + oldPath);
-
+    FakeXdgOpen xdgOpen;
     onDialog([&](QDialog& dlg) {
         EXPECT_EQ(dlg.windowTitle(), "Velmora error description");
         EXPECT_EQ(dlg.findChild<QPlainTextEdit*>("txtError")->toPlainText(),
@@ -114,20 +101,12 @@ TEST_F(DialogTest, EmailBugReportHandsTheEncodedLinkToXdgOpenAsOneArgument) {
     });
     std::string message = "OpenMedia: Caf\u00e9 #1 & 50%";
     frm->ShowError(message, 0);
-    qputenv("PATH", oldPath);
     EXPECT_FALSE(frm->frmError.loaded());
-
-    ASSERT_TRUE(waitUntil([&] { return QFile::exists(captured); }, 10000));
-    QFile out(captured);
-    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = out.readAll().split('\n');
-    ASSERT_GE(lines.size(), 2);
-    EXPECT_EQ(lines[0], "1");
-    EXPECT_EQ(lines[1].toStdString(),
-              "mailto:velmora-bugs@velmora.org?&Subject=Velmora v1.0.0"
-              "&Body=Please write your message above this line.%0D%0A%0D%0A"
-              "Velmora v1.0.0 error descriptions:%0D%0A"
-              "OpenMedia: Caf%E9 %231 %26 50%, line 0%0D%0A%0D%0A");
+    EXPECT_EQ(xdgOpen.arguments(),
+              QStringList{"mailto:velmora-bugs@velmora.org?&Subject=Velmora v1.0.0"
+                          "&Body=Please write your message above this line.%0D%0A%0D%0A"
+                          "Velmora v1.0.0 error descriptions:%0D%0A"
+                          "OpenMedia: Caf%E9 %231 %26 50%, line 0%0D%0A%0D%0A"});
 }
 
 TEST_F(DialogTest, EscClosesTheErrorDialogAndEachErrorGetsAFreshOne) {

@@ -21,8 +21,6 @@
 #include <QLocale>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,6 +32,7 @@
 #include "capture/qt_frame_files.h"
 #include "playback/mpv_player.h"
 #include "support/fakes.h"
+#include "support/files.h"
 #include "support/frame_number.h"
 #include "support/qt_desktop.h"
 #include "support/qt_timer_host.h"
@@ -45,11 +44,8 @@ using testing::waitUntil;
 
 using testing::FakeSettings;
 using testing::frameNumber;
-
-std::string mediaPath(const char* name) {
-    const char* dir = std::getenv("VELMORA_MEDIA_DIR");
-    return std::string(dir ? dir : "media") + "/" + name;
-}
+using testing::mediaPath;
+using testing::run;
 
 // The real clipboard, but nothing modal: a box or a window the program wants
 // to show is recorded, so that a failure shows up in the test's output
@@ -87,17 +83,6 @@ public:
         return ExportChoice{next, false};
     }
 };
-
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buf[65536];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
 
 // A slot's pixels as an image, without a copy.
 QImage pictureOf(const FrameSlot& slot) {
