@@ -16,6 +16,7 @@
 #include <map>
 #include <new>
 #include <string>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -157,11 +158,21 @@ std::vector<double> mpvFrameBackSteps(const std::string& video, int steps) {
         return false;
     };
     const auto send = [&](const std::string& cmd) { return write(fd, cmd.data(), cmd.size()) > 0; };
+    // Everything mpv said so far, so that the next wait sees only what
+    // answers the next command (loading the file restarts playback too).
+    const auto drain = [&] {
+        char chunk[4096];
+        pollfd p{fd, POLLIN, 0};
+        while (::poll(&p, 1, 200) > 0 && read(fd, chunk, sizeof chunk) > 0) {
+        }
+        buffer.clear();
+    };
     // Let the file load, then stand in the middle of a long GOP.
-    send("{\"command\":[\"seek\",20,\"absolute+exact\"]}\n");
+    drain();
+    send("{\"command\":[\"seek\",15,\"absolute+exact\"]}\n");
     if (!waitFor("\"event\":\"playback-restart\"")) return out;
     for (int i = 0; i < steps; ++i) {
-        buffer.clear();
+        drain();
         const auto t0 = Clock::now();
         send("{\"command\":[\"frame-back-step\"]}\n");
         if (!waitFor("\"event\":\"playback-restart\"")) break;
