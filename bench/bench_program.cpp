@@ -67,17 +67,12 @@ long statusKiB(pid_t pid, const char* key) {
     return 0;
 }
 
-// Polls without the 5 ms sleep of pollUntil: a review step takes a few
-// milliseconds from key to screen, and each poll is two round trips to the
-// X server already.
+// A review step takes a few milliseconds from key to screen, and each look
+// at the screen is two round trips to the X server already: the steps are
+// polled for every 0.1 ms.
 template <typename Condition>
 bool pollClosely(Condition condition, int ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (!condition()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    return true;
+    return pollUntil(condition, ms, std::chrono::microseconds(100));
 }
 
 // The figures of each run, in the order they were measured.
@@ -333,6 +328,15 @@ int main(int argc, char** argv) {
         std::vector<double> steps;
         int wrongSteps = 0;
         bool shown = true;
+        // One run's figures into the means, sums and peak, and its CPU into the runs'.
+        const auto add = [](PlayFigures& into, std::vector<double>& cpus, const PlayFigures& f) {
+            cpus.push_back(f.cpu + f.xCpu);
+            into.cpu += f.cpu / kCpuRuns;
+            into.xCpu += f.xCpu / kCpuRuns;
+            into.seen += f.seen;
+            into.missed += f.missed;
+            into.peakKiB = std::max(into.peakKiB, f.peakKiB);
+        };
         for (int run = 0; run < kCpuRuns && shown; ++run) {
             Session s = prepare(velmora, name);
             Player ours(x, true);
@@ -343,13 +347,7 @@ int main(int argc, char** argv) {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             ours.relocate();
-            const PlayFigures f = watchPlayback(ours, server.pid(), 20);
-            ourCpus.push_back(f.cpu + f.xCpu);
-            op.cpu += f.cpu / kCpuRuns;
-            op.xCpu += f.xCpu / kCpuRuns;
-            op.seen += f.seen;
-            op.missed += f.missed;
-            op.peakKiB = std::max(op.peakKiB, f.peakKiB);
+            add(op, ourCpus, watchPlayback(ours, server.pid(), 20));
 
             for (int step = 0; run == 0 && step < 20; ++step) {
                 const int before = ours.frame();
@@ -371,12 +369,7 @@ int main(int argc, char** argv) {
             if (mpv.start(mpvArgs(video, {}), {"DISPLAY=" + server.display()}, m.folder)) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1500));
                 mpv.relocate();
-                const PlayFigures g = watchPlayback(mpv, server.pid(), 20);
-                mpvCpus.push_back(g.cpu + g.xCpu);
-                mp.cpu += g.cpu / kCpuRuns;
-                mp.xCpu += g.xCpu / kCpuRuns;
-                mp.seen += g.seen;
-                mp.missed += g.missed;
+                add(mp, mpvCpus, watchPlayback(mpv, server.pid(), 20));
             }
             mpv.stop();
             fs::remove_all(m.folder);

@@ -31,13 +31,14 @@ namespace velmora::testing {
 
 using Clock = std::chrono::steady_clock;
 
-// Polls `condition` every 5 ms until it holds; false after `ms`.
+// Polls `condition` every `every` (5 ms unless told) until it holds; false
+// after `ms`.
 template <typename Condition>
-bool pollUntil(Condition condition, int ms) {
+bool pollUntil(Condition condition, int ms, std::chrono::microseconds every = std::chrono::milliseconds(5)) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     while (!condition()) {
         if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(every);
     }
     return true;
 }
