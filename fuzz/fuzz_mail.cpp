@@ -58,6 +58,8 @@ std::optional<std::vector<char32_t>> decode(std::string_view s) {
     return out;
 }
 
+// UTF-8 of the characters, written here rather than taken from the program's
+// appendUtf8: the expected texts must not share a fault with the texts checked.
 std::string encode(const std::vector<char32_t>& chars) {
     std::string out;
     for (char32_t c : chars) {

@@ -790,9 +790,9 @@ QImage* MpvPlayer::paintedStore(QPainter& painter) {
     return static_cast<QImage*>(device);
 }
 
-std::optional<QImage> MpvPlayer::storeArea(QPainter& painter, QImage& image, const QRegion& region) {
+QImage MpvPlayer::storeArea(QPainter& painter, QImage& image, const QRegion& region) {
     const QRect area = videoRect();
-    if (area.isEmpty() || !(QRegion(area) - region).isEmpty()) return std::nullopt;
+    if (area.isEmpty() || !(QRegion(area) - region).isEmpty()) return {};
     // On X11 the store is premultiplied ARGB; the picture's bytes are the
     // ones painting an RGB32 image there would copy.
     const QImage::Format format = image.format();
@@ -800,9 +800,9 @@ std::optional<QImage> MpvPlayer::storeArea(QPainter& painter, QImage& image, con
     if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied &&
          format != QImage::Format_ARGB32) ||
         t.type() > QTransform::TxTranslate || t.dx() != std::floor(t.dx()) || t.dy() != std::floor(t.dy()))
-        return std::nullopt;
+        return {};
     const QRect at = area.translated(static_cast<int>(t.dx()), static_cast<int>(t.dy()));
-    if (!image.rect().contains(at)) return std::nullopt;
+    if (!image.rect().contains(at)) return {};
     // The backing store's own memory: bits() could make a copy of it.
     auto* first = const_cast<uchar*>(image.constBits()) + static_cast<qsizetype>(at.y()) * image.bytesPerLine() +
                   static_cast<qsizetype>(at.x()) * 4;
@@ -844,28 +844,25 @@ void MpvPlayer::paintEvent(QPaintEvent* event) {
         return;
     }
     const bool wanted = open_ ? open_->loaded : mediaEntryId_ >= 0;
-    std::optional<QImage> shown;
-    if (pictureShown_ && wanted && image_.size() == area.size()) shown = storeArea(painter, *store, event->region());
-    const auto remember = [&] {
-        direct_ = true;
-        screen_ = *shown;
-        storeBits_ = store->constBits();
-        storeSize_ = store->size();
-        screenArea_ = area;
-        screenOrigin_ = mapTo(window(), QPoint(0, 0));
-    };
-    // The newest frame, straight from mpv into the window's backing store.
-    if (shown && imageStale_ &&
-        renderInto(const_cast<uchar*>(shown->constBits()), area.size(), static_cast<std::size_t>(shown->bytesPerLine()))) {
-        remember();
-        return;
+    const QImage shown = pictureShown_ && wanted && image_.size() == area.size()
+                             ? storeArea(painter, *store, event->region())
+                             : QImage();
+    // The newest frame, straight from mpv into the window's backing store;
+    // else the picture as the player has it.
+    const bool direct = !shown.isNull() && imageStale_ &&
+                        renderInto(const_cast<uchar*>(shown.constBits()), area.size(),
+                                   static_cast<std::size_t>(shown.bytesPerLine()));
+    if (!direct) {
+        syncImage();
+        draw(image_);
     }
-    syncImage();
-    direct_ = false;
-    screen_ = QImage();
-    draw(image_);
-    // The next frames can go straight to the backing store.
-    if (shown) remember();
+    // While the area is the store's, the next frames go straight there too.
+    direct_ = !shown.isNull();
+    screen_ = shown;
+    storeBits_ = store->constBits();
+    storeSize_ = store->size();
+    screenArea_ = area;
+    screenOrigin_ = mapTo(window(), QPoint(0, 0));
 }
 
 void MpvPlayer::resizeEvent(QResizeEvent*) {

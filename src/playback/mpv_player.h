@@ -93,8 +93,8 @@ private:
     // The window's backing store image when `painter` paints into it.
     QImage* paintedStore(QPainter& painter);
     // Where in `store` the video area is painted, when a frame can be drawn
-    // there directly by `painter` for `region`.
-    std::optional<QImage> storeArea(QPainter& painter, QImage& store, const QRegion& region);
+    // there directly by `painter` for `region`; a null image when it cannot.
+    QImage storeArea(QPainter& painter, QImage& store, const QRegion& region);
     // Whether the area recorded at the last direct paint is still the
     // backing store's picture of the video area.
     bool screenValid();
