@@ -43,8 +43,7 @@ void FrmMain::openMedia(const std::string& path) {
         player_.setFileName(unquoted);
         capturedSinceOpen_ = 0;  // what the ring holds is of the video before
         if (player_.playState() == play_state::kNoMedia) {
-            setCaption(std::string(kAppTitle) + " " + std::to_string(kVersionMajor) + "." +
-                       std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision));
+            setCaption(std::string(kAppTitle) + " " + versionNumber());
             desktop_.messageBox(player_.errorDescription() + "\r\n" + path, kAppTitle);
             return;
         }

@@ -18,8 +18,7 @@ FrmAbout::FrmAbout(TimerHost& timers, DesktopPort& desktop, AboutView& view, std
 
 void FrmAbout::Form_Load() {
     reportInMessageBox(desktop_, "frmAbout: ", [&] {
-        caption_ = std::string("About ") + kAppTitle + " " + std::to_string(kVersionMajor) + "." +
-                   std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision);
+        caption_ = std::string("About ") + kAppTitle + " " + versionNumber();
         view_.aboutChanged();
         disclaimer_ = UnscrambleText(kDisclaimerScrambled);
         view_.aboutChanged();

@@ -83,8 +83,7 @@ void forEachChar(std::string_view utf8, F&& f) {
 }  // namespace
 
 std::string GetVersionText() {
-    return std::string(kAppTitle) + " v" + std::to_string(kVersionMajor) + "." +
-           std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision);
+    return std::string(kAppTitle) + " v" + versionNumber();
 }
 
 std::string UrlEncode(std::string_view utf8) {
