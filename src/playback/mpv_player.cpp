@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
@@ -30,16 +29,6 @@
 namespace velmora {
 
 using namespace mpv_answers;
-
-// The memory of the picture, shared by the images made over it: the player's
-// own, and copies of it held elsewhere.  A resize takes a new image over the
-// same memory when nobody else holds it and it is large enough, so that a
-// window being dragged does not allocate at every size.
-struct PictureMemory {
-    uchar* pixels;
-    std::size_t bytes;
-    std::atomic<int> images{0};
-};
 
 namespace {
 
@@ -60,52 +49,6 @@ enum Reply : std::uint64_t {
 };
 std::uint64_t reply(Reply kind, std::uint64_t generation = 0) {
     return generation << 8 | kind;
-}
-
-void releasePicture(void* info) {
-    auto* memory = static_cast<PictureMemory*>(info);
-    if (--memory->images == 0) {
-        std::free(memory->pixels);
-        delete memory;
-    }
-}
-
-qsizetype alignedStride(int width) { return (static_cast<qsizetype>(width) * 4 + 63) / 64 * 64; }
-
-// An image of `size` over `memory`, rows aligned to 64 bytes (which keeps
-// mpv's converters on their fast paths).
-QImage pictureOver(PictureMemory* memory, QSize size) {
-    ++memory->images;
-    QImage image(memory->pixels, size.width(), size.height(), alignedStride(size.width()), QImage::Format_RGB32,
-                 releasePicture, memory);
-    if (image.isNull()) releasePicture(memory);  // QImage did not take it
-    return image;
-}
-
-// A picture of `size` on new memory with room to grow by an eighth; a null
-// image when the memory cannot be had.
-QImage newPicture(QSize size, PictureMemory*& memory) {
-    memory = nullptr;
-    if (size.isEmpty()) return {};
-    const std::size_t need = static_cast<std::size_t>(alignedStride(size.width())) *
-                             static_cast<std::size_t>(size.height());
-    const std::size_t bytes = (need + need / 8 + 63) / 64 * 64;
-    void* pixels = std::aligned_alloc(64, bytes);
-    if (!pixels) return {};
-    memory = new PictureMemory{static_cast<uchar*>(pixels), bytes};
-    QImage image = pictureOver(memory, size);
-    if (image.isNull()) memory = nullptr;
-    return image;
-}
-
-// `image`'s memory at another size, when only `image` uses it and it is large
-// enough; else a null image.
-QImage resizedPicture(const QImage& image, PictureMemory* memory, QSize size) {
-    if (image.isNull() || !memory || size.isEmpty() || !image.isDetached() || memory->images != 1) return {};
-    const std::size_t need = static_cast<std::size_t>(alignedStride(size.width())) *
-                             static_cast<std::size_t>(size.height());
-    if (need > memory->bytes) return {};
-    return pictureOver(memory, size);
 }
 
 const std::string kOpenFailed = "The file could not be opened: ";
@@ -586,39 +529,34 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
 QSize MpvPlayer::pictureSize(bool wanted) {
     constexpr int kResizeHoldMs = 100;
     const QSize area = videoRect().size();
-    if (image_.size() == area) return area;
+    if (image().size() == area) return area;
     if (wanted && pictureShown_ && sinceResized_.isValid() && sinceResized_.elapsed() < kResizeHoldMs) {
         // A playing video's next frame after the hold takes the new size;
         // the timer is there for a still picture, or frames far apart.
         const int wait = static_cast<int>(kResizeHoldMs - sinceResized_.elapsed()) +
                          (playState_ == play_state::kPlaying ? kResizeHoldMs : 0);
         if (!resizeHold_->isActive()) resizeHold_->start(wait);
-        return image_.size();
+        return image().size();
     }
     sinceResized_.start();
     return area;
 }
 
 void MpvPlayer::redrawAtAreaSize() {
-    if (pictureShown_ && image_.size() != videoRect().size()) renderFrame(false);
+    if (pictureShown_ && image().size() != videoRect().size()) renderFrame(false);
 }
 
 void MpvPlayer::ensureImage(QSize size, bool clear) {
-    if (image_.size() == size) return;
-    QImage next = resizedPicture(image_, picture_, size);
-    PictureMemory* memory = picture_;
-    image_ = QImage();  // the old memory goes first when it is not kept
-    if (next.isNull()) next = newPicture(size, memory);
+    if (image().size() == size) return;
     // Without the memory for it the image stays null: the video area shows
     // black and frames are taken from mpv without being drawn.
-    image_ = std::move(next);
-    picture_ = image_.isNull() ? nullptr : memory;
-    if (clear && !image_.isNull()) image_.fill(Qt::black);
+    picture_.resize(size);
+    if (clear) picture_.fillBlack();
     pictureShown_ = false;
 }
 
 void MpvPlayer::clearPicture() {
-    if (!image_.isNull()) image_.fill(Qt::black);
+    picture_.fillBlack();
     pictureShown_ = false;
     imageStale_ = false;
     direct_ = false;
@@ -658,7 +596,7 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
     // frame is drawn there by the paint asked for now.
     const QWindow* shown = window()->windowHandle();
     if (fromUpdate && wanted && direct_ && pictureShown_ && target == videoRect().size() &&
-        image_.size() == target && shown && shown->isExposed()) {
+        image().size() == target && shown && shown->isExposed()) {
         resizeHold_->stop();
         imageStale_ = true;
         ++renderedFrames_;
@@ -671,17 +609,15 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
     ensureImage(target, !wanted);
     // A copy of the picture held elsewhere keeps what it holds: mpv draws into
     // memory of our own instead of memory that bits() would detach in Qt's way.
-    if (wanted && !image_.isNull() && !image_.isDetached()) {
-        PictureMemory* memory = nullptr;
-        QImage next = newPicture(image_.size(), memory);
-        image_ = std::move(next);
-        picture_ = image_.isNull() ? nullptr : memory;
+    if (wanted && !image().isNull() && !image().isDetached()) {
+        picture_.renew();
         pictureShown_ = false;
     }
     // The pointer first: the stride is the one of the buffer mpv writes into.
-    uchar* pixels = wanted ? image_.bits() : nullptr;
-    const bool fits = pixels && image_.format() == QImage::Format_RGB32 && image_.size() == target;
-    if (!renderInto(fits ? pixels : nullptr, image_.size(), static_cast<std::size_t>(image_.bytesPerLine())))
+    uchar* pixels = wanted ? picture_.bits() : nullptr;
+    const bool fits = pixels && image().format() == QImage::Format_RGB32 && image().size() == target;
+    if (!renderInto(fits ? pixels : nullptr, image().size(),
+                    static_cast<std::size_t>(image().bytesPerLine())))
         return;
     imageStale_ = false;
     if (target == videoRect().size()) resizeHold_->stop();
@@ -694,17 +630,11 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
 void MpvPlayer::syncImage() {
     if (!imageStale_) return;
     imageStale_ = false;
-    if (image_.isNull() || !pictureShown_) return;
-    if (!image_.isDetached()) {
-        PictureMemory* memory = nullptr;
-        QImage next = newPicture(image_.size(), memory);
-        if (next.isNull()) return;
-        image_ = std::move(next);
-        picture_ = memory;
-    }
+    if (image().isNull() || !pictureShown_) return;
+    if (!image().isDetached() && !picture_.tryRenew()) return;
     // mpv draws its current frame again, at the size its scaler was made for.
-    uchar* pixels = image_.bits();
-    renderInto(pixels, image_.size(), static_cast<std::size_t>(image_.bytesPerLine()));
+    uchar* pixels = picture_.bits();
+    renderInto(pixels, image().size(), static_cast<std::size_t>(image().bytesPerLine()));
 }
 
 QImage* MpvPlayer::paintedStore(QPainter& painter) {
@@ -750,7 +680,7 @@ const QImage& MpvPlayer::videoImage() {
         if (screenValid()) return screen_;
         syncImage();
     }
-    return image_;
+    return image();
 }
 
 void MpvPlayer::paintEvent(QPaintEvent* event) {
@@ -770,7 +700,7 @@ void MpvPlayer::paintEvent(QPaintEvent* event) {
         return;
     }
     const bool wanted = open_ ? open_->loaded : mediaEntryId_ >= 0;
-    const QImage shown = pictureShown_ && wanted && image_.size() == area.size()
+    const QImage shown = pictureShown_ && wanted && image().size() == area.size()
                              ? storeArea(painter, *store, event->region())
                              : QImage();
     // The newest frame, straight from mpv into the window's backing store;
@@ -780,7 +710,7 @@ void MpvPlayer::paintEvent(QPaintEvent* event) {
                                    static_cast<std::size_t>(shown.bytesPerLine()));
     if (!direct) {
         syncImage();
-        draw(image_);
+        draw(image());
     }
     // While the area is the store's, the next frames go straight there too.
     direct_ = !shown.isNull();

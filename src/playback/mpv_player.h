@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+#include "playback/mpv_picture.h"
 #include "playback/player_port.h"
 
 class QPainter;
@@ -29,7 +30,6 @@ struct mpv_event;
 namespace velmora {
 
 class MpvControlStrip;
-struct PictureMemory;
 
 struct MpvOptions {
     std::string audioOutput;  // "" = mpv's default (PulseAudio, PipeWire or ALSA); "null" = silent
@@ -77,6 +77,7 @@ protected:
 private:
     struct OpenAttempt;
 
+    const QImage& image() const { return picture_.image(); }
     void drainEvents();
     void handleEvent(const mpv_event& event);
     void renderFrame(bool fromUpdate);
@@ -98,7 +99,7 @@ private:
     // Whether the area recorded at the last direct paint is still the
     // backing store's picture of the video area.
     bool screenValid();
-    // Brings image_ up to the frame on the screen when frames went direct.
+    // Brings the picture up to the frame on the screen when frames went direct.
     void syncImage();
 
     void command(std::initializer_list<const char*> args, std::uint64_t reply = 0);
@@ -122,8 +123,7 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     MpvControlStrip* strip_;
-    QImage image_;
-    PictureMemory* picture_ = nullptr;  // image_'s memory, while image_ holds it
+    MpvPicture picture_;
 
     OpenAttempt* open_ = nullptr;
     std::uint64_t openSerial_ = 0;      // counts open attempts; tags their replies
@@ -147,13 +147,13 @@ private:
     bool userMuted_ = false;
     bool slow_ = false;
     bool stripDirty_ = true;
-    bool pictureShown_ = false;  // the image holds a frame of the open file
+    bool pictureShown_ = false;  // the picture holds a frame of the open file
     bool redrawQueued_ = false;  // a still picture is drawn again at a new size
     // Frames at the area's size are drawn by mpv straight into the window's
     // backing store (saving a copy of every frame) while the window paints
-    // the whole video area into its backing store image; image_ then lags.
+    // the whole video area into its backing store image; the picture then lags.
     bool direct_ = false;      // the last paint of the video area went direct
-    bool imageStale_ = false;  // image_ lags the frame on the screen
+    bool imageStale_ = false;  // the picture lags the frame on the screen
     QImage screen_;            // the video area in the backing store, at the last direct paint
     const uchar* storeBits_ = nullptr;
     QSize storeSize_;
