@@ -2,10 +2,8 @@
 
 #include <mpv/client.h>
 #include <mpv/render.h>
-#include <sys/stat.h>
 
 #include <QBackingStore>
-#include <QEventLoop>
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPaintEvent>
@@ -14,123 +12,27 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
-#include <cerrno>
-#include <clocale>
-#include <cstdio>
-#include <cstring>
 #include <stdexcept>
-#include <string_view>
 #include <utility>
-#include <vector>
 
-#include "playback/mpv_answers.h"
 #include "playback/mpv_control_strip.h"
 
 namespace velmora {
 
-using namespace mpv_answers;
-
-namespace {
-
-// What an asynchronous request's reply answers; a seek's generation rides in
-// the upper bits so that replies to superseded seeks can be told apart.
-enum Reply : std::uint64_t {
-    kNoReply,
-    kLoadReply,
-    kVidReply,
-    kVideoParamsReply,
-    kSeekReply,
-    kLandedReply,
-    kRestartVideoReply,  // the open's picture size, asked for when playback first started
-    kRestartAudioReply,  // whether the open's sound plays, asked for when there is no picture
-    kRotationReply,      // the rotation the opening file's video track is tagged with
-    kPreloadedHook,      // the file's tracks are chosen, its decoders not yet made
-    kLandedEofReply,     // whether the end is reached where the last seek landed
-};
-std::uint64_t reply(Reply kind, std::uint64_t generation = 0) {
-    return generation << 8 | kind;
-}
-
-const std::string kOpenFailed = "The file could not be opened: ";
-
-}  // namespace
-
-// One setFileName() in progress.
-struct MpvPlayer::OpenAttempt {
-    QEventLoop loop;
-    std::int64_t entryId = -1;   // our playlist entry, from the loadfile reply
-    bool takeNextStart = false;  // the reply had no id: the next started entry is ours
-    bool loaded = false;         // FILE_LOADED of our entry seen
-    bool sizeKnown = false;      // video size known, or no video track
-    bool restartAsked = false;   // playback started: the picture size and sound were asked for
-    bool failed = false;
-    int mpvError = 0;
-    // Why it failed, when mpv itself gives no reason.
-    std::string reason;
-    std::vector<std::pair<std::string, std::string>> log;  // mpv's warnings and errors meanwhile
-
-    bool done() const { return failed || (loaded && sizeKnown); }
-
-    std::string failure() const {
-        if (!reason.empty()) return kOpenFailed + reason + ".";
-        std::string detail;
-        for (auto it = log.rbegin(); it != log.rend() && detail.empty(); ++it)
-            detail = logReason(it->first, it->second);
-        std::string reason = mpvError < 0 ? mpv_error_string(mpvError) : "";
-        if (reason.empty() || mpvError == MPV_ERROR_LOADING_FAILED)
-            reason = !detail.empty() ? detail : !reason.empty() ? reason : "loading was interrupted";
-        else if (!detail.empty() && detail != reason)
-            reason += " (" + detail + ")";
-        return kOpenFailed + reason + ".";
-    }
-};
-
 MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
-    : QWidget(parent), options_(std::move(options)), strip_(new MpvControlStrip(this)) {
+    : QWidget(parent),
+      strip_(new MpvControlStrip(this)),
+      session_(std::make_unique<MpvSession>(std::move(options))) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
     setContextMenuPolicy(Qt::NoContextMenu);
 
-    std::setlocale(LC_NUMERIC, "C");  // mpv refuses to start under a locale with a decimal comma
-    mpv_ = mpv_create();
-    if (!mpv_) throw std::runtime_error("The video player could not be started.");
-    static const std::pair<const char*, const char*> settings[] = {
-        {"vo", "libmpv"},
-        {"hwdec", "no"},
-        {"keep-open", "yes"},
-        {"idle", "yes"},
-        {"hr-seek", "yes"},
-        {"input-default-bindings", "no"},
-        {"input-vo-keyboard", "no"},
-        {"osc", "no"},
-        {"terminal", "no"},
-        {"load-scripts", "no"},
-        {"ytdl", "no"},
-        // Rotation tags are applied by a filter chosen per file (see uprightFilter).
-        {"video-rotate", "no"},
-        // Bicubic rather than lanczos: near the picture's own size the two
-        // look alike, and bicubic costs less per frame and less each time the
-        // scaler is made for a new size.
-        {"zimg-scaler", "bicubic"},
-    };
-    for (const auto& [name, value] : settings) mpv_set_option_string(mpv_, name, value);
-    if (!options_.audioOutput.empty()) mpv_set_option_string(mpv_, "ao", options_.audioOutput.c_str());
-    mpv_request_log_messages(mpv_, "warn");
     mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
-    if (mpv_initialize(mpv_) < 0 || mpv_render_context_create(&render_, mpv_, params) < 0) {
-        mpv_terminate_destroy(mpv_);
+    if (mpv_render_context_create(&render_, session_->handle(), params) < 0)
         throw std::runtime_error("The video player could not be started.");
-    }
-    mpv_hook_add(mpv_, kPreloadedHook, "on_preloaded", 0);
-    mpv_observe_property(mpv_, 0, "time-pos", MPV_FORMAT_DOUBLE);
-    mpv_observe_property(mpv_, 0, "duration", MPV_FORMAT_DOUBLE);
-    mpv_observe_property(mpv_, 0, "eof-reached", MPV_FORMAT_FLAG);
-    mpv_observe_property(mpv_, 0, "frame-drop-count", MPV_FORMAT_INT64);
-    mpv_observe_property(mpv_, 0, "decoder-frame-drop-count", MPV_FORMAT_INT64);
-
-    // Both callbacks run on mpv's threads: they only queue one drain or one
-    // render on the UI thread at a time.
+    // The callback runs on mpv's threads: it only queues one render on the
+    // UI thread at a time.
     mpv_render_context_set_update_callback(
         render_,
         [](void* p) {
@@ -140,27 +42,22 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
                     self, [self] { self->renderFrame(true); }, Qt::QueuedConnection);
         },
         this);
-    mpv_set_wakeup_callback(
-        mpv_,
-        [](void* p) {
-            auto* self = static_cast<MpvPlayer*>(p);
-            if (!self->drainQueued_.exchange(true))
-                QMetaObject::invokeMethod(
-                    self, [self] { self->drainEvents(); }, Qt::QueuedConnection);
-        },
-        this);
+
+    connect(session_.get(), &MpvSession::playStateChanged, this, [this](int previous, int state) {
+        strip_->showPlayState(state);
+        raisePlayStateChange(previous, state);
+    });
+    connect(session_.get(), &MpvSession::openStateChanged, this,
+            [this](int previous, int state) { raiseOpenStateChange(previous, state); });
+    connect(session_.get(), &MpvSession::timesChanged, this, [this] { stripDirty_ = true; });
+    connect(session_.get(), &MpvSession::mutedChanged, strip_, &MpvControlStrip::showMuted);
+    connect(session_.get(), &MpvSession::mediaForgotten, this, &MpvPlayer::clearPicture);
 
     connect(strip_, &MpvControlStrip::playPauseClicked, this,
-            [this] { playState_ == play_state::kPlaying ? pause() : play(); });
-    connect(strip_, &MpvControlStrip::muteClicked, this, [this] {
-        userMuted_ = !userMuted_;
-        applyMute();
-    });
-    connect(strip_, &MpvControlStrip::volumeChanged, this, [this](int percent) {
-        double volume = percent;
-        mpv_set_property_async(mpv_, 0, "volume", MPV_FORMAT_DOUBLE, &volume);
-    });
-    connect(strip_, &MpvControlStrip::seekRequested, this, &MpvPlayer::setCurrentPosition);
+            [this] { playState() == play_state::kPlaying ? pause() : play(); });
+    connect(strip_, &MpvControlStrip::muteClicked, session_.get(), &MpvSession::toggleMute);
+    connect(strip_, &MpvControlStrip::volumeChanged, session_.get(), &MpvSession::setVolume);
+    connect(strip_, &MpvControlStrip::seekRequested, session_.get(), &MpvSession::setCurrentPosition);
     resizeHold_ = new QTimer(this);
     resizeHold_->setSingleShot(true);
     connect(resizeHold_, &QTimer::timeout, this, &MpvPlayer::redrawAtAreaSize);
@@ -170,353 +67,12 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
 }
 
 MpvPlayer::~MpvPlayer() {
-    *alive_ = false;
-    if (open_) open_->loop.quit();  // the waiting setFileName() returns without touching us
-    mpv_set_wakeup_callback(mpv_, nullptr, nullptr);
     mpv_render_context_set_update_callback(render_, nullptr, nullptr);
     mpv_render_context_free(render_);
-    mpv_terminate_destroy(mpv_);
 }
 
 QRect MpvPlayer::videoRect() const {
     return {0, 0, width(), std::max(0, height() - kControlStripHeight)};
-}
-
-// ---- Opening -----------------------------------------------------------
-
-void MpvPlayer::setFileName(const std::string& path) {
-    if (open_) {
-        error_ = "Another file is still being opened.";
-        return;
-    }
-    closeMedia();
-    error_.clear();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return failOpen(kOpenFailed + std::strerror(errno) + ".");
-    // mpv would play the files inside a folder.
-    if (S_ISDIR(st.st_mode)) return failOpen("Not a video file: it is a folder.");
-    if (!S_ISREG(st.st_mode)) return failOpen("Not a video file: it is not a regular file.");
-    if (st.st_size == 0) return failOpen(kOpenFailed + "the file is empty.");
-
-    OpenAttempt attempt;
-    open_ = &attempt;
-    ++openSerial_;
-    setFlag("pause", true);  // hold the first frame until the open is over
-    command({"loadfile", path.c_str(), "replace"}, kLoadReply);
-
-    bool timedOut = false;
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    connect(&timeout, &QTimer::timeout, &attempt.loop, [&] {
-        timedOut = true;
-        attempt.loop.quit();
-    });
-    timeout.start(options_.openTimeoutMs);
-    const std::shared_ptr<bool> alive = alive_;
-    attempt.loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (!*alive) return;  // destroyed while waiting
-    open_ = nullptr;
-
-    if (!attempt.done() && timedOut)
-        return failOpen(kOpenFailed + "it did not finish loading within " +
-                        std::to_string((options_.openTimeoutMs + 999) / 1000) + " seconds.");
-    // The wait can also end from outside, e.g. when the application quits.
-    if (!attempt.done()) return failOpen(kOpenFailed + "loading was interrupted.");
-    if (attempt.failed) return failOpen(attempt.failure());
-
-    mediaEntryId_ = attempt.entryId;
-    fileName_ = path;
-    error_.clear();  // a refused open meanwhile may have left its complaint
-    raiseOpenStateChange(open_state::kClosed, open_state::kMediaOpen);
-    play();
-}
-
-void MpvPlayer::failOpen(std::string description) {
-    command({"stop"});
-    // Whatever the failed file reported while it loaded is no longer true.
-    forgetMedia();
-    error_ = std::move(description);
-    setPlayState(play_state::kNoMedia);
-}
-
-void MpvPlayer::closeMedia() {
-    const bool wasOpen = mediaEntryId_ >= 0;
-    mediaEntryId_ = -1;
-    forgetMedia();
-    if (wasOpen) raiseOpenStateChange(open_state::kMediaOpen, open_state::kClosed);
-    setPlayState(play_state::kNoMedia);
-}
-
-void MpvPlayer::forgetMedia() {
-    fileName_.clear();
-    hasVideo_ = false;
-    videoWidth_ = 320;
-    videoHeight_ = 0;
-    timePos_ = duration_ = 0;
-    eofReached_ = false;
-    pendingSeek_.reset();
-    stripDirty_ = true;
-    clearPicture();
-}
-
-// ---- Commands ----------------------------------------------------------
-
-void MpvPlayer::command(std::initializer_list<const char*> args, std::uint64_t replyTo) {
-    std::vector<const char*> argv(args);
-    argv.push_back(nullptr);
-    mpv_command_async(mpv_, replyTo, argv.data());
-}
-
-void MpvPlayer::setFlag(const char* name, bool value) {
-    int flag = value ? 1 : 0;
-    mpv_set_property_async(mpv_, 0, name, MPV_FORMAT_FLAG, &flag);
-}
-
-void MpvPlayer::setPlayState(int state) {
-    if (state == playState_) return;
-    const int old = playState_;
-    playState_ = state;
-    strip_->showPlayState(state);
-    raisePlayStateChange(old, state);
-}
-
-void MpvPlayer::play() {
-    if (mediaEntryId_ < 0) return;
-    // At the end of the file, play starts again from the beginning.
-    if (playState_ == play_state::kStopped || (eofReached_ && !pendingSeek_)) seekTo(0);
-    setFlag("pause", false);
-    setPlayState(play_state::kPlaying);
-}
-
-void MpvPlayer::followEnd(bool atEnd) {
-    eofReached_ = atEnd;
-    // mpv pauses by itself only at the end of the file (keep-open).
-    if (atEnd)
-        setPlayState(play_state::kStopped);
-    else if (playState_ == play_state::kStopped)
-        setPlayState(play_state::kPaused);
-}
-
-void MpvPlayer::pause() {
-    // Stopped at the end is already still; it stays "stopped".
-    if (playState_ != play_state::kPlaying) return;
-    setFlag("pause", true);
-    setPlayState(play_state::kPaused);
-}
-
-double MpvPlayer::currentPosition() const {
-    return pendingSeek_ ? *pendingSeek_ : timePos_;
-}
-
-void MpvPlayer::setCurrentPosition(double seconds) {
-    if (mediaEntryId_ < 0) return;
-    seekTo(seconds);
-    if (playState_ == play_state::kStopped) setPlayState(play_state::kPaused);  // no longer at the end
-}
-
-void MpvPlayer::seekTo(double seconds) {
-    seconds = std::max(0.0, seconds);
-    pendingSeek_ = seconds;
-    ++seekGeneration_;
-    char target[32];
-    std::snprintf(target, sizeof target, "%.6f", seconds);
-    command({"seek", target, "absolute+exact"}, reply(kSeekReply, seekGeneration_));
-    stripDirty_ = true;
-}
-
-void MpvPlayer::setSlowSpeed(bool slow) {
-    // At slow speed the video runs in short bursts: the sound would only stutter.
-    slow_ = slow;
-    applyMute();
-}
-
-void MpvPlayer::applyMute() {
-    setFlag("mute", userMuted_ || slow_);
-    strip_->showMuted(userMuted_ || slow_);
-}
-
-// ---- Events from mpv ---------------------------------------------------
-
-void MpvPlayer::drainEvents() {
-    drainQueued_ = false;
-    const std::shared_ptr<bool> alive = alive_;  // a handler of our events may destroy us
-    while (true) {
-        const mpv_event* event = mpv_wait_event(mpv_, 0);
-        if (event->event_id == MPV_EVENT_NONE) break;
-        handleEvent(*event);
-        if (!*alive) return;
-    }
-    // Quit only now: the log lines that explain a failure come after its event.
-    if (open_ && open_->done()) open_->loop.quit();
-}
-
-void MpvPlayer::handleEvent(const mpv_event& event) {
-    const std::uint64_t kind = event.reply_userdata & 0xff;
-    const std::uint64_t generation = event.reply_userdata >> 8;
-    switch (event.event_id) {
-        case MPV_EVENT_LOG_MESSAGE:
-            if (open_) {
-                const auto* msg = static_cast<const mpv_event_log_message*>(event.data);
-                open_->log.emplace_back(msg->prefix, trimmed(msg->text));
-                if (open_->log.size() > 16) open_->log.erase(open_->log.begin());
-            }
-            break;
-        case MPV_EVENT_COMMAND_REPLY:
-            if (kind == kLoadReply && open_) {
-                if (event.error < 0) {
-                    open_->failed = true;
-                    open_->mpvError = event.error;
-                } else {
-                    open_->entryId = nodeInt(static_cast<const mpv_event_command*>(event.data)->result,
-                                             "playlist_entry_id");
-                    open_->takeNextStart = open_->entryId < 0;
-                }
-            } else if (kind == kSeekReply) {
-                seekAcked_ = std::max(seekAcked_, generation);
-                if (event.error < 0 && generation == seekGeneration_) pendingSeek_.reset();
-            }
-            break;
-        case MPV_EVENT_HOOK:
-            // mpv waits until the hook is continued: ask for the tracks first.
-            rotationHook_ = static_cast<const mpv_event_hook*>(event.data)->id;
-            mpv_get_property_async(mpv_, kRotationReply, "track-list", MPV_FORMAT_NODE);
-            break;
-        case MPV_EVENT_START_FILE:
-            currentEntryId_ = static_cast<const mpv_event_start_file*>(event.data)->playlist_entry_id;
-            if (open_ && open_->takeNextStart) {
-                open_->entryId = currentEntryId_;
-                open_->takeNextStart = false;
-            }
-            break;
-        case MPV_EVENT_FILE_LOADED:
-            if (open_ && open_->entryId >= 0 && currentEntryId_ == open_->entryId) {
-                open_->loaded = true;
-                mpv_get_property_async(mpv_, kVidReply, "vid", MPV_FORMAT_STRING);
-            }
-            break;
-        case MPV_EVENT_VIDEO_RECONFIG:
-            if (open_ ? open_->loaded : mediaEntryId_ >= 0)
-                mpv_get_property_async(mpv_, kVideoParamsReply, "video-out-params", MPV_FORMAT_NODE);
-            break;
-        case MPV_EVENT_GET_PROPERTY_REPLY: {
-            const auto* prop = static_cast<const mpv_event_property*>(event.data);
-            if (kind == kRotationReply) {
-                const bool answered = event.error >= 0 && prop->format == MPV_FORMAT_NODE;
-                const std::string filter =
-                    uprightFilter(answered ? videoRotation(*static_cast<const mpv_node*>(prop->data)) : 0);
-                const char* value = filter.c_str();
-                // For this file only; the requests are carried out in order.
-                if (!filter.empty())
-                    mpv_set_property_async(mpv_, 0, "file-local-options/vf", MPV_FORMAT_STRING, &value);
-                mpv_hook_continue(mpv_, rotationHook_);
-            } else if (kind == kVidReply && open_ && open_->loaded) {
-                const bool none = event.error < 0 || prop->format != MPV_FORMAT_STRING ||
-                                  std::strcmp(*static_cast<char**>(prop->data), "no") == 0;
-                if (none) {
-                    hasVideo_ = false;
-                    open_->sizeKnown = true;
-                }
-            } else if (kind == kVideoParamsReply && event.error >= 0 && prop->format == MPV_FORMAT_NODE) {
-                const auto* params = static_cast<const mpv_node*>(prop->data);
-                const std::int64_t w = nodeInt(*params, "dw"), h = nodeInt(*params, "dh");
-                if (w > 0 && h > 0) {
-                    hasVideo_ = true;
-                    videoWidth_ = static_cast<int>(w);
-                    videoHeight_ = static_cast<int>(h);
-                    if (open_ && open_->loaded) open_->sizeKnown = true;
-                }
-            } else if ((kind == kRestartVideoReply || kind == kRestartAudioReply) &&
-                       generation == openSerial_ && open_ && open_->loaded && !open_->sizeKnown) {
-                const bool answered = event.error >= 0 && prop->format == MPV_FORMAT_NODE;
-                const auto* params = answered ? static_cast<const mpv_node*>(prop->data) : nullptr;
-                if (kind == kRestartVideoReply) {
-                    const std::int64_t w = params ? nodeInt(*params, "dw") : -1;
-                    const std::int64_t h = params ? nodeInt(*params, "dh") : -1;
-                    if (w > 0 && h > 0) {
-                        hasVideo_ = true;
-                        videoWidth_ = static_cast<int>(w);
-                        videoHeight_ = static_cast<int>(h);
-                        open_->sizeKnown = true;
-                    } else {
-                        mpv_get_property_async(mpv_, reply(kRestartAudioReply, openSerial_), "audio-params",
-                                               MPV_FORMAT_NODE);
-                    }
-                } else if (answered) {
-                    // Sound without a picture: the file opens as sound alone.
-                    hasVideo_ = false;
-                    videoWidth_ = 320;
-                    videoHeight_ = 0;
-                    open_->sizeKnown = true;
-                } else {
-                    open_->failed = true;
-                    open_->reason = "its picture could not be decoded and it has no sound";
-                }
-            } else if (kind == kLandedReply && generation == seekGeneration_ && pendingSeek_) {
-                if (event.error >= 0 && prop->format == MPV_FORMAT_DOUBLE)
-                    timePos_ = *static_cast<double*>(prop->data);
-                pendingSeek_.reset();
-                stripDirty_ = true;
-            } else if (kind == kLandedEofReply && generation == seekGeneration_ && !pendingSeek_ &&
-                       !open_ && mediaEntryId_ >= 0) {
-                // Where the seek landed is where the end is judged again.
-                followEnd(event.error >= 0 && prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data));
-            }
-            break;
-        }
-        case MPV_EVENT_PLAYBACK_RESTART:
-            // Playback of the file being opened can start, yet no picture size
-            // is known: the video track may hold no frame that decodes.
-            if (open_ && open_->loaded && !open_->sizeKnown && !open_->restartAsked) {
-                open_->restartAsked = true;
-                mpv_get_property_async(mpv_, reply(kRestartVideoReply, openSerial_), "video-out-params",
-                                       MPV_FORMAT_NODE);
-            }
-            // The seek asked for last has been carried out: ask where it
-            // landed, and whether that is the end.
-            if (pendingSeek_ && seekAcked_ == seekGeneration_) {
-                mpv_get_property_async(mpv_, reply(kLandedReply, seekGeneration_), "time-pos",
-                                       MPV_FORMAT_DOUBLE);
-                mpv_get_property_async(mpv_, reply(kLandedEofReply, seekGeneration_), "eof-reached",
-                                       MPV_FORMAT_FLAG);
-            }
-            break;
-        case MPV_EVENT_END_FILE: {
-            const auto* end = static_cast<const mpv_event_end_file*>(event.data);
-            if (open_ && end->playlist_entry_id == open_->entryId) {
-                open_->failed = true;
-                open_->mpvError = end->reason == MPV_END_FILE_REASON_ERROR ? end->error : 0;
-            } else if (end->playlist_entry_id == mediaEntryId_) {
-                closeMedia();  // e.g. the file became unreadable while playing
-            }
-            break;
-        }
-        case MPV_EVENT_PROPERTY_CHANGE: {
-            const auto* prop = static_cast<const mpv_event_property*>(event.data);
-            const std::string_view name = prop->name;
-            if (name == "time-pos" || name == "duration") {
-                // Unknown, or reported by a file that is no longer open: 0.
-                const bool current = open_ || mediaEntryId_ >= 0;
-                const double value =
-                    current && prop->format == MPV_FORMAT_DOUBLE ? *static_cast<double*>(prop->data) : 0;
-                (name == "time-pos" ? timePos_ : duration_) = value;
-                stripDirty_ = true;
-            } else if (prop->format == MPV_FORMAT_INT64) {
-                const auto value = *static_cast<std::int64_t*>(prop->data);
-                if (name == "frame-drop-count") frameDrops_ = value;
-                if (name == "decoder-frame-drop-count") decoderFrameDrops_ = value;
-            } else if (name == "eof-reached") {
-                // Only a report about the open file at the position last asked
-                // for counts: one made before a seek (a play from the end
-                // starts with one) describes where the video no longer is.
-                // The end is judged again when the seek has landed.
-                if (!open_ && mediaEntryId_ >= 0 && currentEntryId_ == mediaEntryId_ && !pendingSeek_)
-                    followEnd(prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data));
-            }
-            break;
-        }
-        default:
-            break;
-    }
 }
 
 // ---- Picture -----------------------------------------------------------
@@ -534,7 +90,7 @@ QSize MpvPlayer::pictureSize(bool wanted) {
         // A playing video's next frame after the hold takes the new size;
         // the timer is there for a still picture, or frames far apart.
         const int wait = static_cast<int>(kResizeHoldMs - sinceResized_.elapsed()) +
-                         (playState_ == play_state::kPlaying ? kResizeHoldMs : 0);
+                         (playState() == play_state::kPlaying ? kResizeHoldMs : 0);
         if (!resizeHold_->isActive()) resizeHold_->start(wait);
         return image().size();
     }
@@ -588,7 +144,7 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
         if (!(mpv_render_context_update(render_) & MPV_RENDER_UPDATE_FRAME)) return;
     }
     // Frames of a file being replaced or closed are taken from mpv but not shown.
-    const bool wanted = open_ ? open_->loaded : mediaEntryId_ >= 0;
+    const bool wanted = session_->picturesWanted();
     const QSize target = pictureSize(wanted);
     // A still picture is drawn again only at the area's size.
     if (!fromUpdate && target != videoRect().size()) return;
@@ -699,7 +255,7 @@ void MpvPlayer::paintEvent(QPaintEvent* event) {
         draw(videoImage());
         return;
     }
-    const bool wanted = open_ ? open_->loaded : mediaEntryId_ >= 0;
+    const bool wanted = session_->picturesWanted();
     const QImage shown = pictureShown_ && wanted && image().size() == area.size()
                              ? storeArea(painter, *store, event->region())
                              : QImage();
@@ -727,7 +283,7 @@ void MpvPlayer::resizeEvent(QResizeEvent*) {
     // video plays that is the next frame, a still one is drawn again once
     // the resizes queued now are over.  A window being dragged costs no
     // render of its own per size.
-    if (!pictureShown_ || playState_ == play_state::kPlaying || redrawQueued_) return;
+    if (!pictureShown_ || playState() == play_state::kPlaying || redrawQueued_) return;
     redrawQueued_ = true;
     QMetaObject::invokeMethod(
         this,
@@ -743,13 +299,13 @@ void MpvPlayer::mousePressEvent(QMouseEvent* event) {
         event->ignore();
         return;
     }
-    playState_ == play_state::kPlaying ? pause() : play();
+    playState() == play_state::kPlaying ? pause() : play();
 }
 
 void MpvPlayer::refreshStrip() {
     if (!stripDirty_) return;
     stripDirty_ = false;
-    strip_->showTimes(currentPosition(), duration_);
+    strip_->showTimes(currentPosition(), session_->duration());
 }
 
 }  // namespace velmora

@@ -1,11 +1,8 @@
 // The video player widget on libmpv: the picture, rendered by mpv's software
 // renderer into an image of the video area (or, while the window shows it,
 // straight into the window's backing store), and the control strip below it.
-//
-// All libmpv calls made on the UI thread (which also renders) are
-// asynchronous; mpv's answers arrive as events that are drained on the UI
-// thread.  setFileName() is the exception in shape only: it waits for the
-// open in a nested event loop that leaves user input queued.
+// The file, its play state and everything else mpv is asked for are the
+// session's (MpvSession); the widget takes the pictures from it.
 #pragma once
 
 #include <QElapsedTimer>
@@ -15,26 +12,19 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "playback/mpv_picture.h"
+#include "playback/mpv_session.h"
 #include "playback/player_port.h"
 
 class QPainter;
 class QRegion;
-struct mpv_handle;
 struct mpv_render_context;
-struct mpv_event;
 
 namespace velmora {
 
 class MpvControlStrip;
-
-struct MpvOptions {
-    std::string audioOutput;  // "" = mpv's default (PulseAudio, PipeWire or ALSA); "null" = silent
-    int openTimeoutMs = 15000;
-};
 
 class MpvPlayer : public QWidget, public PlayerPort {
     Q_OBJECT
@@ -43,17 +33,20 @@ public:
     explicit MpvPlayer(QWidget* parent = nullptr, MpvOptions options = {});
     ~MpvPlayer() override;
 
-    void setFileName(const std::string& path) override;
-    std::string fileName() const override { return fileName_; }
-    double currentPosition() const override;
-    void setCurrentPosition(double seconds) override;
-    std::string errorDescription() const override { return error_; }
-    int playState() const override { return playState_; }
-    void setSlowSpeed(bool slow) override;
-    void play() override;
-    void pause() override;
-    int naturalWidth() const override { return videoWidth_; }
-    int naturalHeight() const override { return videoHeight_ + kControlStripHeight; }
+    void setFileName(const std::string& path) override { session_->setFileName(path); }
+    std::string fileName() const override { return session_->fileName(); }
+    double currentPosition() const override { return session_->currentPosition(); }
+    void setCurrentPosition(double seconds) override { session_->setCurrentPosition(seconds); }
+    std::string errorDescription() const override { return session_->errorDescription(); }
+    int playState() const override { return session_->playState(); }
+    void setSlowSpeed(bool slow) override { session_->setSlowSpeed(slow); }
+    void play() override { session_->play(); }
+    void pause() override { session_->pause(); }
+    int naturalWidth() const override { return session_->videoWidth(); }
+    int naturalHeight() const override { return session_->videoHeight() + kControlStripHeight; }
+
+    // The session behind the player: the file, seeking and mpv's properties.
+    MpvSession& session() { return *session_; }
 
     // The picture exactly as painted in the video area, and that area.  While
     // frames go straight to the window's backing store this is the backing
@@ -63,8 +56,8 @@ public:
 
     long long renderedFrames() const { return renderedFrames_; }
     // mpv's own counts of frames dropped at output and at decoding.
-    long long frameDropCount() const { return frameDrops_; }
-    long long decoderFrameDropCount() const { return decoderFrameDrops_; }
+    long long frameDropCount() const { return session_->frameDropCount(); }
+    long long decoderFrameDropCount() const { return session_->decoderFrameDropCount(); }
 
 signals:
     void frameRendered();
@@ -75,11 +68,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
-    struct OpenAttempt;
-
     const QImage& image() const { return picture_.image(); }
-    void drainEvents();
-    void handleEvent(const mpv_event& event);
     void renderFrame(bool fromUpdate);
     // The size the next picture is drawn at: the video area's, or while the
     // area keeps changing, the size the picture has now.
@@ -101,51 +90,14 @@ private:
     bool screenValid();
     // Brings the picture up to the frame on the screen when frames went direct.
     void syncImage();
-
-    void command(std::initializer_list<const char*> args, std::uint64_t reply = 0);
-    void setFlag(const char* name, bool value);
-    void setPlayState(int state);
-    // Follows mpv's report that the open file's end is or is no longer reached.
-    void followEnd(bool atEnd);
-    void closeMedia();
-    // Drops everything known about the open file and clears the picture.
-    void forgetMedia();
-    void seekTo(double seconds);
-    void failOpen(std::string description);
-    void applyMute();
     void refreshStrip();
 
-    MpvOptions options_;
-    mpv_handle* mpv_ = nullptr;
-    mpv_render_context* render_ = nullptr;
-    std::atomic<bool> drainQueued_{false};
-    std::atomic<bool> renderQueued_{false};
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-
     MpvControlStrip* strip_;
+    std::unique_ptr<MpvSession> session_;
+    mpv_render_context* render_ = nullptr;  // freed before the session goes
+    std::atomic<bool> renderQueued_{false};
+
     MpvPicture picture_;
-
-    OpenAttempt* open_ = nullptr;
-    std::uint64_t openSerial_ = 0;      // counts open attempts; tags their replies
-    std::int64_t mediaEntryId_ = -1;    // playlist entry of the open media
-    std::int64_t currentEntryId_ = -1;  // entry mpv started last
-    std::uint64_t rotationHook_ = 0;    // the file-preloaded hook mpv waits on
-    std::string fileName_;
-    std::string error_;
-    int playState_ = play_state::kNoMedia;
-    bool hasVideo_ = false;
-    int videoWidth_ = 320;
-    int videoHeight_ = 0;
-
-    double timePos_ = 0;
-    double duration_ = 0;
-    bool eofReached_ = false;
-    std::optional<double> pendingSeek_;  // asked for, not yet reported by mpv
-    std::uint64_t seekGeneration_ = 0;
-    std::uint64_t seekAcked_ = 0;
-
-    bool userMuted_ = false;
-    bool slow_ = false;
     bool stripDirty_ = true;
     bool pictureShown_ = false;  // the picture holds a frame of the open file
     bool redrawQueued_ = false;  // a still picture is drawn again at a new size
@@ -163,8 +115,6 @@ private:
     QTimer* resizeHold_;          // draws the picture at the area's size when the hold is over
 
     long long renderedFrames_ = 0;
-    long long frameDrops_ = 0;
-    long long decoderFrameDrops_ = 0;
 };
 
 }  // namespace velmora

@@ -1,0 +1,128 @@
+// The libmpv session behind the player, without a widget: mpv's handle and
+// its events, opening a file, seeking, the properties the player sets, and
+// the play state.  Pictures are taken from the handle by the video widget.
+//
+// All libmpv calls made here are asynchronous; mpv's answers arrive as
+// events that are drained on the UI thread.  setFileName() is the exception
+// in shape only: it waits for the open in a nested event loop that leaves
+// user input queued.
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "playback/player_port.h"
+
+struct mpv_handle;
+struct mpv_event;
+
+namespace velmora {
+
+struct MpvOptions {
+    std::string audioOutput;  // "" = mpv's default (PulseAudio, PipeWire or ALSA); "null" = silent
+    int openTimeoutMs = 15000;
+};
+
+class MpvSession : public QObject {
+    Q_OBJECT
+
+public:
+    explicit MpvSession(MpvOptions options = {});
+    ~MpvSession() override;
+
+    // For the render context that takes the pictures; it must go before the
+    // session does.
+    mpv_handle* handle() const { return mpv_; }
+
+    // As PlayerPort describes them.
+    void setFileName(const std::string& path);
+    const std::string& fileName() const { return fileName_; }
+    double currentPosition() const;
+    void setCurrentPosition(double seconds);
+    const std::string& errorDescription() const { return error_; }
+    int playState() const { return playState_; }
+    void setSlowSpeed(bool slow);
+    void play();
+    void pause();
+
+    // The video's natural display size, while a file with a picture is open.
+    bool hasVideo() const { return hasVideo_; }
+    int videoWidth() const { return videoWidth_; }
+    int videoHeight() const { return videoHeight_; }
+    double duration() const { return duration_; }
+    // Whether the frames mpv renders now are to be shown: those of the open
+    // file, or of the file being opened once it has loaded.
+    bool picturesWanted() const;
+
+    void toggleMute();
+    void setVolume(int percent);
+
+    // mpv's own counts of frames dropped at output and at decoding.
+    long long frameDropCount() const { return frameDrops_; }
+    long long decoderFrameDropCount() const { return decoderFrameDrops_; }
+
+signals:
+    void playStateChanged(int previous, int state);
+    void openStateChanged(int previous, int state);
+    // The position or the length changed, or is asked for anew.
+    void timesChanged();
+    void mutedChanged(bool muted);
+    // The open file, or the one that failed to open, is forgotten: its
+    // picture is no longer to be shown.
+    void mediaForgotten();
+
+private:
+    struct OpenAttempt;
+
+    void drainEvents();
+    void handleEvent(const mpv_event& event);
+
+    void command(std::initializer_list<const char*> args, std::uint64_t reply = 0);
+    void setFlag(const char* name, bool value);
+    void setPlayState(int state);
+    // Follows mpv's report that the open file's end is or is no longer reached.
+    void followEnd(bool atEnd);
+    void closeMedia();
+    // Drops everything known about the open file and clears the picture.
+    void forgetMedia();
+    void seekTo(double seconds);
+    void failOpen(std::string description);
+    void applyMute();
+
+    MpvOptions options_;
+    mpv_handle* mpv_ = nullptr;
+    std::atomic<bool> drainQueued_{false};
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+    OpenAttempt* open_ = nullptr;
+    std::uint64_t openSerial_ = 0;      // counts open attempts; tags their replies
+    std::int64_t mediaEntryId_ = -1;    // playlist entry of the open media
+    std::int64_t currentEntryId_ = -1;  // entry mpv started last
+    std::uint64_t rotationHook_ = 0;    // the file-preloaded hook mpv waits on
+    std::string fileName_;
+    std::string error_;
+    int playState_ = play_state::kNoMedia;
+    bool hasVideo_ = false;
+    int videoWidth_ = 320;
+    int videoHeight_ = 0;
+
+    double timePos_ = 0;
+    double duration_ = 0;
+    bool eofReached_ = false;
+    std::optional<double> pendingSeek_;  // asked for, not yet reported by mpv
+    std::uint64_t seekGeneration_ = 0;
+    std::uint64_t seekAcked_ = 0;
+
+    bool userMuted_ = false;
+    bool slow_ = false;
+
+    long long frameDrops_ = 0;
+    long long decoderFrameDrops_ = 0;
+};
+
+}  // namespace velmora
