@@ -88,7 +88,7 @@ private:
     // Follows mpv's report that the open file's end is or is no longer reached.
     void followEnd(bool atEnd);
     void closeMedia();
-    // Drops everything known about the open file and clears the picture.
+    // Drops everything known about the open file; its picture goes too.
     void forgetMedia();
     void seekTo(double seconds);
     void failOpen(std::string description);
