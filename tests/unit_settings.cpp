@@ -9,11 +9,13 @@
 #include <filesystem>
 #include <tuple>
 
+#include "app/frm_main.h"
 #include "settings/config_store.h"
 #include "settings/ini_file.h"
 #include "support/errors.h"
 #include "support/fakes.h"
 #include "support/files.h"
+#include "support/virtual_clock.h"
 
 using namespace std::string_literals;
 namespace fs = std::filesystem;
@@ -169,6 +171,25 @@ TEST_F(ConfigStoreTest, FailedWriteKeepsTheOldFileAndSaysWhy) {
     EXPECT_EQ(desktop.boxes[0].caption, "Velmora");
     EXPECT_EQ(readAll(path), old);
     EXPECT_EQ(entries(), std::vector<std::string>{"Velmora.ini"});
+}
+
+// At exit a box would hold the program up (after SIGTERM too, behind it):
+// a failure is told on standard error instead.
+TEST_F(ConfigStoreTest, AFailureAtExitIsToldOnStandardErrorNotInABox) {
+    fs::create_directory(dir / "Velmora.ini");  // cannot be read, so it is never written over
+    ConfigStore store((dir / "Velmora.ini").string(), desktop);
+    VirtualClock clock;
+    testing::FakePlayer player;
+    player.openable["/v/clip.avi"] = {};
+    testing::FakeClientArea area;
+    FrmMain frm(clock, desktop, player, store, area);
+    frm.Form_Load("/v/clip.avi");  // no StartCount to write
+    ::testing::internal::CaptureStderr();
+    frm.Form_Unload();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(desktop.boxes.empty()) << desktop.boxes[0].text;
+    EXPECT_EQ(said, "Velmora: SetConfigValue: Cannot read the settings file " + (dir / "Velmora.ini").string() +
+                        ": Is a directory\n");
 }
 
 // A missing folder, a folder, a link and a pipe where the file should be.

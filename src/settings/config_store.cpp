@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -228,7 +229,13 @@ void ConfigStore::SetConfigValue(const std::string& key, const std::string& valu
 // The settings functions' plain message box; the same trouble on every
 // write is told once.
 void ConfigStore::report(const std::string& message) {
-    if (reported_.insert(message).second) desktop_.messageBox(message, kAppTitle);
+    if (!reported_.insert(message).second) return;
+    if (!ending_) {
+        desktop_.messageBox(message, kAppTitle);
+        return;
+    }
+    const std::string line = std::string(kAppTitle) + ": " + message + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 void ConfigStore::write(const std::string& target, const std::string& source, const std::string& key,

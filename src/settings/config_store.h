@@ -38,6 +38,10 @@ public:
     // message box, each one once; the previous file is then left as it was.
     void SetConfigValue(const std::string& key, const std::string& value) override;
 
+    // From now on errors go to standard error: a box at exit would keep the
+    // program up (after a termination signal too, behind the box).
+    void programEnding() override { ending_ = true; }
+
 private:
     // Writes `source`'s settings with `key` set to `target`.
     void write(const std::string& target, const std::string& source, const std::string& key,
@@ -50,6 +54,7 @@ private:
     bool redirected_ = false;   // writes go to fallbackPath_
     DesktopPort& desktop_;
     std::set<std::string> reported_;
+    bool ending_ = false;
 };
 
 // The folder of the running executable (from /proc/self/exe), "" if unknown.
