@@ -138,11 +138,13 @@ TEST_F(ConfigStoreTest, ReadsAndWritesValues) {
     EXPECT_EQ(entries(), std::vector<std::string>{"Velmora.ini"});  // no temp file left
 
     writeAll(dir / "Velmora.ini", "[Velmora]\nMarker=DUMMY_REGISTRY_VALUE\nLower=dummy_registry_value\n"
-                              "Long=" + std::string(999, 'a') + "b\nNul=ab\0cd\n"s +
+                              "Long=" + std::string(999, 'a') + "b\nCut=" + std::string(998, 'a') +
+                              "\xC3\xA9\nNul=ab\0cd\n"s +
                               "MarkerNul=DUMMY_REGISTRY_VALUE\0x\n"s);
     EXPECT_EQ(store.GetConfigValue("Marker"), "");
     EXPECT_EQ(store.GetConfigValue("Lower"), "dummy_registry_value");
     EXPECT_EQ(store.GetConfigValue("Long"), std::string(999, 'a'));
+    EXPECT_EQ(store.GetConfigValue("Cut"), std::string(998, 'a'));  // not half of the "\u00e9"
     EXPECT_EQ(store.GetConfigValue("Nul"), "ab");
     EXPECT_EQ(store.GetConfigValue("MarkerNul"), "");
     EXPECT_TRUE(desktop.boxes.empty());

@@ -30,7 +30,8 @@ public:
     static std::string resolvePath(const std::string& programFolder);
 
     // The value of `key`, "" when the file, the key or the value is missing.
-    // Values are cut to 999 characters and at the first NUL byte. Errors are
+    // Values are cut to 999 bytes (not inside a UTF-8 character) and at the
+    // first NUL byte. Errors are
     // shown in a message box and give "".
     std::string GetConfigValue(const std::string& key) override;
 
