@@ -84,6 +84,8 @@ TEST_F(DialogTest, OptionsCloseStoresTheChoiceAndTheCloseBoxDropsIt) {
     menu("mnuToolsOptions");
     EXPECT_TRUE(settings.writes.empty());
     EXPECT_EQ(frm->PlayTimer.interval(), 500);
+    clock.advance(2000);  // the video the dialog paused stays paused
+    EXPECT_EQ(player.playState(), play_state::kPaused);
 
     // Esc is the Close button: it stores.
     onDialog([&](QDialog& dlg) {

@@ -7,7 +7,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <tuple>
 
 #include "app/frm_main.h"
 #include "settings/config_store.h"
@@ -101,24 +100,6 @@ TEST(IniFileTest, SetReplacesInPlaceOrAppends) {
     IniFile empty("");
     empty.set("New", "k", "v");
     EXPECT_EQ(empty.text(), "[New]\nk=v\n");
-}
-
-TEST(IniFileTest, ValuesReadBackAsWrittenOrAreRefused) {
-    IniFile ini;
-    const std::vector<std::string> values{"  padded ", "\"quoted\"", "", "a=b;c", "\"", "x\0y"s};
-    for (const auto& v : values) {
-        ini.set("S", "k", v);
-        EXPECT_EQ(IniFile(ini.text()).get("S", "k"), v);
-    }
-    EXPECT_EQ(ini.lines().size(), 2u);
-
-    // What cannot be stored on one line raises and changes nothing.
-    const std::string before = ini.text();
-    for (const auto& [section, key, value] : std::vector<std::tuple<std::string, std::string, std::string>>{
-             {"S", "k", "a\nb"}, {"S", "k", "a\rb"}, {"S", "a=b", "1"}, {"S", "", "1"}, {"S", ";k", "1"},
-             {"x]y", "k", "1"}})
-        EXPECT_THROW(ini.set(section, key, value), AppError) << key << value;
-    EXPECT_EQ(ini.text(), before);
 }
 
 // ---------------------------------------------------------------- ConfigStore
@@ -292,37 +273,6 @@ TEST_F(ConfigPathTest, AReadOnlyFileIsReadAndItsCopyTakesTheWrites) {
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].text.rfind("SetConfigValue: Cannot create the settings folder ", 0), 0u);
     EXPECT_EQ(readAll(program / "Velmora.ini"), provisioned);
-}
-
-// UTF-16 as the compiler encodes it, with a byte-order mark.
-std::string utf16File(std::u16string_view text, bool bigEndian) {
-    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (char16_t u : text) {
-        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
-        out += bigEndian ? hi : lo;
-        out += bigEndian ? lo : hi;
-    }
-    return out;
-}
-
-TEST_F(ConfigStoreTest, AFileKeepsItsEncodingAndLineEnds) {
-    const std::string path = (dir / "Velmora.ini").string();
-    const std::string name = "Zo\xC3\xAB \xF0\x9D\x84\x9E";  // ë and a character beyond 16 bits
-    for (const bool bigEndian : {false, true}) {
-        SCOPED_TRACE(bigEndian ? "UTF-16 BE" : "UTF-16 LE");
-        // A lone surrogate and an odd last byte come back as they were.
-        const std::u16string_view tail = u"; \xD800 damaged\r\n";
-        writeAll(path, utf16File(u"[Velmora]\r\nStartCount=3\r\nName=Zo\u00EB \U0001D11E\r\n", bigEndian) +
-                       utf16File(tail, bigEndian).substr(2) + "!");
-        ConfigStore store(path, desktop);
-        EXPECT_EQ(store.GetConfigValue("StartCount"), "3");
-        EXPECT_EQ(store.GetConfigValue("Name"), name);
-        store.SetConfigValue("StartCount", "4");
-        store.SetConfigValue("Name", name + "!");
-        EXPECT_EQ(readAll(path), utf16File(u"[Velmora]\r\nStartCount=4\r\nName=Zo\u00EB \U0001D11E!\r\n",
-                                         bigEndian) + utf16File(tail, bigEndian).substr(2) + "!");
-    }
-    EXPECT_TRUE(desktop.boxes.empty());
 }
 
 }  // namespace
