@@ -157,13 +157,6 @@ TEST_F(MpvPlayerTest, OpensStartsFollowsPlayAndPauseAndOpensTheNextFile) {
     // The new file's picture: testsrc2 without number blocks.
     EXPECT_TRUE(
         waitUntil([&] { return player->renderedFrames() > 0 && frameNumber(player->videoImage()) < 0; }));
-
-    player->setFileName(mediaPath("tone.m4a"));
-    EXPECT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
-    EXPECT_EQ(player->naturalWidth(), 320);
-    EXPECT_EQ(player->naturalHeight(), kControlStripHeight);
-    spin(300);
-    EXPECT_TRUE(allBlack(player->videoImage()));
 }
 
 TEST_F(MpvPlayerTest, SeeksExactlyToTheFrameAskedFor) {
