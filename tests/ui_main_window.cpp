@@ -336,25 +336,6 @@ TEST(MainWindowSize, StoredSizeRoundTrips) {
     }
 }
 
-// ---- The images ----
-
-TEST(Images, ReviewImagesDifferOnlyInTheBlueArrow) {
-    // Blue pixels in columns [x0, x1).
-    auto blue = [](ReviewPicture which, int x0, int x1) {
-        const QImage img = reviewImage(which);
-        int n = 0;
-        for (int y = 0; y < img.height(); ++y)
-            for (int x = x0; x < x1; ++x) n += QColor(img.pixel(x, y)) == QColor(0, 0, 255);
-        return n;
-    };
-    EXPECT_EQ(blue(kReviewIdle, 0, 75), 0);
-    EXPECT_GT(blue(kReviewForward, 60, 75), 0);
-    EXPECT_EQ(blue(kReviewForward, 0, 60), 0);
-    EXPECT_GT(blue(kReviewBack, 0, 15), 0);
-    EXPECT_EQ(blue(kReviewBack, 15, 75), 0);
-    EXPECT_NE(playImage(false), playImage(true));
-}
-
 // ---- The Qt ports ----
 
 TEST(QtDesktopFilter, ConvertsTheStoredFilter) {
