@@ -15,14 +15,19 @@ SHOT_DEPS := xdotool imagemagick
 
 .PHONY: deps build run test test-san bench soak clean format install deb screenshot
 
-# Installs the Debian packages that are missing, and nothing when all are there.
-deps:
-	@missing=$$(for p in $(DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+# $(call install-missing,PACKAGES): installs those of the Debian packages
+# that are missing, and nothing when all are there.
+define install-missing
+	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:" $$missing; \
 	  $(SUDO) apt-get update -qq && \
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+endef
+
+deps:
+	$(call install-missing,$(DEPS))
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -50,18 +55,14 @@ test-san: deps
 	cd $(SAN_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 
 bench-deps: deps
-	@missing=$$(for p in $(BENCH_DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
-	if [ -n "$$missing" ]; then \
-	  $(SUDO) apt-get update -qq && \
-	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
-	fi
+	$(call install-missing,$(BENCH_DEPS))
 
 bench: bench-deps build
 	bench/run-all $(BUILD)
 
 # Ten minutes of the real program playing and reviewing; by hand, not in CI.
 soak: build
-	@$(MAKE) --no-print-directory deps DEPS="$(SHOT_DEPS)"
+	$(call install-missing,$(SHOT_DEPS))
 	bench/soak $(BUILD) 600
 
 # Installs Velmora under $(PREFIX): the program folder $(PREFIX)/lib/velmora,
@@ -75,11 +76,7 @@ deb: build
 
 # Remakes doc/review.png, the README's picture of the main window in review.
 screenshot: build
-	@missing=$$(for p in $(SHOT_DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
-	if [ -n "$$missing" ]; then \
-	  $(SUDO) apt-get update -qq && \
-	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
-	fi
+	$(call install-missing,$(SHOT_DEPS))
 	tools/make-screenshot $(BUILD) doc/review.png
 
 format:

@@ -79,7 +79,9 @@ TEST(ClipEncoder, EveryFrameStaysForItsDurationInEachFormat) {
     const ClipJob mp4 = solidFrames(dir.path / "clip.mp4", 97, 65, 7, 100);  // odd sizes are cropped
     const ClipJob gif = solidFrames(dir.path / "clip.GIF", 40, 30, 5, 60);
     const ClipJob webp = solidFrames(dir.path / "clip.webp", 40, 30, 4, 400);
-    for (const ClipJob* job : {&mp4, &gif, &webp}) {
+    const std::string longest = std::string(255 - 4, 'n') + ".gif";  // the longest name a folder takes
+    const ClipJob named = solidFrames(dir.path / longest, 40, 30, 2, 60);
+    for (const ClipJob* job : {&mp4, &gif, &webp, &named}) {
         const ClipResult r = encodeClip(*job);
         EXPECT_EQ(r.status, ClipResult::Written) << job->path << ": " << r.reason;
     }
@@ -100,7 +102,7 @@ TEST(ClipEncoder, EveryFrameStaysForItsDurationInEachFormat) {
                 << "frame " << f << " channel " << c;
         }
     // No temporary is left behind.
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"clip.GIF", "clip.mp4", "clip.webp"}));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"clip.GIF", "clip.mp4", "clip.webp", longest}));
 }
 
 TEST(ClipEncoder, CancelledOrUnwritableLeavesNoFileAndKeepsAnOldOne) {

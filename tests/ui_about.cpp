@@ -35,6 +35,8 @@ TEST(AboutBoxQt, ShowsTheDemoPicturesAndTheGestureAsItsModelChanges) {
     box.load();
     ASSERT_TRUE(desktop.boxes.empty()) << desktop.boxes[0].text;
 
+    // As designed in twips, 15 to the pixel: 240, 4568, 2130 x 285.
+    EXPECT_EQ(box.label("lblDisclaimer")->geometry(), QRect(16, 305, 142, 19));
     const QLabel* frame = box.label("oFrame");
     const QLabel* button = box.label("oButtonImage");
     const QLabel* left = box.label("oLeftMouse");
@@ -50,12 +52,6 @@ TEST(AboutBoxQt, ShowsTheDemoPicturesAndTheGestureAsItsModelChanges) {
     EXPECT_FALSE(right->isHidden());
     EXPECT_TRUE(left->isHidden());
 
-    clock.advance(9000);  // 2..5, 4..0
-    EXPECT_EQ(shownImage(frame), frame0);
-    EXPECT_EQ(shownImage(button), reviewImage(kReviewBack).convertToFormat(QImage::Format_RGB32));
-    EXPECT_FALSE(left->isHidden());
-    EXPECT_TRUE(right->isHidden());
-    EXPECT_TRUE(box.form().Timer1.enabled());
 
     // The six pictures differ from one another: a motion, not one still.
     std::vector<QImage> seen;

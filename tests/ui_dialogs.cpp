@@ -1,6 +1,7 @@
 // The options and error dialogs on Qt, driven through the main window as a
 // user would, and the bug report handed to a fake xdg-open.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -12,8 +13,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 
+#include "capture/qt_frame_files.h"
 #include "support/event_loop.h"
 #include "support/fake_xdg_open.h"
 #include "support/qt_desktop.h"
@@ -81,6 +84,8 @@ TEST_F(DialogTest, OptionsCloseStoresTheChoiceAndTheCloseBoxDropsIt) {
     menu("mnuToolsOptions");
     EXPECT_TRUE(settings.writes.empty());
     EXPECT_EQ(frm->PlayTimer.interval(), 500);
+    clock.advance(2000);  // the video the dialog paused stays paused
+    EXPECT_EQ(player.playState(), play_state::kPaused);
 
     // Esc is the Close button: it stores.
     onDialog([&](QDialog& dlg) {
@@ -127,6 +132,21 @@ TEST_F(DialogTest, EscClosesTheErrorDialogAndEachErrorGetsAFreshOne) {
     message = "ShowImage: two";
     frm->ShowError(message, 2);
     EXPECT_EQ(frm->msErrorMessages, "ShowImage: one, line 1\r\nShowImage: two, line 2\r\n");
+}
+
+// The window closed before the export's progress shows (half a second):
+// the export is cancelled as by its Cancel button, so the program can end.
+TEST_F(DialogTest, ClosingTheWindowCancelsAnExport) {
+    const auto folder = std::filesystem::temp_directory_path() / ("velmora-close-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    ClipJob job{(folder / "clip.mp4").string(), ClipFormat::Mp4, 1280, 720, 100, {}};
+    for (Pixel i = 0; i < 20; ++i) job.frames.emplace_back(std::size_t{1280} * 720, 0x0a1428u * i);
+    QtFrameFiles files(window.get());
+    QTimer::singleShot(0, window.get(), &QWidget::close);
+    EXPECT_EQ(files.exportClip(std::move(job)).status, ClipResult::Cancelled);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -27,12 +27,6 @@
 #include "support/virtual_clock.h"
 #include "support/window_on_fakes.h"
 
-// Qt's own way into its shortcut map, as its test library uses it: a key
-// press is offered as a shortcut before it is delivered.
-Q_GUI_EXPORT bool qt_sendShortcutOverrideEvent(QObject* o, ulong timestamp, int k, Qt::KeyboardModifiers mods,
-                                               const QString& text = QString(), bool autorep = false,
-                                               ushort count = 1);
-
 namespace velmora {
 namespace {
 
@@ -90,15 +84,6 @@ TEST_F(MainWindowTest, LabelTextsFitTheirLabels) {
     EXPECT_TRUE(fits(child<QLabel>("lblReviewTime"), "-2.5 sec"));
 }
 
-TEST_F(MainWindowTest, HiderStacksAbovePlayer) {
-    frm->Form_Resize();  // moves the hider up over the player's lower edge
-    QWidget* client = window->centralWidget();
-    QWidget* hider = child("lblHider");
-    const QRect overlap = hider->geometry() & playerWidget->geometry();
-    ASSERT_FALSE(overlap.isEmpty());
-    EXPECT_EQ(client->childAt(overlap.center()), hider);
-}
-
 // ---- The menu bar ----
 
 TEST_F(MainWindowTest, ZoomChecksShowTheModelNotQtsToggle) {
@@ -117,65 +102,6 @@ TEST_F(MainWindowTest, ZoomChecksShowTheModelNotQtsToggle) {
     EXPECT_TRUE(fit->isChecked());
     fit->trigger();
     EXPECT_TRUE(fit->isChecked());
-}
-
-TEST_F(MainWindowTest, ShortcutsWorkWithTheMenuClosed) {
-    window->show();
-    window->activateWindow();
-    QApplication::setActiveWindow(window.get());
-    ASSERT_TRUE(window->windowHandle());
-    int plays = 0, zoom200 = 0;
-    QObject::connect(action("mnuViewPlay"), &QAction::triggered, [&] { ++plays; });
-    QObject::connect(action("mnuZoom200"), &QAction::triggered, [&] { ++zoom200; });
-    // Whatever has the focus: here the scroll bar.
-    QWidget* focus = child("SpeedScrollBar");
-    EXPECT_TRUE(qt_sendShortcutOverrideEvent(focus, 1, Qt::Key_F7, Qt::NoModifier));
-    EXPECT_EQ(plays, 1);
-    // Held, as X11 repeats it: release/press pairs with one timestamp, marked
-    // or not, and presses alone. A press goes to the shortcuts first and is
-    // delivered only if none takes it.
-    QWidget* target = QApplication::focusWidget();
-    ASSERT_TRUE(target);
-    const auto release = [&](int k, quint64 time, bool marked = false) {
-        QKeyEvent e(QEvent::KeyRelease, k, Qt::NoModifier, QString(), marked);
-        e.setTimestamp(time);
-        QApplication::sendEvent(target, &e);
-    };
-    const auto press = [&](int k, quint64 time, bool marked = false) {
-        if (qt_sendShortcutOverrideEvent(focus, time, k, Qt::NoModifier, QString(), marked)) return;
-        QKeyEvent e(QEvent::KeyPress, k, Qt::NoModifier, QString(), marked);
-        e.setTimestamp(time);
-        QApplication::sendEvent(target, &e);
-    };
-    for (quint64 t = 660; t < 2000; t += 40) {
-        release(Qt::Key_F7, t, t % 200 == 0);
-        press(Qt::Key_F7, t, t % 200 == 0);
-    }
-    press(Qt::Key_F7, 2040);
-    press(Qt::Key_F7, 2080, true);
-    release(Qt::Key_F7, 2100);
-    EXPECT_EQ(plays, 1);
-    // Tapped again, quickly or after the release was reported: plays again.
-    press(Qt::Key_F7, 2120);
-    release(Qt::Key_F7, 2200);
-    spin(150);
-    press(Qt::Key_F7, 2400);
-    EXPECT_EQ(plays, 3);
-    // Its release went to another window: the next press is a new one.
-    QWidget elsewhere;
-    QKeyEvent away(QEvent::KeyRelease, Qt::Key_F7, Qt::NoModifier);
-    away.setTimestamp(2500);
-    QApplication::sendEvent(&elsewhere, &away);
-    press(Qt::Key_F7, 2600);
-    EXPECT_EQ(plays, 4);
-    release(Qt::Key_F7, 2700);
-    EXPECT_TRUE(qt_sendShortcutOverrideEvent(focus, 2, Qt::Key_F2, Qt::ControlModifier));
-    EXPECT_EQ(zoom200, 1);
-    EXPECT_TRUE(frm->mnuZoom200.checked());
-    EXPECT_TRUE(action("mnuZoom200")->isChecked());
-    // F4, F5 and F6 belong to the keyboard handlers, never to a shortcut.
-    for (int k : {Qt::Key_F4, Qt::Key_F5, Qt::Key_F6})
-        EXPECT_FALSE(qt_sendShortcutOverrideEvent(focus, 3, k, Qt::NoModifier)) << k;
 }
 
 TEST_F(MainWindowTest, FileExitOrATerminationSignalUnloadsOnce) {
@@ -408,25 +334,6 @@ TEST(MainWindowSize, StoredSizeRoundTrips) {
         EXPECT_EQ(settings.values["width"], "9660");
         EXPECT_EQ(settings.values["height"], "7275");
     }
-}
-
-// ---- The images ----
-
-TEST(Images, ReviewImagesDifferOnlyInTheBlueArrow) {
-    // Blue pixels in columns [x0, x1).
-    auto blue = [](ReviewPicture which, int x0, int x1) {
-        const QImage img = reviewImage(which);
-        int n = 0;
-        for (int y = 0; y < img.height(); ++y)
-            for (int x = x0; x < x1; ++x) n += QColor(img.pixel(x, y)) == QColor(0, 0, 255);
-        return n;
-    };
-    EXPECT_EQ(blue(kReviewIdle, 0, 75), 0);
-    EXPECT_GT(blue(kReviewForward, 60, 75), 0);
-    EXPECT_EQ(blue(kReviewForward, 0, 60), 0);
-    EXPECT_GT(blue(kReviewBack, 0, 15), 0);
-    EXPECT_EQ(blue(kReviewBack, 15, 75), 0);
-    EXPECT_NE(playImage(false), playImage(true));
 }
 
 // ---- The Qt ports ----

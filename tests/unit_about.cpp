@@ -113,6 +113,13 @@ TEST(HelpMenu, AboutPausesTheVideoAndAMissingFaqPageIsNotHandedOn) {
     h.frm.mnuHelpAbout_Click();
     EXPECT_EQ(order, std::vector<std::string>{"about after pause"});
 
+    // Opened before the introduction is due: the box is not shown a second time over itself.
+    Harness fresh;
+    fresh.load();
+    fresh.desktop.whileModal = [&](ModalWindow) { fresh.clock.advance(1000); };
+    fresh.frm.mnuHelpAbout_Click();
+    EXPECT_EQ(fresh.desktop.modals, std::vector{ModalWindow::About});
+
     const auto folder = std::filesystem::temp_directory_path() / "velmora help test";
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);

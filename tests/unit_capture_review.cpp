@@ -1,10 +1,6 @@
 // The frame ring, review navigation and Copy Image, on the virtual clock.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <fstream>
-
 #include "support/harness.h"
 
 namespace velmora::testing {
@@ -37,10 +33,8 @@ TEST(Ring, CapturesWalkDownFromFiftyAndWrap) {
     h.loadPlaying();
     h.clock.advance(100);
     EXPECT_EQ(h.slotColour(50), 1u);
-    EXPECT_EQ(h.frm.mlCapturePos, 49);
     h.clock.advance(49 * 100);
     EXPECT_EQ(h.slotColour(1), 50u);
-    EXPECT_EQ(h.frm.mlCapturePos, 50);
     h.clock.advance(100);
     EXPECT_EQ(h.slotColour(50), 51u);
 
@@ -88,12 +82,14 @@ TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {
     EXPECT_TRUE(h.desktop.boxes.empty());
 }
 
-TEST(Ring, SlotsLargerThanTheMemoryAllowsAreRefusedAndKept) {
-    Harness h;
+// Slots that would not fit in memory are refused with one message (one per
+// drag of a window in Fit mode through such sizes) and kept as they are;
+// captures go on into them, and a size that fits gives every slot that size.
+TEST(Ring, SlotsLargerThanTheMemoryAllowsAreRefusedOncePerDragAndKept) {
+    RingHarness h;
     h.player.openable["/v/huge.mp4"] = {7680, 4390};  // 8K: 50 frames need 6.3 GB
     h.frm.availableMemory = [] { return std::uint64_t{4} << 30; };
     h.loadPlaying();
-    const int width = h.frm.capturedImage[1].width;
     h.frm.OpenMedia("/v/huge.mp4");
     ASSERT_EQ(h.desktop.boxes.size(), 1u);
     EXPECT_EQ(h.desktop.boxes[0].text.rfind("SetSnapshotRegion: Not enough memory to keep 50 frames of 7680 x 4320 "
@@ -101,41 +97,16 @@ TEST(Ring, SlotsLargerThanTheMemoryAllowsAreRefusedAndKept) {
                                             0),
               0u)
         << h.desktop.boxes[0].text;
-    EXPECT_EQ(h.frm.capturedImage[50].width, width);
-    h.clock.advance(300);  // captures go on into the slots as they are
-    EXPECT_EQ(h.frm.mlCapturePos, 47);
+    EXPECT_EQ(h.frm.capturedImage[50].width, 320);
+    h.clock.advance(100);
+    EXPECT_EQ(h.newest().pixels[0], h.next - 1);
 
-    // Slots left at mixed sizes are all brought to the player's size.
-    h.frm.capturedImage[30].resize(5, 5);
-    h.frm.oCaptured[30].setWidth(5);
-    h.frm.availableMemory = availableSystemMemory;
     h.frm.OpenMedia("/videos/clip.avi");
-    EXPECT_EQ(h.frm.capturedImage[30].width, 320);
-}
-
-std::size_t residentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-}
-
-// A window dragged in Fit mode through sizes whose slots would not fit in
-// memory, then made small: one message per drag, and the memory of the
-// large slots goes back to the system.
-TEST(Ring, SlotMemoryFollowsTheSizeAndARefusalIsToldOncePerDrag) {
-    RingHarness h;
-    h.loadPlaying();
     h.frm.mnuZoomFit_Click();
     h.frm.availableMemory = [] { return std::uint64_t{400} << 20; };
     h.frm.clientResized(1200, 1000);  // 50 slots of 1196 x 894: 214 MB
     h.clock.advance(5000);            // every slot written
-    const std::size_t large = residentBytes();
-    std::size_t held = 0;
-    for (long i = 1; i <= 50; ++i) held += h.frm.capturedImage[i].heldBytes();
-    EXPECT_GE(held, 50u * 1196 * 894 * 4);
-
-    for (int drag = 1; drag <= 2; ++drag) {
+    for (int drag = 2; drag <= 3; ++drag) {
         for (int w = 2400; w < 2700; w += 20) h.frm.clientResized(w, w - 800);
         EXPECT_EQ(h.desktop.boxes.size(), static_cast<std::size_t>(drag));
         EXPECT_EQ(h.frm.capturedImage[7].width, 1196);  // kept as they were
@@ -144,14 +115,21 @@ TEST(Ring, SlotMemoryFollowsTheSizeAndARefusalIsToldOncePerDrag) {
         h.frm.clientResized(1200, 1000);  // the drag ends at a size that fits
     }
 
+    // Smaller slots give the memory of the large ones back.
     h.frm.clientResized(400, 300);
-    held = 0;
+    std::size_t held = 0;
     for (long i = 1; i <= 50; ++i) held += h.frm.capturedImage[i].heldBytes();
     EXPECT_LT(held, 50u * 400 * 300 * 4);
-    EXPECT_LT(residentBytes() + 150u * 1024 * 1024, large);
     h.clock.advance(100);  // a capture after the shrink lands in a slot of the new size
     EXPECT_EQ(h.newest().width, 396);
     EXPECT_EQ(h.newest().pixels[0], h.next - 1);
+
+    // A slot left at another size (a resize that failed half-way) is brought
+    // to the player's size by the next look at the sizes.
+    h.frm.capturedImage[30].resize(5, 5);
+    h.frm.oCaptured[30].setWidth(5);
+    h.frm.SetSnapshotRegion();
+    EXPECT_EQ(h.frm.capturedImage[30].width, 396);
 }
 
 TEST(Ring, PauseAfterCaptureStopsTheVideoWithOneMoreFrame) {
@@ -160,10 +138,7 @@ TEST(Ring, PauseAfterCaptureStopsTheVideoWithOneMoreFrame) {
     h.frm.SpeedScrollBar.setValue(1);
     h.frm.SpeedScrollBar_Change();
     h.frm.mbPauseAfterCapture = true;
-    h.clock.advance(100);
-    EXPECT_FALSE(h.frm.mbPauseAfterCapture);
-    EXPECT_FALSE(h.frm.PlayTimer.enabled());
-    EXPECT_FALSE(h.frm.PauseTimer.enabled());  // the pending step, not the speed, decided
+    h.clock.advance(1000);  // the pending step decides, not the slow speed: nothing plays on
     EXPECT_EQ(h.player.state, play_state::kPaused);
     EXPECT_EQ(h.frm.mlCapturePos, 49);
 }
@@ -203,7 +178,6 @@ TEST(Review, HoldingBackStepsAtTheCaptureRateAndStopsAtTheOldest) {
     EXPECT_EQ(h.frm.cmdReview.value(), kReviewBack);
     h.expectDisplayConsistent();
     EXPECT_EQ(h.agesAfter({199, 1, 100, 100 * 60}), (std::vector<long>{1, 2, 3, 50}));
-    EXPECT_FALSE(h.frm.ReviewTimer.enabled());
     h.frm.cmdReview_MouseUp();
     EXPECT_EQ(h.frm.mlFrameAge, 50);
     EXPECT_EQ(h.frm.cmdReview.value(), kReviewIdle);
@@ -215,9 +189,7 @@ TEST(Review, FiftyMillisecondsWaitsTwoTicksBeforeRepeating) {
     Harness h;
     h.settings.values["FrameTime"] = "0";
     h.loadPlaying();
-    EXPECT_EQ(h.frm.PlayTimer.interval(), 50);
     h.frm.Form_KeyDown(key::F5, 0);
-    EXPECT_EQ(h.frm.mlRepeatDelay, 2);
     EXPECT_EQ(h.agesAfter({149, 1, 50}), (std::vector<long>{1, 2, 3}));
 }
 

@@ -17,6 +17,7 @@ struct FakeFrameFiles : FrameFilesPort {
     std::vector<Pixel> saved;  // the picture last saved
     std::string savedPath;
     std::optional<ClipJob> job;
+    std::function<void()> whileExportDialog;  // what happens while it is open
 
     std::string picturesFolder() override { return "/home/coach/Pictures"; }
     bool folderWritable(const std::string& folder) override {
@@ -28,6 +29,7 @@ struct FakeFrameFiles : FrameFilesPort {
     }
     std::optional<ExportChoice> exportFramesDialog(const std::string& p) override {
         proposed.push_back(p);
+        if (whileExportDialog) whileExportDialog();
         if (!nextPath) return std::nullopt;
         return ExportChoice{*nextPath, slowMotion};
     }
@@ -109,6 +111,18 @@ TEST(ExportFrames, WritesTheFramesOfThisVideoOldestFirstAtTheLabelsPace) {
     h.frm.SetSnapshotRegion();
     h.frm.mnuFileExportFrames_Click();
     EXPECT_FALSE(h.files.job);
+
+    // Another video opened while the dialog was open: the name was chosen,
+    // so the user is told why nothing was written.
+    h.frm.setPlayButton(1);
+    h.clock.advance(100);
+    h.files.whileExportDialog = [&] { h.frm.OpenMedia("/videos/other.mp4"); };
+    h.frm.mnuFileExportFrames_Click();
+    EXPECT_FALSE(h.files.job);
+    EXPECT_EQ(h.messages().back(),
+              "The frames could not be exported to \"/out/clip.gif\":\r\nthe captured frames were cleared while "
+              "the dialog was open (another video was opened, or the player changed its size).");
+    h.files.whileExportDialog = nullptr;
 
     h.files.writeFailure = "Permission denied";
     h.frm.setPlayButton(1);

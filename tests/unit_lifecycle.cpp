@@ -15,19 +15,16 @@ TEST(Lifecycle, StartsWithoutAVideoAreCountedAndIntroducedBelowTen) {
         const char* written;
         bool about;
     };
-    for (const Row& r : {Row{nullptr, "", "1", true}, Row{"", "", "1", true}, Row{"8", "", "9", true},
-                         Row{"9", "", "10", false}, Row{"abc", "", "1", true}, Row{" 3 ", "", "4", true},
-                         Row{"2", "\"/videos/clip.avi\"", "2", false}}) {
+    for (const Row& r : {Row{nullptr, "", "1", true}, Row{"8", "", "9", true}, Row{"9", "", "10", false},
+                         Row{"abc", "", "1", true}, Row{"2", "\"/videos/clip.avi\"", "2", false}}) {
         SCOPED_TRACE(std::string(r.stored ? r.stored : "(missing)") + " " + r.commandLine);
         Harness h;
         if (r.stored) h.settings.values["StartCount"] = r.stored;
         h.load(r.commandLine);
         EXPECT_EQ(h.settings.values["StartCount"], r.written);
-        EXPECT_EQ(h.frm.mlCapturePos, 50);
         h.clock.advance(499);
         EXPECT_TRUE(h.desktop.modals.empty());
-        h.clock.advance(1);
-        h.clock.advance(5000);
+        h.clock.advance(5001);
         EXPECT_EQ(h.desktop.modals.size(), r.about ? 1u : 0u);
         EXPECT_TRUE(h.desktop.boxes.empty());
     }
@@ -43,19 +40,6 @@ TEST(Lifecycle, StartCountOverflowIsReportedAndSkipsTheRest) {
     h.clock.advance(1000);
     EXPECT_EQ(h.desktop.modals, std::vector{ModalWindow::Error});  // no About box
     EXPECT_EQ(h.frm.mlCapturePos, 50);  // the ring still has a valid write position
-}
-
-TEST(Lifecycle, ZoomIsCheckedByExactText) {
-    for (auto [stored, z100, z200, fit] : std::vector<std::tuple<const char*, bool, bool, bool>>{
-             {"2", false, true, false}, {"3", false, false, true}, {"1", true, false, false},
-             {"2.0", true, false, false}, {"7", true, false, false}, {"", true, false, false}}) {
-        Harness h;
-        h.settings.values["zoom"] = stored;
-        h.load();
-        EXPECT_EQ(h.frm.mnuZoom100.checked(), z100) << stored;
-        EXPECT_EQ(h.frm.mnuZoom200.checked(), z200) << stored;
-        EXPECT_EQ(h.frm.mnuZoomFit.checked(), fit) << stored;
-    }
 }
 
 TEST(Lifecycle, StoredSizeIsAppliedAndBadSizeIsReported) {

@@ -218,6 +218,7 @@ void FrmMain::mnuFileExit_Click() {
 void FrmMain::Form_Unload() {
     if (unloaded_) return;
     unloaded_ = true;
+    settings_.programEnding();
     resumeNext([&] { settings_.SetConfigValue("width", singleToText(static_cast<float>(width()))); });
     resumeNext([&] { settings_.SetConfigValue("height", singleToText(static_cast<float>(height()))); });
     resumeNext([&] {

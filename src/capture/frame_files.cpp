@@ -107,7 +107,13 @@ void FrmMain::mnuFileExportFrames_Click() {
         // Oldest to newest, as the age label counts them.  The count is read
         // after the dialog: the user may have played on meanwhile.
         const long count = capturedSinceOpen_;
-        if (count == 0) return;
+        if (count == 0) {
+            desktop_.messageBox("The frames could not be exported to \"" + choice->path +
+                                    "\":\r\nthe captured frames were cleared while the dialog was open "
+                                    "(another video was opened, or the player changed its size).",
+                                kAppTitle);
+            return;
+        }
         ClipJob job;
         job.path = choice->path;
         job.format = clipFormatOf(choice->path);

@@ -128,6 +128,11 @@ ClipResult QtFrameFiles::exportClip(ClipJob job) {
     progress.setAutoReset(false);
     QObject::connect(&progress, &QProgressDialog::canceled, [shared] { shared->cancel = true; });
 
+    // Closing the window (before the progress shows, it is not blocked)
+    // cancels as the Cancel button does, and so does the application
+    // quitting, which ends this loop early: the program ends without
+    // waiting for the rest of the encode.
+    const bool windowShown = parent_ && parent_->isVisible();
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
@@ -135,11 +140,13 @@ ClipResult QtFrameFiles::exportClip(ClipJob job) {
             loop.quit();
             return;
         }
+        if (windowShown && (!parent_ || !parent_->isVisible())) shared->cancel = true;
         if (!shared->cancel) progress.setValue(shared->done);
     });
     poll.start(20);
     progress.setValue(0);
     loop.exec();
+    if (!shared->finished) shared->cancel = true;
     worker.join();
     return shared->result;
 }

@@ -11,6 +11,7 @@ extern "C" {
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -39,13 +40,20 @@ void check(int err, const char* what) {
 }
 
 // A hidden name beside the target, unique within this process and between
-// processes.
+// processes, and no longer than the longest name the target may have: the
+// target's name is shortened for it (never inside a UTF-8 character).
 std::string temporaryNameFor(const std::string& path) {
     static std::atomic<unsigned> counter{0};
     const fs::path target(path);
-    const std::string name = "." + target.filename().string() + "." + std::to_string(::getpid()) + "-" +
-                             std::to_string(counter++) + ".part";
-    return (target.parent_path() / name).string();
+    const std::string suffix = "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".part";
+    std::string stem = target.filename().string();
+    const std::size_t room = NAME_MAX - 1 - suffix.size();
+    if (stem.size() > room) {
+        std::size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+        stem.resize(cut);
+    }
+    return (target.parent_path() / ("." + stem + suffix)).string();
 }
 
 struct CodecContextFree {

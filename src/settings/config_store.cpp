@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -150,6 +151,21 @@ bool writable(const std::string& linkPath) {
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.c_str(), W_OK) == 0;
 }
 
+// `text` cut to at most `limit` bytes, not inside a UTF-8 character: one
+// that the limit would split goes whole. Bytes that are not UTF-8 are cut
+// where the limit falls.
+void cutAtCharacter(std::string& text, size_t limit) {
+    if (text.size() <= limit) return;
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    size_t start = limit;  // the character the cut falls in starts at or before it
+    while (start > 0 && limit - start < 3 && (byte(start) & 0xC0) == 0x80) --start;
+    const unsigned lead = byte(start);
+    const size_t length = lead >= 0xF8 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    bool split = start < limit && start + length > limit && start + length <= text.size();
+    for (size_t i = start + 1; split && i < start + length; ++i) split = (byte(i) & 0xC0) == 0x80;
+    text.resize(split ? start : limit);
+}
+
 bool exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
@@ -202,7 +218,7 @@ std::string ConfigStore::GetConfigValue(const std::string& key) {
             found = IniFile(*text).get(kAppTitle, key);
         }
         std::string read = found.value_or(kMissingValueMarker);
-        read.resize(std::min(read.size(), kMaxValueLength));
+        cutAtCharacter(read, kMaxValueLength);
         read.resize(std::min(read.size(), read.find('\0')));
         if (read != kMissingValueMarker) value = std::move(read);
     });
@@ -228,7 +244,13 @@ void ConfigStore::SetConfigValue(const std::string& key, const std::string& valu
 // The settings functions' plain message box; the same trouble on every
 // write is told once.
 void ConfigStore::report(const std::string& message) {
-    if (reported_.insert(message).second) desktop_.messageBox(message, kAppTitle);
+    if (!reported_.insert(message).second) return;
+    if (!ending_) {
+        desktop_.messageBox(message, kAppTitle);
+        return;
+    }
+    const std::string line = std::string(kAppTitle) + ": " + message + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 void ConfigStore::write(const std::string& target, const std::string& source, const std::string& key,

@@ -30,13 +30,18 @@ public:
     static std::string resolvePath(const std::string& programFolder);
 
     // The value of `key`, "" when the file, the key or the value is missing.
-    // Values are cut to 999 characters and at the first NUL byte. Errors are
+    // Values are cut to 999 bytes (not inside a UTF-8 character) and at the
+    // first NUL byte. Errors are
     // shown in a message box and give "".
     std::string GetConfigValue(const std::string& key) override;
 
     // Stores `key` and writes the file atomically. Errors are shown in a
     // message box, each one once; the previous file is then left as it was.
     void SetConfigValue(const std::string& key, const std::string& value) override;
+
+    // From now on errors go to standard error: a box at exit would keep the
+    // program up (after a termination signal too, behind the box).
+    void programEnding() override { ending_ = true; }
 
 private:
     // Writes `source`'s settings with `key` set to `target`.
@@ -50,6 +55,7 @@ private:
     bool redirected_ = false;   // writes go to fallbackPath_
     DesktopPort& desktop_;
     std::set<std::string> reported_;
+    bool ending_ = false;
 };
 
 // The folder of the running executable (from /proc/self/exe), "" if unknown.

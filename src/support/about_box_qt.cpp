@@ -108,7 +108,7 @@ AboutBox::AboutBox(QWidget* parent, TimerHost& timers, DesktopPort& desktop, con
     oFrame_->setObjectName(QStringLiteral("oFrame"));
     oFrame_->setGeometry(104, 152, 120, 125);
 
-    lblDisclaimer_ = addLabel("lblDisclaimer", "", {16, 304, 142, 19}, false);
+    lblDisclaimer_ = addLabel("lblDisclaimer", "", {16, 305, 142, 19}, false);
 
     cmdOK_ = new QPushButton(QStringLiteral("OK"), this);
     cmdOK_->setObjectName(QStringLiteral("cmdOK"));

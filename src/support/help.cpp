@@ -10,6 +10,8 @@ namespace velmora {
 inline constexpr const char* kFaqPage = "Velmora FAQ.htm";
 
 void FrmMain::mnuHelpAbout_Click() {
+    // The box is what the introduction would show: it is not opened again over itself.
+    SplashTimer.setEnabled(false);
     PauseVideo();
     desktop_.showModal(ModalWindow::About);
 }
