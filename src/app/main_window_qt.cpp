@@ -34,9 +34,6 @@ constexpr int kDesignClientWidth = 592;
 constexpr int kDesignClientHeight = 551;
 // The speed scroll bar's model values run from 0 (normal) to 2 (very slow).
 constexpr int kSpeedMax = 2;
-// How long an unmarked key release waits for the press of an auto-repeat
-// pair (same timestamp) before it counts as the key coming up.
-constexpr int kRepeatPairWaitMs = 50;
 
 int buttonCode(Qt::MouseButton b) {
     switch (b) {
@@ -182,7 +179,7 @@ void ReviewButton::keyReleaseEvent(QKeyEvent* event) {
 
 // ---- MainWindow ----
 
-MainWindow::MainWindow(QWidget* playerWidget) : player_(playerWidget) {
+MainWindow::MainWindow(QWidget* playerWidget) : player_(playerWidget), keys_(true) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromUtf8(kAppTitle));
     setWindowIcon(appIcon());
@@ -210,7 +207,7 @@ MainWindow::MainWindow(QWidget* playerWidget) : player_(playerWidget) {
     client_->installEventFilter(this);
     qApp->installEventFilter(this);
     releaseTimer_.setSingleShot(true);
-    connect(&releaseTimer_, &QTimer::timeout, this, &MainWindow::deliverPendingReleases);
+    connect(&releaseTimer_, &QTimer::timeout, this, [this] { deliverKeys(keys_.waitOver()); });
     setClientSize(kDesignClientWidth, kDesignClientHeight);
 }
 
@@ -701,8 +698,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == this && t == QEvent::WindowDeactivate) {
         // Keys held now come up where this window does not see them.
-        deliverPendingReleases();
-        heldKeys_.clear();
+        releaseTimer_.stop();
+        deliverKeys(keys_.focusLost());
     }
     if ((t == QEvent::KeyPress || t == QEvent::KeyRelease || t == QEvent::ShortcutOverride) &&
         watched->isWidgetType())
@@ -714,11 +711,7 @@ bool MainWindow::handleKey(QWidget* receiver, QKeyEvent* event) {
     if (!frm_) return false;
     if (receiver->window() != this) {
         // A menu or a dialog has the key now; its release is not ours to see.
-        if (auto held = heldKeys_.find(event->key()); held != heldKeys_.end()) {
-            const HeldKey h = held->second;
-            heldKeys_.erase(held);
-            if (h.releasePending) frm_->Form_KeyUp(keyCodeOf(event->key()), h.shift);
-        }
+        deliverKeys(keys_.takenElsewhere(event->key()));
         return false;
     }
     // An event the focused control did not take travels on to its parents;
@@ -733,104 +726,44 @@ bool MainWindow::handleKey(QWidget* receiver, QKeyEvent* event) {
     keyKey_ = event->key();
     keyTime_ = event->timestamp();
 
-    const int qtKey = event->key();
-    const int code = keyCodeOf(qtKey);
+    const int code = keyCodeOf(event->key());
     const bool windowKey = code == key::F4 || code == key::F5 || code == key::F6;
-    const quint64 time = event->timestamp();
-    auto held = heldKeys_.find(qtKey);
+    const KeyFilter::Kind kind = event->type() == QEvent::ShortcutOverride ? KeyFilter::Kind::Offer
+                                 : event->type() == QEvent::KeyPress       ? KeyFilter::Kind::Press
+                                                                           : KeyFilter::Kind::Release;
+    const KeyFilter::Result r =
+        keys_.take({kind, event->key(), event->timestamp(), event->isAutoRepeat(), shiftMaskOf(event->modifiers())});
+    if (r.wait)
+        releaseTimer_.start(KeyFilter::kPairWaitMs);
+    else if (!keys_.waiting())
+        releaseTimer_.stop();
+    deliverKeys(r.actions);
 
-    if (event->type() == QEvent::ShortcutOverride) {
+    if (kind == KeyFilter::Kind::Offer) {
         // Every press is offered to the shortcuts before it is delivered. A
         // repeat is kept from them: taken here, it is delivered as a key
-        // press and passed over below, so a held F7 plays or pauses once.
-        if (event->isAutoRepeat() || (held != heldKeys_.end() && isRepeat(held->second, time))) {
-            if (held != heldKeys_.end()) held->second.pressUnseen = false;  // a shortcut took the first
-            event->accept();
-            return true;
-        }
-        // A new press: the key's earlier release, if still waiting, came first.
-        if (held != heldKeys_.end()) {
-            if (held->second.releasePending) frm_->Form_KeyUp(code, held->second.shift);
-            heldKeys_.erase(held);
-        }
-        deliverPendingReleases();
-        if (frm_) heldKeys_[qtKey].pressUnseen = true;
-        return false;
+        // press and passed over, so a held F7 plays or pauses once.
+        if (r.repeat) event->accept();
+        return r.repeat;
     }
-
-    if (event->type() == QEvent::KeyRelease) {
-        // A release marked as a repeat is no release.
-        if (event->isAutoRepeat()) return true;
-        if (held == heldKeys_.end() || time == 0) {
-            // A key that went down elsewhere, or an event made up without a
-            // time: nothing to pair it with.
-            if (held != heldKeys_.end()) {
-                const bool delivered = held->second.releaseDelivered;
-                heldKeys_.erase(held);
-                if (delivered) return windowKey;
-            }
-            frm_->Form_KeyUp(code, shiftMaskOf(event->modifiers()));
-            return windowKey;
-        }
-        if (held->second.releaseDelivered) {
-            heldKeys_.erase(held);  // the key is up at last; it was reported up before
-            return windowKey;
-        }
-        held->second.releasePending = true;
-        held->second.releaseTime = time;
-        held->second.shift = shiftMaskOf(event->modifiers());
-        releaseTimer_.start(kRepeatPairWaitMs);
-        return windowKey;
-    }
-
-    if (held != heldKeys_.end()) {
-        HeldKey& h = held->second;
-        if (h.pressUnseen && !event->isAutoRepeat()) {
-            // The press offered as a shortcut that none took.
-            h.pressUnseen = false;
-            frm_->Form_KeyDown(code, shiftMaskOf(event->modifiers()));
-            return windowKey;
-        }
-        if (event->isAutoRepeat() || isRepeat(h, time)) {
-            // Still the same press: a repeat, marked or not.
-            h.releasePending = false;
-            return windowKey;
-        }
-        // The key came up and went down again: first the release.
-        if (h.releasePending) frm_->Form_KeyUp(code, h.shift);
-        heldKeys_.erase(held);
-    } else if (event->isAutoRepeat()) {
-        // The press was not seen here (the key went down elsewhere).
-        return windowKey;
-    }
-    // Releases still waiting happened before this press.
-    deliverPendingReleases();
-    if (!frm_) return windowKey;
-    heldKeys_[qtKey] = HeldKey{};
-    frm_->Form_KeyDown(code, shiftMaskOf(event->modifiers()));
-    // F4, F5 and F6 belong to the window alone.
-    return windowKey;
+    // A release marked as a repeat goes no further; F4, F5 and F6 belong to
+    // the window alone.
+    return (kind == KeyFilter::Kind::Release && event->isAutoRepeat()) || windowKey;
 }
 
-bool MainWindow::isRepeat(const HeldKey& h, quint64 time) {
-    // A press paired with the release just before it, or a press alone.
-    const bool pairedRepeat = (h.releasePending || h.releaseDelivered) && time == h.releaseTime && time != 0;
-    return pairedRepeat || (!h.releasePending && !h.releaseDelivered);
-}
-
-void MainWindow::deliverPendingReleases() {
-    releaseTimer_.stop();
-    std::vector<std::pair<int, int>> releases;  // code, shift
-    for (auto& [qtKey, h] : heldKeys_) {
-        if (!h.releasePending) continue;
-        // A press with the release's time may still come late: it is then
-        // taken as a repeat, and the key's real release is not reported again.
-        h.releasePending = false;
-        h.releaseDelivered = true;
-        releases.emplace_back(keyCodeOf(qtKey), h.shift);
+void MainWindow::deliverKeys(const std::vector<KeyAction>& actions) {
+    keyQueue_.insert(keyQueue_.end(), actions.begin(), actions.end());
+    if (deliveringKeys_) return;  // the delivery under way passes them on in turn
+    deliveringKeys_ = true;
+    while (!keyQueue_.empty() && frm_) {
+        const KeyAction a = keyQueue_.front();
+        keyQueue_.pop_front();
+        if (a.down)
+            frm_->Form_KeyDown(keyCodeOf(a.key), a.shift);
+        else
+            frm_->Form_KeyUp(keyCodeOf(a.key), a.shift);
     }
-    for (const auto& [code, shift] : releases)
-        if (frm_) frm_->Form_KeyUp(code, shift);
+    deliveringKeys_ = false;
 }
 
 }  // namespace velmora
