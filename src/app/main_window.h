@@ -79,6 +79,9 @@ private:
 int keyCodeOf(int qtKey);
 // Shift 1, Ctrl 2, Alt 4.
 int shiftMaskOf(Qt::KeyboardModifiers modifiers);
+// Whether a held key can repeat as release/press pairs that are not marked as
+// repeats; on X11 first asks the server for presses alone.
+bool heldKeysRepeatAsUnmarkedPairs();
 
 class MainWindow : public QMainWindow, public FormView {
     Q_OBJECT

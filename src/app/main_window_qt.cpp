@@ -179,7 +179,7 @@ void ReviewButton::keyReleaseEvent(QKeyEvent* event) {
 
 // ---- MainWindow ----
 
-MainWindow::MainWindow(QWidget* playerWidget) : player_(playerWidget), keys_(true) {
+MainWindow::MainWindow(QWidget* playerWidget) : player_(playerWidget), keys_(heldKeysRepeatAsUnmarkedPairs()) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromUtf8(kAppTitle));
     setWindowIcon(appIcon());
