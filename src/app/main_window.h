@@ -1,5 +1,8 @@
 // The main window on Qt Widgets: builds the controls as designed, passes
 // their events to FrmMain's procedures and shows every change of the model.
+// Defined in main_window_qt.cpp, with the slots and the review button in
+// controls_qt.cpp, the menu bar in menus_qt.cpp, drops in drops_qt.cpp and
+// the keys in keys_qt.cpp and key_repeat_qt.cpp.
 #pragma once
 
 #include <QFrame>

@@ -3,22 +3,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QLabel>
-#include <QMenu>
 #include <QMenuBar>
-#include <QMimeData>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShowEvent>
-#include <QUrl>
 #include <cmath>
 
 #include "app/frm_main.h"
@@ -35,147 +27,12 @@ constexpr int kDesignClientHeight = 551;
 // The speed scroll bar's model values run from 0 (normal) to 2 (very slow).
 constexpr int kSpeedMax = 2;
 
-int buttonCode(Qt::MouseButton b) {
-    switch (b) {
-        case Qt::LeftButton: return mouse::Left;
-        case Qt::RightButton: return mouse::Right;
-        case Qt::MiddleButton: return mouse::Middle;
-        default: return 0;
-    }
-}
-
 QRect pixelRect(const Control& c) {
     const auto px = [](double v) { return static_cast<int>(std::lround(v)); };
     return QRect(px(c.left()), px(c.top()), px(c.width()), px(c.height()));
 }
 
 }  // namespace
-
-// ---- Key codes ----
-
-int keyCodeOf(int k) {
-    if (k >= Qt::Key_A && k <= Qt::Key_Z) return k;         // 65..90
-    if (k >= Qt::Key_0 && k <= Qt::Key_9) return k;         // 48..57
-    if (k >= Qt::Key_F1 && k <= Qt::Key_F24) return 112 + (k - Qt::Key_F1);
-    switch (k) {
-        case Qt::Key_Backspace: return 8;
-        case Qt::Key_Tab:
-        case Qt::Key_Backtab: return 9;
-        case Qt::Key_Return:
-        case Qt::Key_Enter: return 13;
-        case Qt::Key_Shift: return 16;
-        case Qt::Key_Control: return 17;
-        case Qt::Key_Alt:
-        case Qt::Key_AltGr: return 18;
-        case Qt::Key_Pause: return 19;
-        case Qt::Key_CapsLock: return 20;
-        case Qt::Key_Escape: return 27;
-        case Qt::Key_Space: return 32;
-        case Qt::Key_PageUp: return 33;
-        case Qt::Key_PageDown: return 34;
-        case Qt::Key_End: return 35;
-        case Qt::Key_Home: return 36;
-        case Qt::Key_Left: return 37;
-        case Qt::Key_Up: return 38;
-        case Qt::Key_Right: return 39;
-        case Qt::Key_Down: return 40;
-        case Qt::Key_Print: return 44;
-        case Qt::Key_Insert: return 45;
-        case Qt::Key_Delete: return 46;
-        case Qt::Key_Meta: return 91;
-        case Qt::Key_Menu: return 93;
-        case Qt::Key_NumLock: return 144;
-        case Qt::Key_ScrollLock: return 145;
-        default: return 255;  // any other key: none of the codes above
-    }
-}
-
-int shiftMaskOf(Qt::KeyboardModifiers m) {
-    return (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::AltModifier ? 4 : 0);
-}
-
-// ---- SlotView ----
-
-SlotView::SlotView(int index, QWidget* parent) : QWidget(parent), index_(index) {
-    setObjectName(QStringLiteral("oCaptured"));
-    setProperty("index", index);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
-void SlotView::setFrameSlot(const FrameSlot* slot) {
-    slot_ = slot;
-    update();
-}
-
-void SlotView::paintEvent(QPaintEvent* event) {
-    QPainter p(this);
-    QRect picture;
-    if (slot_ && slot_->pixels && slot_->settled() && slot_->width > 0 && slot_->height > 0) {
-        const QImage wrapped(reinterpret_cast<const uchar*>(slot_->pixels.get()), slot_->width, slot_->height,
-                             slot_->stride(), QImage::Format_RGB32);
-        picture = wrapped.rect();
-        p.drawImage(0, 0, wrapped);
-    }
-    // Whatever the picture does not cover shows the window background.
-    const QRegion rest = QRegion(event->rect()).subtracted(QRegion(picture));
-    for (const QRect& r : rest) p.fillRect(r, palette().window());
-}
-
-void SlotView::mousePressEvent(QMouseEvent* event) {
-    const int b = buttonCode(event->button());
-    if (b && onMouseDown) onMouseDown(b, shiftMaskOf(event->modifiers()), event->position().toPoint());
-}
-
-// ---- ReviewButton ----
-
-ReviewButton::ReviewButton(QWidget* parent) : QFrame(parent) {
-    setObjectName(QStringLiteral("cmdReview"));
-    setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    setLineWidth(2);
-    setFocusPolicy(Qt::StrongFocus);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
-void ReviewButton::setPicture(int which) {
-    if (which < kReviewIdle || which > kReviewBack) which = kReviewIdle;
-    if (which == picture_) return;
-    picture_ = which;
-    update();
-}
-
-void ReviewButton::paintEvent(QPaintEvent* event) {
-    {
-        QPainter p(this);
-        p.fillRect(contentsRect(), QColor(192, 192, 192));
-        static const std::array<QImage, 3> images{reviewImage(kReviewIdle), reviewImage(kReviewForward),
-                                                  reviewImage(kReviewBack)};
-        p.drawImage(contentsRect().topLeft(), images[static_cast<std::size_t>(picture_)]);
-    }
-    QFrame::paintEvent(event);  // the sunken border
-}
-
-void ReviewButton::mousePressEvent(QMouseEvent* event) {
-    const int b = buttonCode(event->button());
-    if (!b) return;
-    down_ |= event->button();
-    if (onMouseDown)
-        onMouseDown(b, shiftMaskOf(event->modifiers()), event->position().toPoint() - contentsRect().topLeft());
-}
-
-void ReviewButton::mouseReleaseEvent(QMouseEvent* event) {
-    if (!buttonCode(event->button())) return;
-    const bool wasDown = down_.testFlag(event->button());
-    down_ &= ~event->button();
-    if (onMouseUp) onMouseUp();
-    // A click is a left or right press and release over the button.
-    const bool clickButton = event->button() == Qt::LeftButton || event->button() == Qt::RightButton;
-    if (wasDown && clickButton && rect().contains(event->position().toPoint()) && onClick) onClick();
-}
-
-void ReviewButton::keyReleaseEvent(QKeyEvent* event) {
-    if (event->isAutoRepeat()) return;
-    if (onKeyUp) onKeyUp();
-}
 
 // ---- MainWindow ----
 
@@ -358,73 +215,6 @@ void MainWindow::buildControls() {
         }
     }
     cmdReview_->setFocus();
-}
-
-QAction* MainWindow::addEntry(QMenu* menu, const char* name, const char* caption, std::function<void()> handler,
-                              QKeySequence shortcut) {
-    QAction* a = menu->addAction(QString::fromUtf8(caption));
-    a->setObjectName(QString::fromUtf8(name));
-    if (!shortcut.isEmpty()) {
-        a->setShortcut(shortcut);
-        a->setShortcutContext(Qt::WindowShortcut);
-        a->setAutoRepeat(false);  // a held F7 plays or pauses once
-    }
-    connect(a, &QAction::triggered, this, [this, handler = std::move(handler)] {
-        if (frm_ && handler) handler();
-    });
-    return a;
-}
-
-void MainWindow::buildMenus() {
-    QMenuBar* bar = menuBar();
-    bar->setObjectName(QStringLiteral("menuBar"));
-    // Menus that are not given a name of their own stay inert.
-    const auto none = std::function<void()>();
-
-    QMenu* file = bar->addMenu(QStringLiteral("&File"));
-    file->setObjectName(QStringLiteral("mnuFile"));
-    addEntry(file, "mnuFileOpen", "&Open Video...", [this] { frm_->mnuFileOpen_Click(); },
-             QKeySequence(Qt::CTRL | Qt::Key_O));
-    addEntry(file, "mnuFileSaveFrame", "Save &Frame As...", [this] { frm_->mnuFileSaveFrame_Click(); },
-             QKeySequence(Qt::CTRL | Qt::Key_S));
-    addEntry(file, "mnuFileExportFrames", "&Export Frames...", [this] { frm_->mnuFileExportFrames_Click(); },
-             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-    file->addSeparator()->setObjectName(QStringLiteral("S1"));
-    addEntry(file, "mnuFileExit", "E&xit", [this] { frm_->mnuFileExit_Click(); });
-
-    QMenu* tools = bar->addMenu(QStringLiteral("&Edit"));
-    tools->setObjectName(QStringLiteral("mnuTools"));
-    addEntry(tools, "mnuToolsCopy", "&Copy Image", [this] { frm_->mnuToolsCopy_Click(); },
-             QKeySequence(Qt::CTRL | Qt::Key_C));
-    tools->addSeparator()->setObjectName(QStringLiteral("s5"));
-    addEntry(tools, "mnuToolsOptions", "&Options...", [this] { frm_->mnuToolsOptions_Click(); });
-
-    QMenu* view = bar->addMenu(QStringLiteral("&View"));
-    view->setObjectName(QStringLiteral("mnuView"));
-    addEntry(view, "mnuViewPrev", "P&revious Frame     F5", [this] { frm_->mnuViewPrev_Click(); });
-    addEntry(view, "mnuViewNext", "&Next Frame           F6", [this] { frm_->mnuViewNext_Click(); });
-    view->addSeparator()->setObjectName(QStringLiteral("s3"));
-    addEntry(view, "mnuViewPlay", "&Play / Pause ", [this] { frm_->mnuViewPlay_Click(); }, QKeySequence(Qt::Key_F7));
-    view->addSeparator()->setObjectName(QStringLiteral("s6"));
-    addEntry(view, "mnuToolsBack", "&Back 6 seconds     F4", [this] { frm_->mnuToolsBack_Click(); });
-
-    QMenu* zoom = bar->addMenu(QStringLiteral("&Zoom"));
-    zoom->setObjectName(QStringLiteral("mnuViewZoom"));
-    // Check marks are the procedures' business: after each command the
-    // entries show the model again, whatever Qt toggled.
-    zoom100_ = addEntry(zoom, "mnuZoom100", "&100 %", [this] { frm_->mnuZoom100_Click(); syncZoomChecks(); },
-                        QKeySequence(Qt::CTRL | Qt::Key_F1));
-    zoom200_ = addEntry(zoom, "mnuZoom200", "&200 %", [this] { frm_->mnuZoom200_Click(); syncZoomChecks(); },
-                        QKeySequence(Qt::CTRL | Qt::Key_F2));
-    zoomFit_ = addEntry(zoom, "mnuZoomFit", "&Fit to Window", [this] { frm_->mnuZoomFit_Click(); syncZoomChecks(); },
-                        QKeySequence(Qt::CTRL | Qt::Key_F3));
-    for (QAction* a : {zoom100_, zoom200_, zoomFit_}) a->setCheckable(true);
-
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    help->setObjectName(QStringLiteral("mnuHelp"));
-    addEntry(help, "mnuHelpContent", "&Frequently Asked Questions", [this] { frm_->mnuHelpContent_Click(); });
-    addEntry(help, "mnuHelpEmail", "&Email Author", [this] { frm_->mnuHelpEmail_Click(); });
-    addEntry(help, "mnuHelpAbout", "&About...", [this] { frm_->mnuHelpAbout_Click(); });
 }
 
 // ---- Binding and the model ----
@@ -660,31 +450,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-// ---- Drops ----
-
-void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    // Anything may be dropped; the procedure tells the user what it cannot use.
-    event->acceptProposedAction();
-}
-
-void MainWindow::dragMoveEvent(QDragMoveEvent* event) { event->acceptProposedAction(); }
-
-void MainWindow::dropEvent(QDropEvent* event) {
-    std::vector<std::string> files;
-    if (const QMimeData* mime = event->mimeData(); mime && mime->hasUrls()) {
-        for (const QUrl& url : mime->urls())
-            if (url.isLocalFile()) files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
-    }
-    event->acceptProposedAction();
-    // Opened once the drop is over, so that the file manager is not kept
-    // waiting while the video opens or a message is read.
-    QMetaObject::invokeMethod(
-        this, [this, files] {
-            if (frm_) frm_->Form_OLEDragDrop(files);
-        },
-        Qt::QueuedConnection);
-}
-
 // ---- Events seen before the controls ----
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -705,65 +470,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         watched->isWidgetType())
         return handleKey(static_cast<QWidget*>(watched), static_cast<QKeyEvent*>(event));
     return QMainWindow::eventFilter(watched, event);
-}
-
-bool MainWindow::handleKey(QWidget* receiver, QKeyEvent* event) {
-    if (!frm_) return false;
-    if (receiver->window() != this) {
-        // A menu or a dialog has the key now; its release is not ours to see.
-        deliverKeys(keys_.takenElsewhere(event->key()));
-        return false;
-    }
-    // An event the focused control did not take travels on to its parents;
-    // the window has seen it already.
-    if (event == keyEvent_ && event->type() == keyType_ && event->key() == keyKey_ &&
-        event->timestamp() == keyTime_ && keyReceiver_ && keyReceiver_ != receiver &&
-        receiver->isAncestorOf(keyReceiver_))
-        return false;
-    keyEvent_ = event;
-    keyReceiver_ = receiver;
-    keyType_ = event->type();
-    keyKey_ = event->key();
-    keyTime_ = event->timestamp();
-
-    const int code = keyCodeOf(event->key());
-    const bool windowKey = code == key::F4 || code == key::F5 || code == key::F6;
-    const KeyFilter::Kind kind = event->type() == QEvent::ShortcutOverride ? KeyFilter::Kind::Offer
-                                 : event->type() == QEvent::KeyPress       ? KeyFilter::Kind::Press
-                                                                           : KeyFilter::Kind::Release;
-    const KeyFilter::Result r =
-        keys_.take({kind, event->key(), event->timestamp(), event->isAutoRepeat(), shiftMaskOf(event->modifiers())});
-    if (r.wait)
-        releaseTimer_.start(KeyFilter::kPairWaitMs);
-    else if (!keys_.waiting())
-        releaseTimer_.stop();
-    deliverKeys(r.actions);
-
-    if (kind == KeyFilter::Kind::Offer) {
-        // Every press is offered to the shortcuts before it is delivered. A
-        // repeat is kept from them: taken here, it is delivered as a key
-        // press and passed over, so a held F7 plays or pauses once.
-        if (r.repeat) event->accept();
-        return r.repeat;
-    }
-    // A release marked as a repeat goes no further; F4, F5 and F6 belong to
-    // the window alone.
-    return (kind == KeyFilter::Kind::Release && event->isAutoRepeat()) || windowKey;
-}
-
-void MainWindow::deliverKeys(const std::vector<KeyAction>& actions) {
-    keyQueue_.insert(keyQueue_.end(), actions.begin(), actions.end());
-    if (deliveringKeys_) return;  // the delivery under way passes them on in turn
-    deliveringKeys_ = true;
-    while (!keyQueue_.empty() && frm_) {
-        const KeyAction a = keyQueue_.front();
-        keyQueue_.pop_front();
-        if (a.down)
-            frm_->Form_KeyDown(keyCodeOf(a.key), a.shift);
-        else
-            frm_->Form_KeyUp(keyCodeOf(a.key), a.shift);
-    }
-    deliveringKeys_ = false;
 }
 
 }  // namespace velmora
