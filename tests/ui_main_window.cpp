@@ -255,7 +255,9 @@ TEST_F(MainWindowTest, HeldKeysActOnce) {
         QEvent away(QEvent::WindowDeactivate);
         QApplication::sendEvent(window.get(), &away);
     };
-    const auto jumps = [&] { return std::count(desktop.modals.begin(), desktop.modals.end(), ModalWindow::Error); };
+    const auto jumps = [&] {
+        return std::count(desktop.modals.begin(), desktop.modals.end(), ModalWindow::Error);
+    };
     keyAt(QEvent::KeyPress, Qt::Key_F4, 5000);
     keyAt(QEvent::KeyRelease, Qt::Key_F4, 5500);
     keyAt(QEvent::KeyPress, Qt::Key_F4, 5500);

@@ -18,7 +18,8 @@ std::string run(bool unmarkedPairs, const std::string& steps) {
     KeyFilter f(unmarkedPairs);
     std::string log;
     const auto note = [&](const std::vector<KeyAction>& actions) {
-        for (const KeyAction& a : actions) log += std::string(a.down ? " +" : " -") + static_cast<char>(a.key);
+        for (const KeyAction& a : actions)
+            log += std::string(a.down ? " +" : " -") + static_cast<char>(a.key);
     };
     std::istringstream in(steps);
     for (std::string s; in >> s;) {
@@ -30,7 +31,9 @@ std::string run(bool unmarkedPairs, const std::string& steps) {
             note(f.takenElsewhere(s[1]));
         } else {
             KeyFilter::Event e;
-            e.kind = s[0] == 'o' ? KeyFilter::Kind::Offer : s[0] == 'p' ? KeyFilter::Kind::Press : KeyFilter::Kind::Release;
+            e.kind = s[0] == 'o'   ? KeyFilter::Kind::Offer
+                     : s[0] == 'p' ? KeyFilter::Kind::Press
+                                   : KeyFilter::Kind::Release;
             e.marked = s[1] == '*';
             e.key = s[e.marked ? 2 : 1];
             e.time = std::stoull(s.substr(s.find('@') + 1));
@@ -56,14 +59,14 @@ TEST(KeyFilter, PlatformSequences) {
         {"X11 unmarked pairs, released", true, "pa@1000 ra@1500 pa@1500 ra@1540 pa@1540 ra@2100 W", "+a -a"},
         {"X11 marked pairs", true, "pa@1000 r*a@1500 p*a@1500 r*a@1540 p*a@1540 ra@2100 W", "+a -a"},
         {"presses alone", true, "pa@1000 pa@1040 pa@1080 ra@1100 W", "+a -a"},
-        {"detectable auto-repeat: presses alone, the release at once", false, "pa@1000 pa@1040 pa@1080 ra@1080",
-         "+a -a"},
-        {"a late press and the pairs after it", true, "pa@1000 ra@1100 W pa@1100 ra@1140 pa@1140 pa@1180 ra@1300 W",
-         "+a -a"},
+        {"detectable auto-repeat: presses alone, the release at once", false,
+         "pa@1000 pa@1040 pa@1080 ra@1080", "+a -a"},
+        {"a late press and the pairs after it", true,
+         "pa@1000 ra@1100 W pa@1100 ra@1140 pa@1140 pa@1180 ra@1300 W", "+a -a"},
         {"a quick second tap", true, "pa@7000 ra@7050 pa@7060 ra@7110 W", "+a -a +a -a"},
         {"a release of time 0 pairs with nothing", true, "pa@1000 ra@0", "+a -a"},
-        {"focus lost while held, the pairs go on", true, "pa@1000 ra@1500 pa@1500 F ra@1540 pa@1540 ra@2000 W",
-         "+a -a"},
+        {"focus lost while held, the pairs go on", true,
+         "pa@1000 ra@1500 pa@1500 F ra@1540 pa@1540 ra@2000 W", "+a -a"},
         {"focus lost between a press's offer and its delivery", true, "oa@1000 F pa@1000 ra@1100 W", "-a"},
         {"focus lost, then a new press", true, "pa@1000 F pa@3000 ra@3100 W", "+a -a +a -a"},
         {"Wayland marked repeats of time 0", false, "pa@1000 r*a@0 p*a@0 r*a@0 p*a@0 ra@1900", "+a -a"},

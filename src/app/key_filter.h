@@ -6,8 +6,7 @@
 //  - X11: release/press pairs that share a timestamp, the release marked as a
 //    repeat only when its press had already arrived; a press of the pair may
 //    come after the release has waited its time out (a late press);
-//  - X11 with detectable auto-repeat, and key presses made up elsewhere:
-//    presses alone;
+//  - X11 with the keyboard extension's detectable auto-repeat: presses alone;
 //  - Wayland: release/press pairs marked as repeats, of a time that can be 0.
 // A press is first offered to the menu shortcuts; one that a shortcut took is
 // never delivered, yet the key counts as down from that offer on.

@@ -10,7 +10,7 @@ namespace velmora {
 bool heldKeysRepeatAsUnmarkedPairs() {
     const QString platform = QGuiApplication::platformName();
     // Qt makes Wayland's repeats itself, each marked as one.
-    if (platform == QLatin1String("wayland")) return false;
+    if (platform.startsWith(QLatin1String("wayland"))) return false;
     if (platform != QLatin1String("xcb")) return true;
     // The X server repeats a held key as a release and a press, which Qt
     // marks as a repeat only when the press has already arrived. With the
