@@ -133,8 +133,8 @@ TEST_F(MainWindowTest, ShortcutsWorkWithTheMenuClosed) {
     EXPECT_TRUE(qt_sendShortcutOverrideEvent(focus, 1, Qt::Key_F7, Qt::NoModifier));
     EXPECT_EQ(plays, 1);
     // Held, as X11 repeats it: release/press pairs with one timestamp, marked
-    // or not, and presses alone. A press goes to the shortcuts first and is
-    // delivered only if none takes it.
+    // or not (the key filter's table has the other ways). A press goes to the
+    // shortcuts first and is delivered only if none takes it.
     QWidget* target = QApplication::focusWidget();
     ASSERT_TRUE(target);
     const auto release = [&](int k, quint64 time, bool marked = false) {
@@ -152,24 +152,12 @@ TEST_F(MainWindowTest, ShortcutsWorkWithTheMenuClosed) {
         release(Qt::Key_F7, t, t % 200 == 0);
         press(Qt::Key_F7, t, t % 200 == 0);
     }
-    press(Qt::Key_F7, 2040);
-    press(Qt::Key_F7, 2080, true);
     release(Qt::Key_F7, 2100);
     EXPECT_EQ(plays, 1);
-    // Tapped again, quickly or after the release was reported: plays again.
+    // Tapped again quickly: plays again.
     press(Qt::Key_F7, 2120);
     release(Qt::Key_F7, 2200);
-    spin(150);
-    press(Qt::Key_F7, 2400);
-    EXPECT_EQ(plays, 3);
-    // Its release went to another window: the next press is a new one.
-    QWidget elsewhere;
-    QKeyEvent away(QEvent::KeyRelease, Qt::Key_F7, Qt::NoModifier);
-    away.setTimestamp(2500);
-    QApplication::sendEvent(&elsewhere, &away);
-    press(Qt::Key_F7, 2600);
-    EXPECT_EQ(plays, 4);
-    release(Qt::Key_F7, 2700);
+    EXPECT_EQ(plays, 2);
     EXPECT_TRUE(qt_sendShortcutOverrideEvent(focus, 2, Qt::Key_F2, Qt::ControlModifier));
     EXPECT_EQ(zoom200, 1);
     EXPECT_TRUE(frm->mnuZoom200.checked());
@@ -240,7 +228,7 @@ TEST_F(MainWindowTest, HeldKeysActOnce) {
     EXPECT_EQ(frm->mlFrameAge, 5);  // steps at +200, +300, +400, +500 ms
     keyAt(QEvent::KeyRelease, Qt::Key_F5, 2100);
     EXPECT_EQ(frm->mlReviewDirection, 1);  // the release waits for a repeat's press
-    testing::spin(150);
+    spin(150);
     EXPECT_EQ(frm->mlReviewDirection, 0);
     EXPECT_EQ(static_cast<ReviewButton*>(review)->picture(), kReviewIdle);
     clock.advance(500);
@@ -264,11 +252,11 @@ TEST_F(MainWindowTest, HeldKeysActOnce) {
     keyAt(QEvent::KeyRelease, Qt::Key_F4, 5600);
     keyAt(QEvent::KeyPress, Qt::Key_F4, 5700);
     keyAt(QEvent::KeyRelease, Qt::Key_F4, 5800);
-    testing::spin(150);
+    spin(150);
     EXPECT_EQ(jumps(), 2);
     keyAt(QEvent::KeyPress, Qt::Key_F4, 6000);
     keyAt(QEvent::KeyRelease, Qt::Key_F4, 6100);
-    testing::spin(150);
+    spin(150);
     EXPECT_EQ(jumps(), 3);
 }
 
