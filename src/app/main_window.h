@@ -1,5 +1,8 @@
 // The main window on Qt Widgets: builds the controls as designed, passes
 // their events to FrmMain's procedures and shows every change of the model.
+// Defined in main_window_qt.cpp, with the slots and the review button in
+// controls_qt.cpp, the menu bar in menus_qt.cpp, drops in drops_qt.cpp and
+// the keys in keys_qt.cpp and key_repeat_qt.cpp.
 #pragma once
 
 #include <QFrame>
@@ -7,10 +10,11 @@
 #include <QPointer>
 #include <QTimer>
 #include <array>
+#include <deque>
 #include <functional>
-#include <map>
 
 #include "app/form_view.h"
+#include "app/key_filter.h"
 #include "capture/frame_slot.h"
 
 class QAction;
@@ -78,6 +82,9 @@ private:
 int keyCodeOf(int qtKey);
 // Shift 1, Ctrl 2, Alt 4.
 int shiftMaskOf(Qt::KeyboardModifiers modifiers);
+// Whether a held key can repeat as release/press pairs that are not marked as
+// repeats; on X11 first asks the server for presses alone.
+bool heldKeysRepeatAsUnmarkedPairs();
 
 class MainWindow : public QMainWindow, public FormView {
     Q_OBJECT
@@ -131,8 +138,7 @@ private:
     int menuBarHeight(int width) const;
     double toTwips(int pixels) const;
     bool handleKey(QWidget* receiver, QKeyEvent* event);
-    // Passes on the releases that no repeated press has taken back.
-    void deliverPendingReleases();
+    void deliverKeys(const std::vector<KeyAction>& actions);
 
     FrmMain* frm_ = nullptr;
     bool unloadReported_ = false;
@@ -163,22 +169,14 @@ private:
     int keyKey_ = 0;
     quint64 keyTime_ = 0;
 
-    // The keys that are down, as the procedures have been told. A held key
-    // repeats as release/press pairs with one timestamp, not always marked as
-    // repeats, or as presses alone: the procedures see one press when the key
-    // goes down and one release when it comes up. A press is first offered
-    // to the menu shortcuts; one that a shortcut took is never delivered, so
-    // the key is counted as down from that offer on.
-    struct HeldKey {
-        bool pressUnseen = false;  // offered as a shortcut, not delivered yet
-        bool releasePending = false;  // released; a press may yet take it back
-        bool releaseDelivered = false;  // the procedures had the release already
-        quint64 releaseTime = 0;
-        int shift = 0;
-    };
-    std::map<int, HeldKey> heldKeys_;  // by Qt key
-    static bool isRepeat(const HeldKey& h, quint64 time);
+    // Presses and releases for the procedures, however the platform repeats
+    // a held key; the releases that wait for a repeat's press wait on the timer.
+    KeyFilter keys_;
     QTimer releaseTimer_;
+    // Delivered in order, one at a time: a procedure that runs an event loop
+    // (a dialog) adds to the queue rather than passing on ahead of it.
+    std::deque<KeyAction> keyQueue_;
+    bool deliveringKeys_ = false;
 };
 
 }  // namespace velmora

@@ -3,22 +3,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QLabel>
-#include <QMenu>
 #include <QMenuBar>
-#include <QMimeData>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShowEvent>
-#include <QUrl>
 #include <cmath>
 
 #include "app/frm_main.h"
@@ -34,18 +26,6 @@ constexpr int kDesignClientWidth = 592;
 constexpr int kDesignClientHeight = 551;
 // The speed scroll bar's model values run from 0 (normal) to 2 (very slow).
 constexpr int kSpeedMax = 2;
-// How long an unmarked key release waits for the press of an auto-repeat
-// pair (same timestamp) before it counts as the key coming up.
-constexpr int kRepeatPairWaitMs = 50;
-
-int buttonCode(Qt::MouseButton b) {
-    switch (b) {
-        case Qt::LeftButton: return mouse::Left;
-        case Qt::RightButton: return mouse::Right;
-        case Qt::MiddleButton: return mouse::Middle;
-        default: return 0;
-    }
-}
 
 QRect pixelRect(const Control& c) {
     const auto px = [](double v) { return static_cast<int>(std::lround(v)); };
@@ -54,135 +34,9 @@ QRect pixelRect(const Control& c) {
 
 }  // namespace
 
-// ---- Key codes ----
-
-int keyCodeOf(int k) {
-    if (k >= Qt::Key_A && k <= Qt::Key_Z) return k;         // 65..90
-    if (k >= Qt::Key_0 && k <= Qt::Key_9) return k;         // 48..57
-    if (k >= Qt::Key_F1 && k <= Qt::Key_F24) return 112 + (k - Qt::Key_F1);
-    switch (k) {
-        case Qt::Key_Backspace: return 8;
-        case Qt::Key_Tab:
-        case Qt::Key_Backtab: return 9;
-        case Qt::Key_Return:
-        case Qt::Key_Enter: return 13;
-        case Qt::Key_Shift: return 16;
-        case Qt::Key_Control: return 17;
-        case Qt::Key_Alt:
-        case Qt::Key_AltGr: return 18;
-        case Qt::Key_Pause: return 19;
-        case Qt::Key_CapsLock: return 20;
-        case Qt::Key_Escape: return 27;
-        case Qt::Key_Space: return 32;
-        case Qt::Key_PageUp: return 33;
-        case Qt::Key_PageDown: return 34;
-        case Qt::Key_End: return 35;
-        case Qt::Key_Home: return 36;
-        case Qt::Key_Left: return 37;
-        case Qt::Key_Up: return 38;
-        case Qt::Key_Right: return 39;
-        case Qt::Key_Down: return 40;
-        case Qt::Key_Print: return 44;
-        case Qt::Key_Insert: return 45;
-        case Qt::Key_Delete: return 46;
-        case Qt::Key_Meta: return 91;
-        case Qt::Key_Menu: return 93;
-        case Qt::Key_NumLock: return 144;
-        case Qt::Key_ScrollLock: return 145;
-        default: return 255;  // any other key: none of the codes above
-    }
-}
-
-int shiftMaskOf(Qt::KeyboardModifiers m) {
-    return (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::AltModifier ? 4 : 0);
-}
-
-// ---- SlotView ----
-
-SlotView::SlotView(int index, QWidget* parent) : QWidget(parent), index_(index) {
-    setObjectName(QStringLiteral("oCaptured"));
-    setProperty("index", index);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
-void SlotView::setFrameSlot(const FrameSlot* slot) {
-    slot_ = slot;
-    update();
-}
-
-void SlotView::paintEvent(QPaintEvent* event) {
-    QPainter p(this);
-    QRect picture;
-    if (slot_ && slot_->pixels && slot_->settled() && slot_->width > 0 && slot_->height > 0) {
-        const QImage wrapped(reinterpret_cast<const uchar*>(slot_->pixels.get()), slot_->width, slot_->height,
-                             slot_->stride(), QImage::Format_RGB32);
-        picture = wrapped.rect();
-        p.drawImage(0, 0, wrapped);
-    }
-    // Whatever the picture does not cover shows the window background.
-    const QRegion rest = QRegion(event->rect()).subtracted(QRegion(picture));
-    for (const QRect& r : rest) p.fillRect(r, palette().window());
-}
-
-void SlotView::mousePressEvent(QMouseEvent* event) {
-    const int b = buttonCode(event->button());
-    if (b && onMouseDown) onMouseDown(b, shiftMaskOf(event->modifiers()), event->position().toPoint());
-}
-
-// ---- ReviewButton ----
-
-ReviewButton::ReviewButton(QWidget* parent) : QFrame(parent) {
-    setObjectName(QStringLiteral("cmdReview"));
-    setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    setLineWidth(2);
-    setFocusPolicy(Qt::StrongFocus);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
-void ReviewButton::setPicture(int which) {
-    if (which < kReviewIdle || which > kReviewBack) which = kReviewIdle;
-    if (which == picture_) return;
-    picture_ = which;
-    update();
-}
-
-void ReviewButton::paintEvent(QPaintEvent* event) {
-    {
-        QPainter p(this);
-        p.fillRect(contentsRect(), QColor(192, 192, 192));
-        static const std::array<QImage, 3> images{reviewImage(kReviewIdle), reviewImage(kReviewForward),
-                                                  reviewImage(kReviewBack)};
-        p.drawImage(contentsRect().topLeft(), images[static_cast<std::size_t>(picture_)]);
-    }
-    QFrame::paintEvent(event);  // the sunken border
-}
-
-void ReviewButton::mousePressEvent(QMouseEvent* event) {
-    const int b = buttonCode(event->button());
-    if (!b) return;
-    down_ |= event->button();
-    if (onMouseDown)
-        onMouseDown(b, shiftMaskOf(event->modifiers()), event->position().toPoint() - contentsRect().topLeft());
-}
-
-void ReviewButton::mouseReleaseEvent(QMouseEvent* event) {
-    if (!buttonCode(event->button())) return;
-    const bool wasDown = down_.testFlag(event->button());
-    down_ &= ~event->button();
-    if (onMouseUp) onMouseUp();
-    // A click is a left or right press and release over the button.
-    const bool clickButton = event->button() == Qt::LeftButton || event->button() == Qt::RightButton;
-    if (wasDown && clickButton && rect().contains(event->position().toPoint()) && onClick) onClick();
-}
-
-void ReviewButton::keyReleaseEvent(QKeyEvent* event) {
-    if (event->isAutoRepeat()) return;
-    if (onKeyUp) onKeyUp();
-}
-
 // ---- MainWindow ----
 
-MainWindow::MainWindow(QWidget* playerWidget) : player_(playerWidget) {
+MainWindow::MainWindow(QWidget* playerWidget) : player_(playerWidget), keys_(heldKeysRepeatAsUnmarkedPairs()) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromUtf8(kAppTitle));
     setWindowIcon(appIcon());
@@ -210,7 +64,7 @@ MainWindow::MainWindow(QWidget* playerWidget) : player_(playerWidget) {
     client_->installEventFilter(this);
     qApp->installEventFilter(this);
     releaseTimer_.setSingleShot(true);
-    connect(&releaseTimer_, &QTimer::timeout, this, &MainWindow::deliverPendingReleases);
+    connect(&releaseTimer_, &QTimer::timeout, this, [this] { deliverKeys(keys_.waitOver()); });
     setClientSize(kDesignClientWidth, kDesignClientHeight);
 }
 
@@ -361,73 +215,6 @@ void MainWindow::buildControls() {
         }
     }
     cmdReview_->setFocus();
-}
-
-QAction* MainWindow::addEntry(QMenu* menu, const char* name, const char* caption, std::function<void()> handler,
-                              QKeySequence shortcut) {
-    QAction* a = menu->addAction(QString::fromUtf8(caption));
-    a->setObjectName(QString::fromUtf8(name));
-    if (!shortcut.isEmpty()) {
-        a->setShortcut(shortcut);
-        a->setShortcutContext(Qt::WindowShortcut);
-        a->setAutoRepeat(false);  // a held F7 plays or pauses once
-    }
-    connect(a, &QAction::triggered, this, [this, handler = std::move(handler)] {
-        if (frm_ && handler) handler();
-    });
-    return a;
-}
-
-void MainWindow::buildMenus() {
-    QMenuBar* bar = menuBar();
-    bar->setObjectName(QStringLiteral("menuBar"));
-    // Menus that are not given a name of their own stay inert.
-    const auto none = std::function<void()>();
-
-    QMenu* file = bar->addMenu(QStringLiteral("&File"));
-    file->setObjectName(QStringLiteral("mnuFile"));
-    addEntry(file, "mnuFileOpen", "&Open Video...", [this] { frm_->mnuFileOpen_Click(); },
-             QKeySequence(Qt::CTRL | Qt::Key_O));
-    addEntry(file, "mnuFileSaveFrame", "Save &Frame As...", [this] { frm_->mnuFileSaveFrame_Click(); },
-             QKeySequence(Qt::CTRL | Qt::Key_S));
-    addEntry(file, "mnuFileExportFrames", "&Export Frames...", [this] { frm_->mnuFileExportFrames_Click(); },
-             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-    file->addSeparator()->setObjectName(QStringLiteral("S1"));
-    addEntry(file, "mnuFileExit", "E&xit", [this] { frm_->mnuFileExit_Click(); });
-
-    QMenu* tools = bar->addMenu(QStringLiteral("&Edit"));
-    tools->setObjectName(QStringLiteral("mnuTools"));
-    addEntry(tools, "mnuToolsCopy", "&Copy Image", [this] { frm_->mnuToolsCopy_Click(); },
-             QKeySequence(Qt::CTRL | Qt::Key_C));
-    tools->addSeparator()->setObjectName(QStringLiteral("s5"));
-    addEntry(tools, "mnuToolsOptions", "&Options...", [this] { frm_->mnuToolsOptions_Click(); });
-
-    QMenu* view = bar->addMenu(QStringLiteral("&View"));
-    view->setObjectName(QStringLiteral("mnuView"));
-    addEntry(view, "mnuViewPrev", "P&revious Frame     F5", [this] { frm_->mnuViewPrev_Click(); });
-    addEntry(view, "mnuViewNext", "&Next Frame           F6", [this] { frm_->mnuViewNext_Click(); });
-    view->addSeparator()->setObjectName(QStringLiteral("s3"));
-    addEntry(view, "mnuViewPlay", "&Play / Pause ", [this] { frm_->mnuViewPlay_Click(); }, QKeySequence(Qt::Key_F7));
-    view->addSeparator()->setObjectName(QStringLiteral("s6"));
-    addEntry(view, "mnuToolsBack", "&Back 6 seconds     F4", [this] { frm_->mnuToolsBack_Click(); });
-
-    QMenu* zoom = bar->addMenu(QStringLiteral("&Zoom"));
-    zoom->setObjectName(QStringLiteral("mnuViewZoom"));
-    // Check marks are the procedures' business: after each command the
-    // entries show the model again, whatever Qt toggled.
-    zoom100_ = addEntry(zoom, "mnuZoom100", "&100 %", [this] { frm_->mnuZoom100_Click(); syncZoomChecks(); },
-                        QKeySequence(Qt::CTRL | Qt::Key_F1));
-    zoom200_ = addEntry(zoom, "mnuZoom200", "&200 %", [this] { frm_->mnuZoom200_Click(); syncZoomChecks(); },
-                        QKeySequence(Qt::CTRL | Qt::Key_F2));
-    zoomFit_ = addEntry(zoom, "mnuZoomFit", "&Fit to Window", [this] { frm_->mnuZoomFit_Click(); syncZoomChecks(); },
-                        QKeySequence(Qt::CTRL | Qt::Key_F3));
-    for (QAction* a : {zoom100_, zoom200_, zoomFit_}) a->setCheckable(true);
-
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    help->setObjectName(QStringLiteral("mnuHelp"));
-    addEntry(help, "mnuHelpContent", "&Frequently Asked Questions", [this] { frm_->mnuHelpContent_Click(); });
-    addEntry(help, "mnuHelpEmail", "&Email Author", [this] { frm_->mnuHelpEmail_Click(); });
-    addEntry(help, "mnuHelpAbout", "&About...", [this] { frm_->mnuHelpAbout_Click(); });
 }
 
 // ---- Binding and the model ----
@@ -663,31 +450,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-// ---- Drops ----
-
-void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    // Anything may be dropped; the procedure tells the user what it cannot use.
-    event->acceptProposedAction();
-}
-
-void MainWindow::dragMoveEvent(QDragMoveEvent* event) { event->acceptProposedAction(); }
-
-void MainWindow::dropEvent(QDropEvent* event) {
-    std::vector<std::string> files;
-    if (const QMimeData* mime = event->mimeData(); mime && mime->hasUrls()) {
-        for (const QUrl& url : mime->urls())
-            if (url.isLocalFile()) files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
-    }
-    event->acceptProposedAction();
-    // Opened once the drop is over, so that the file manager is not kept
-    // waiting while the video opens or a message is read.
-    QMetaObject::invokeMethod(
-        this, [this, files] {
-            if (frm_) frm_->Form_OLEDragDrop(files);
-        },
-        Qt::QueuedConnection);
-}
-
 // ---- Events seen before the controls ----
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -701,136 +463,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == this && t == QEvent::WindowDeactivate) {
         // Keys held now come up where this window does not see them.
-        deliverPendingReleases();
-        heldKeys_.clear();
+        releaseTimer_.stop();
+        deliverKeys(keys_.focusLost());
     }
     if ((t == QEvent::KeyPress || t == QEvent::KeyRelease || t == QEvent::ShortcutOverride) &&
         watched->isWidgetType())
         return handleKey(static_cast<QWidget*>(watched), static_cast<QKeyEvent*>(event));
     return QMainWindow::eventFilter(watched, event);
-}
-
-bool MainWindow::handleKey(QWidget* receiver, QKeyEvent* event) {
-    if (!frm_) return false;
-    if (receiver->window() != this) {
-        // A menu or a dialog has the key now; its release is not ours to see.
-        if (auto held = heldKeys_.find(event->key()); held != heldKeys_.end()) {
-            const HeldKey h = held->second;
-            heldKeys_.erase(held);
-            if (h.releasePending) frm_->Form_KeyUp(keyCodeOf(event->key()), h.shift);
-        }
-        return false;
-    }
-    // An event the focused control did not take travels on to its parents;
-    // the window has seen it already.
-    if (event == keyEvent_ && event->type() == keyType_ && event->key() == keyKey_ &&
-        event->timestamp() == keyTime_ && keyReceiver_ && keyReceiver_ != receiver &&
-        receiver->isAncestorOf(keyReceiver_))
-        return false;
-    keyEvent_ = event;
-    keyReceiver_ = receiver;
-    keyType_ = event->type();
-    keyKey_ = event->key();
-    keyTime_ = event->timestamp();
-
-    const int qtKey = event->key();
-    const int code = keyCodeOf(qtKey);
-    const bool windowKey = code == key::F4 || code == key::F5 || code == key::F6;
-    const quint64 time = event->timestamp();
-    auto held = heldKeys_.find(qtKey);
-
-    if (event->type() == QEvent::ShortcutOverride) {
-        // Every press is offered to the shortcuts before it is delivered. A
-        // repeat is kept from them: taken here, it is delivered as a key
-        // press and passed over below, so a held F7 plays or pauses once.
-        if (event->isAutoRepeat() || (held != heldKeys_.end() && isRepeat(held->second, time))) {
-            if (held != heldKeys_.end()) held->second.pressUnseen = false;  // a shortcut took the first
-            event->accept();
-            return true;
-        }
-        // A new press: the key's earlier release, if still waiting, came first.
-        if (held != heldKeys_.end()) {
-            if (held->second.releasePending) frm_->Form_KeyUp(code, held->second.shift);
-            heldKeys_.erase(held);
-        }
-        deliverPendingReleases();
-        if (frm_) heldKeys_[qtKey].pressUnseen = true;
-        return false;
-    }
-
-    if (event->type() == QEvent::KeyRelease) {
-        // A release marked as a repeat is no release.
-        if (event->isAutoRepeat()) return true;
-        if (held == heldKeys_.end() || time == 0) {
-            // A key that went down elsewhere, or an event made up without a
-            // time: nothing to pair it with.
-            if (held != heldKeys_.end()) {
-                const bool delivered = held->second.releaseDelivered;
-                heldKeys_.erase(held);
-                if (delivered) return windowKey;
-            }
-            frm_->Form_KeyUp(code, shiftMaskOf(event->modifiers()));
-            return windowKey;
-        }
-        if (held->second.releaseDelivered) {
-            heldKeys_.erase(held);  // the key is up at last; it was reported up before
-            return windowKey;
-        }
-        held->second.releasePending = true;
-        held->second.releaseTime = time;
-        held->second.shift = shiftMaskOf(event->modifiers());
-        releaseTimer_.start(kRepeatPairWaitMs);
-        return windowKey;
-    }
-
-    if (held != heldKeys_.end()) {
-        HeldKey& h = held->second;
-        if (h.pressUnseen && !event->isAutoRepeat()) {
-            // The press offered as a shortcut that none took.
-            h.pressUnseen = false;
-            frm_->Form_KeyDown(code, shiftMaskOf(event->modifiers()));
-            return windowKey;
-        }
-        if (event->isAutoRepeat() || isRepeat(h, time)) {
-            // Still the same press: a repeat, marked or not.
-            h.releasePending = false;
-            return windowKey;
-        }
-        // The key came up and went down again: first the release.
-        if (h.releasePending) frm_->Form_KeyUp(code, h.shift);
-        heldKeys_.erase(held);
-    } else if (event->isAutoRepeat()) {
-        // The press was not seen here (the key went down elsewhere).
-        return windowKey;
-    }
-    // Releases still waiting happened before this press.
-    deliverPendingReleases();
-    if (!frm_) return windowKey;
-    heldKeys_[qtKey] = HeldKey{};
-    frm_->Form_KeyDown(code, shiftMaskOf(event->modifiers()));
-    // F4, F5 and F6 belong to the window alone.
-    return windowKey;
-}
-
-bool MainWindow::isRepeat(const HeldKey& h, quint64 time) {
-    // A press paired with the release just before it, or a press alone.
-    const bool pairedRepeat = (h.releasePending || h.releaseDelivered) && time == h.releaseTime && time != 0;
-    return pairedRepeat || (!h.releasePending && !h.releaseDelivered);
-}
-
-void MainWindow::deliverPendingReleases() {
-    releaseTimer_.stop();
-    std::vector<std::pair<int, int>> releases;  // code, shift
-    for (auto& [qtKey, h] : heldKeys_) {
-        if (!h.releasePending) continue;
-        // A press with the release's time may still come late: it is then
-        // taken as a repeat, and the key's real release is not reported again.
-        h.releasePending = false;
-        h.releaseDelivered = true;
-        releases.emplace_back(keyCodeOf(qtKey), h.shift);
-    }
-    for (const auto& [code, shift] : releases)
-        if (frm_) frm_->Form_KeyUp(code, shift);
 }
 
 }  // namespace velmora
