@@ -6,6 +6,7 @@
 
 #include <QBackingStore>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPaintEvent>
@@ -65,6 +66,22 @@ void releasePicture(void* info) {
     if (--memory->images == 0) {
         std::free(memory->pixels);
         delete memory;
+    }
+}
+
+// Whether the window's alpha byte counts: a Wayland compositor blends the
+// window with what lies behind it by that byte, an X server at depth 24
+// ignores it.
+bool alphaShown() {
+    static const bool shown = QGuiApplication::platformName() != QLatin1String("xcb");
+    return shown;
+}
+
+// mpv leaves the fourth byte of "bgr0" at 0; an opaque picture has 0xFF there.
+void makeOpaque(uchar* pixels, QSize size, std::size_t stride) {
+    for (int y = 0; y < size.height(); ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(pixels + static_cast<std::size_t>(y) * stride);
+        for (int x = 0; x < size.width(); ++x) row[x] |= 0xFF000000u;
     }
 }
 
@@ -715,7 +732,9 @@ bool MpvPlayer::renderInto(uchar* pixels, QSize size, std::size_t stride) {
         {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
-    return mpv_render_context_render(render_, params) >= 0 && !skip;
+    if (mpv_render_context_render(render_, params) < 0 || skip) return false;
+    if (alphaShown()) makeOpaque(pixels, size, stride);
+    return true;
 }
 
 void MpvPlayer::renderFrame(bool fromUpdate) {
