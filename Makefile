@@ -3,10 +3,13 @@
 BUILD ?= build
 SAN_BUILD ?= build-san
 JOBS ?= $(shell nproc)
-DEPS := build-essential cmake pkg-config qt6-base-dev libmpv-dev \
+# qt6-wayland makes Velmora a native client of a Wayland session; sway, wtype,
+# grim and wl-clipboard run the Wayland end-to-end test.
+DEPS := build-essential cmake pkg-config qt6-base-dev qt6-wayland libmpv-dev \
         libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libgtest-dev libgmock-dev \
         ffmpeg xvfb xauth xdg-utils desktop-file-utils file \
-        clang libclang-rt-14-dev libx11-dev libxext-dev libxtst-dev
+        clang libclang-rt-14-dev libx11-dev libxext-dev libxtst-dev \
+        sway wtype grim wl-clipboard
 BENCH_DEPS := mpv imagemagick
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

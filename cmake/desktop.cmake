@@ -61,7 +61,7 @@ set(CPACK_STRIP_FILES ON)
 # dpkg-shlibdeps finds the libraries the program links (Qt 6 widgets, libmpv);
 # what they do not name is Qt's platform plugins (the window on X11 and
 # Wayland) and the opener of the FAQ page.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 include(CPack)
 

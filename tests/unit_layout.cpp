@@ -90,6 +90,16 @@ TEST(Layout, NoZoomAndNoStoredSizeMakeTheWindowLargerThanTheScreen) {
     h.frm.clientResized(100, 100);
     EXPECT_EQ(h.frm.oMediaPlayer.width(), 320);
     EXPECT_EQ(h.frm.oMediaPlayer.height(), 310);
+
+    // A window that the window manager keeps at a size of its own (a
+    // tiling compositor's place) is laid out like Fit, in the size it got.
+    h.view.kept = true;
+    h.frm.clientResized(1276, 670);
+    EXPECT_EQ(h.frm.oMediaPlayer.width(), 1272);
+    EXPECT_EQ(h.frm.oMediaPlayer.height(), 634);
+    h.frm.mnuZoom200_Click();
+    EXPECT_EQ(h.frm.oMediaPlayer.width(), h.frm.scaleWidth() - 4);
+    EXPECT_EQ(h.frm.oMediaPlayer.height(), h.frm.scaleHeight() - 36);
 }
 
 TEST(Layout, ZeroClientHeightIsReportedAndKeepsTheSize) {

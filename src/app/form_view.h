@@ -32,6 +32,10 @@ public:
     // The largest client area whose window fits the available area of its
     // screen; 0 for a side without a known limit.
     virtual ClientSize largestClientSize() const { return {}; }
+    // Whether the window manager keeps the window at a size of its own rather
+    // than the one asked last (a tiling compositor does): the client area is
+    // then the size the window got.
+    virtual bool sizeKept() const { return false; }
     virtual WindowState windowState() const = 0;
     virtual void setWindowState(WindowState state) = 0;
     virtual void setCaption(const std::string& caption) = 0;

@@ -27,10 +27,12 @@ void FrmMain::Form_Resize() {
             w = mul32(2, mlPlayerWidth);
         }
         // A zoomed player that no window on this screen can hold is sized
-        // like Fit, in the largest window there is.
+        // like Fit, in the largest window there is; so is one in a window
+        // that the window manager keeps at a size of its own.
         const ClientSize most = view_ ? view_->largestClientSize() : ClientSize{};
         const bool fits = (most.width <= 0 || oMediaPlayer.left() + w <= most.width) &&
-                          (most.height <= 0 || oMediaPlayer.top() + h <= most.height);
+                          (most.height <= 0 || oMediaPlayer.top() + h <= most.height) &&
+                          !(view_ && view_->sizeKept());
         if ((mnuZoom100.checked() || mnuZoom200.checked()) && fits) {
             oMediaPlayer.setHeight(h);
             oMediaPlayer.setWidth(w);

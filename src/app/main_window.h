@@ -5,6 +5,7 @@
 // the keys in keys_qt.cpp and key_repeat_qt.cpp.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QMainWindow>
 #include <QPointer>
@@ -111,6 +112,7 @@ public:
     NonClientSize nonClientSize() const override;
     void setClientSize(int w, int h) override;
     ClientSize largestClientSize() const override;
+    bool sizeKept() const override { return sizeKept_; }
     WindowState windowState() const override;
     void setWindowState(WindowState state) override;
     void setCaption(const std::string& caption) override;
@@ -122,6 +124,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -140,9 +143,17 @@ private:
     bool handleKey(QWidget* receiver, QKeyEvent* event);
     void deliverKeys(const std::vector<KeyAction>& actions);
 
+    // Once the window manager has had time to answer the size asked last:
+    // whether it keeps the window at another size.
+    void judgeGivenSize();
+
     FrmMain* frm_ = nullptr;
     bool unloadReported_ = false;
     bool shown_ = false;
+    QSize askedSize_;
+    bool sizeKept_ = false;
+    QTimer answerTimer_;
+    QElapsedTimer firstSize_;  // since the window was first shown, until it got a size
 
     QWidget* client_ = nullptr;
     QPushButton* cmdPlay_ = nullptr;

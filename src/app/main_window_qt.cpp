@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShowEvent>
@@ -26,6 +27,10 @@ constexpr int kDesignClientWidth = 592;
 constexpr int kDesignClientHeight = 551;
 // The speed scroll bar's model values run from 0 (normal) to 2 (very slow).
 constexpr int kSpeedMax = 2;
+// How long the window manager has to answer a size asked for the shown
+// window, and to give a newly shown window its first size.
+constexpr int kSizeAnswerMs = 1000;
+constexpr int kFirstSizeMs = 5000;
 
 QRect pixelRect(const Control& c) {
     const auto px = [](double v) { return static_cast<int>(std::lround(v)); };
@@ -65,6 +70,8 @@ MainWindow::MainWindow(QWidget* playerWidget) : player_(playerWidget), keys_(hel
     qApp->installEventFilter(this);
     releaseTimer_.setSingleShot(true);
     connect(&releaseTimer_, &QTimer::timeout, this, [this] { deliverKeys(keys_.waitOver()); });
+    answerTimer_.setSingleShot(true);
+    connect(&answerTimer_, &QTimer::timeout, this, &MainWindow::judgeGivenSize);
     setClientSize(kDesignClientWidth, kDesignClientHeight);
 }
 
@@ -373,7 +380,16 @@ NonClientSize MainWindow::nonClientSize() const {
 }
 
 void MainWindow::setClientSize(int w, int h) {
+    // A Wayland compositor that keeps the window at a size of its own does not
+    // answer a size the program gives it: the window would be shown smaller
+    // than its place there, in the middle of it.  It keeps the size it got.
+    if (sizeKept_ && isVisible() && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        if (frm_) frm_->clientResized(client_->width(), client_->height());
+        return;
+    }
     resize(w, h + menuBarHeight(w));
+    askedSize_ = size();
+    if (isVisible()) answerTimer_.start(kSizeAnswerMs);
     // Lays the client area out now, also while the window is not shown yet.
     if (layout()) layout()->activate();
     // A window grown past the screen's edge is moved back onto it.
@@ -385,6 +401,15 @@ void MainWindow::setClientSize(int w, int h) {
     if (frame.right() > area.right()) to.setX(std::max(area.left(), area.right() + 1 - frame.width()));
     if (frame.bottom() > area.bottom()) to.setY(std::max(area.top(), area.bottom() + 1 - frame.height()));
     if (to != frame.topLeft()) move(to);
+}
+
+void MainWindow::judgeGivenSize() {
+    // A maximized or minimized window has the size of its state.
+    const bool kept = !(QWidget::windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) &&
+                      size() != askedSize_;
+    if (kept == sizeKept_) return;
+    sizeKept_ = kept;
+    if (frm_) frm_->Form_Resize();
 }
 
 ClientSize MainWindow::largestClientSize() const {
@@ -438,7 +463,19 @@ void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (frm_ && !shown_ && !event->spontaneous()) {
         shown_ = true;
+        firstSize_.start();
         frm_->Form_Resize();
+    }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // The first size the window manager gives a newly shown window answers
+    // the size asked before it was shown.
+    if (event->spontaneous() && firstSize_.isValid()) {
+        const bool answer = firstSize_.elapsed() < kFirstSizeMs && !answerTimer_.isActive();
+        firstSize_.invalidate();
+        if (answer) judgeGivenSize();
     }
 }
 

@@ -4,6 +4,7 @@
 #include <mpv/render.h>
 
 #include <QBackingStore>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPaintEvent>
@@ -18,6 +19,26 @@
 #include "playback/mpv_control_strip.h"
 
 namespace velmora {
+
+namespace {
+
+// Whether the window's alpha byte counts: a Wayland compositor blends the
+// window with what lies behind it by that byte, an X server at depth 24
+// ignores it.
+bool alphaShown() {
+    static const bool shown = QGuiApplication::platformName() != QLatin1String("xcb");
+    return shown;
+}
+
+// mpv leaves the fourth byte of "bgr0" at 0; an opaque picture has 0xFF there.
+void makeOpaque(uchar* pixels, QSize size, std::size_t stride) {
+    for (int y = 0; y < size.height(); ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(pixels + static_cast<std::size_t>(y) * stride);
+        for (int x = 0; x < size.width(); ++x) row[x] |= 0xFF000000u;
+    }
+}
+
+}  // namespace
 
 MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
     : QWidget(parent),
@@ -135,7 +156,9 @@ bool MpvPlayer::renderInto(uchar* pixels, QSize size, std::size_t stride) {
         {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
-    return mpv_render_context_render(render_, params) >= 0 && !skip;
+    if (mpv_render_context_render(render_, params) < 0 || skip) return false;
+    if (alphaShown()) makeOpaque(pixels, size, stride);
+    return true;
 }
 
 void MpvPlayer::renderFrame(bool fromUpdate) {

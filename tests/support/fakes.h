@@ -139,6 +139,7 @@ struct FakeView : FormView {
     int dpi = 96;
     NonClientSize nonClient{8, 46};  // borders, caption and menu bar
     ClientSize largestClient{};      // the screen's limit, none by default
+    bool kept = false;               // the window manager keeps its own size
     WindowState state = WindowState::Normal;
     std::string windowCaption;
     std::vector<std::pair<int, int>> clientSizes;
@@ -153,6 +154,7 @@ struct FakeView : FormView {
     NonClientSize nonClientSize() const override { return nonClient; }
     void setClientSize(int w, int h) override { clientSizes.emplace_back(w, h); }
     ClientSize largestClientSize() const override { return largestClient; }
+    bool sizeKept() const override { return kept; }
     WindowState windowState() const override { return state; }
     void setWindowState(WindowState s) override { state = s; }
     void setCaption(const std::string& c) override { windowCaption = c; }
