@@ -7,6 +7,7 @@
 #include "playback/camera_devices.h"
 #include "playback/media_source.h"
 #include "support/fake_video_devices.h"
+#include "support/harness.h"
 
 namespace velmora::testing {
 namespace {
@@ -221,6 +222,116 @@ TEST(Camera, SaysWhyACameraCannotBeOpened) {
     EXPECT_EQ(cameraProblem(d, "/dev/video0"),
               "The camera at /dev/video0 is in use by another program. Close that program, then open the camera again.");
     EXPECT_TRUE(d.openFds.empty());
+}
+
+
+// ---- Opening from the window ----
+
+struct FakeLiveDialogs : LiveDialogsPort {
+    std::vector<std::string> asked;  // "stream:<last>", "camera:<index>:<mode>"
+    std::optional<std::string> address;
+    std::optional<CameraChoice> camera;
+    std::optional<std::string> askStreamAddress(const std::string& last) override {
+        asked.push_back("stream:" + last);
+        return address;
+    }
+    std::optional<CameraChoice> askCamera(const std::vector<Camera>&, const CameraChoice& selected) override {
+        asked.push_back("camera:" + std::to_string(selected.camera) + ":" + modeKey(selected.mode));
+        return camera;
+    }
+};
+
+struct LiveHarness : Harness {
+    FakeVideoDevices devices = someDevices();
+    FakeLiveDialogs dialogs;
+    LiveHarness() {
+        frm.videoDevices = &devices;
+        frm.setLiveDialogs(&dialogs);
+        for (const char* target : {"http://127.0.0.1:8080/live.ts", "av://v4l2:/dev/video0"}) player.openable[target] = {};
+        loadPlaying();
+    }
+    std::string lavf() const {
+        for (const PlayerOption& o : player.liveOptions)
+            if (o.name == "demuxer-lavf-o") return o.value;
+        return {};
+    }
+};
+
+TEST(OpenLive, StreamsAndCamerasOpenWithTheirOptionsAndCaptions) {
+    LiveHarness h;
+    h.frm.OpenMedia("http://127.0.0.1:8080/live.ts");
+    EXPECT_EQ(h.player.calls.back(), "live:http://127.0.0.1:8080/live.ts");
+    EXPECT_EQ(h.player.liveOptions, liveOptions(classifySource("http://x/").source, h.frm.liveBuffer, nullptr));
+    EXPECT_EQ(h.frm.caption(), "Velmora - 127.0.0.1:8080/live.ts");
+    EXPECT_EQ(h.frm.cmdPlay.value(), 1);
+
+    h.frm.OpenMedia("/dev/video0");
+    EXPECT_EQ(h.player.calls.back(), "live:av://v4l2:/dev/video0");
+    EXPECT_EQ(h.lavf(), "fflags=+nobuffer,input_format=mjpeg,video_size=1920x1080,framerate=30/1");
+    EXPECT_EQ(h.frm.caption(), "Velmora - HD Webcam");
+    EXPECT_TRUE(h.desktop.boxes.empty());
+
+    // Refused or unopenable now: a message, and what plays plays on.
+    const std::size_t calls = h.player.calls.size();
+    h.frm.OpenMedia("lavfi://testsrc");
+    h.frm.OpenMedia("/dev/video2");
+    h.player.playsLive = false;
+    h.frm.OpenMedia("http://127.0.0.1:8080/live.ts");
+    EXPECT_EQ(h.player.calls.size(), calls);
+    EXPECT_EQ(h.frm.caption(), "Velmora - HD Webcam");
+    ASSERT_EQ(h.desktop.boxes.size(), 3u);
+    EXPECT_EQ(h.desktop.boxes[0].text, classifySource("lavfi://testsrc").refusal + "\r\nlavfi://testsrc");
+    EXPECT_EQ(h.desktop.boxes[1].text, cameraProblem(h.devices, "/dev/video2") + "\r\n/dev/video2");
+    EXPECT_EQ(h.desktop.boxes[2].text, "This player cannot play streams or cameras.\r\nhttp://127.0.0.1:8080/live.ts");
+}
+
+TEST(OpenLive, DialogsOfferTheLastChoiceAndRememberTheNew) {
+    LiveHarness h;
+    h.frm.mnuFileOpenStream_Click();  // cancelled
+    h.dialogs.address = "  http://127.0.0.1:8080/live.ts\n";
+    h.frm.mnuFileOpenStream_Click();
+    h.frm.mnuFileOpenStream_Click();
+    EXPECT_EQ(h.dialogs.asked, (std::vector<std::string>{"stream:", "stream:", "stream:http://127.0.0.1:8080/live.ts"}));
+    EXPECT_EQ(h.player.calls.back(), "live:http://127.0.0.1:8080/live.ts");
+
+    // The best mode of the first camera; then the one chosen, also for the command line.
+    h.dialogs.asked.clear();
+    h.frm.mnuFileOpenCamera_Click();
+    const CameraMode fast{V4L2_PIX_FMT_MJPEG, 1280, 720, 1, 60};
+    h.dialogs.camera = LiveDialogsPort::CameraChoice{0, fast};
+    h.frm.mnuFileOpenCamera_Click();
+    EXPECT_EQ(h.lavf(), "fflags=+nobuffer,input_format=mjpeg,video_size=1280x720,framerate=60/1");
+    h.frm.OpenMedia("/dev/video4");
+    h.frm.OpenMedia("/dev/video0");
+    EXPECT_EQ(h.lavf(), "fflags=+nobuffer,input_format=mjpeg,video_size=1280x720,framerate=60/1");
+    h.frm.mnuFileOpenCamera_Click();
+    EXPECT_EQ(h.dialogs.asked, (std::vector<std::string>{"camera:0:MJPG 1920x1080 1/30", "camera:0:MJPG 1920x1080 1/30",
+                                                         "camera:0:MJPG 1280x720 1/60"}));
+    EXPECT_EQ(h.settings.values["LastCameraName"], "HD Webcam");
+
+    h.devices.devices.clear();
+    h.frm.mnuFileOpenCamera_Click();
+    EXPECT_EQ(h.dialogs.asked.size(), 3u);
+    EXPECT_EQ(h.desktop.boxes.back().text, "No camera found.");
+}
+
+TEST(OpenLive, GoLiveAndBackOnALiveSourceOnly) {
+    LiveHarness h;
+    h.frm.mnuViewGoLive_Click();  // a file: nothing
+    h.frm.OpenMedia("http://127.0.0.1:8080/live.ts");
+    h.frm.setPlayButton(0);
+    h.player.position = 4;  // four seconds received: F4 still goes back
+    h.frm.mnuToolsBack_Click();
+    EXPECT_EQ(h.player.seeks, (std::vector<double>{-6, -4}));
+    h.frm.mnuViewGoLive_Click();
+    EXPECT_EQ(h.player.count("golive"), 1);
+    EXPECT_EQ(h.frm.cmdPlay.value(), 1);
+    EXPECT_EQ(h.player.state, play_state::kPlaying);
+
+    EXPECT_EQ(modeFromKey(modeKey({V4L2_PIX_FMT_YUYV, 640, 480, 1001, 30000})),
+              (CameraMode{V4L2_PIX_FMT_YUYV, 640, 480, 1001, 30000}));
+    for (const char* bad : {"", "MJPG", "MJPG 0x480 1/30", "MJPG 640x480 1/0", "MJPG 640x480 1/30 x"})
+        EXPECT_FALSE(modeFromKey(bad)) << bad;
 }
 
 }  // namespace

@@ -388,6 +388,9 @@ void MainWindow::buildMenus() {
     file->setObjectName(QStringLiteral("mnuFile"));
     addEntry(file, "mnuFileOpen", "&Open Video...", [this] { frm_->mnuFileOpen_Click(); },
              QKeySequence(Qt::CTRL | Qt::Key_O));
+    addEntry(file, "mnuFileOpenStream", "Open &Stream...", [this] { frm_->mnuFileOpenStream_Click(); },
+             QKeySequence(Qt::CTRL | Qt::Key_N));
+    addEntry(file, "mnuFileOpenCamera", "Open &Camera...", [this] { frm_->mnuFileOpenCamera_Click(); });
     addEntry(file, "mnuFileSaveFrame", "Save &Frame As...", [this] { frm_->mnuFileSaveFrame_Click(); },
              QKeySequence(Qt::CTRL | Qt::Key_S));
     addEntry(file, "mnuFileExportFrames", "&Export Frames...", [this] { frm_->mnuFileExportFrames_Click(); },
@@ -410,6 +413,7 @@ void MainWindow::buildMenus() {
     addEntry(view, "mnuViewPlay", "&Play / Pause ", [this] { frm_->mnuViewPlay_Click(); }, QKeySequence(Qt::Key_F7));
     view->addSeparator()->setObjectName(QStringLiteral("s6"));
     addEntry(view, "mnuToolsBack", "&Back 6 seconds     F4", [this] { frm_->mnuToolsBack_Click(); });
+    addEntry(view, "mnuViewGoLive", "Go &Live", [this] { frm_->mnuViewGoLive_Click(); }, QKeySequence(Qt::Key_F8));
 
     QMenu* zoom = bar->addMenu(QStringLiteral("&Zoom"));
     zoom->setObjectName(QStringLiteral("mnuViewZoom"));
@@ -675,8 +679,10 @@ void MainWindow::dragMoveEvent(QDragMoveEvent* event) { event->acceptProposedAct
 void MainWindow::dropEvent(QDropEvent* event) {
     std::vector<std::string> files;
     if (const QMimeData* mime = event->mimeData(); mime && mime->hasUrls()) {
+        // Files by their names; a stream's address as it is written.
         for (const QUrl& url : mime->urls())
-            if (url.isLocalFile()) files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+            files.push_back(url.isLocalFile() ? QFile::encodeName(url.toLocalFile()).toStdString()
+                                              : url.toString(QUrl::FullyEncoded).toStdString());
     }
     event->acceptProposedAction();
     // Opened once the drop is over, so that the file manager is not kept

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -252,6 +253,46 @@ std::string modeText(const CameraMode& mode) {
     const PixelFormat* f = formatOf(mode.pixelFormat);
     return std::to_string(mode.width) + " \u00d7 " + std::to_string(mode.height) + ", " + rate + ", " +
            (f ? f->label : "?");
+}
+
+std::string modesSummary(const std::vector<CameraMode>& modes) {
+    if (modes.empty()) return "its modes are unknown: it opens as it is set";
+    std::vector<std::pair<int, int>> sizes;
+    double slowest = modes.front().fps(), fastest = slowest;
+    for (const CameraMode& m : modes) {
+        if (std::find(sizes.begin(), sizes.end(), std::pair(m.width, m.height)) == sizes.end())
+            sizes.emplace_back(m.width, m.height);
+        slowest = std::min(slowest, m.fps());
+        fastest = std::max(fastest, m.fps());
+    }
+    std::sort(sizes.begin(), sizes.end(), [](auto a, auto b) { return 1ll * a.first * a.second > 1ll * b.first * b.second; });
+    constexpr std::size_t kShown = 4;
+    std::string text;
+    for (std::size_t i = 0; i < std::min(sizes.size(), kShown); ++i)
+        text += (i ? ", " : "") + std::to_string(sizes[i].first) + " \u00d7 " + std::to_string(sizes[i].second);
+    if (sizes.size() > kShown) text += ", ...";
+    const auto rate = [](double fps) { return std::to_string(std::lround(fps)); };
+    text += " at " + (rate(slowest) == rate(fastest) ? rate(fastest) : rate(slowest) + " to " + rate(fastest)) + " fps";
+    return text;
+}
+
+std::string modeKey(const CameraMode& mode) {
+    std::string fourcc;
+    for (int shift = 0; shift < 32; shift += 8) fourcc += static_cast<char>((mode.pixelFormat >> shift) & 0xff);
+    return fourcc + " " + std::to_string(mode.width) + "x" + std::to_string(mode.height) + " " +
+           std::to_string(mode.intervalNumerator) + "/" + std::to_string(mode.intervalDenominator);
+}
+
+std::optional<CameraMode> modeFromKey(const std::string& key) {
+    CameraMode m;
+    char rest = 0;
+    if (key.size() < 5 || key[4] != ' ' ||
+        std::sscanf(key.c_str() + 5, "%dx%d %d/%d%c", &m.width, &m.height, &m.intervalNumerator,
+                    &m.intervalDenominator, &rest) != 4 ||
+        m.width <= 0 || m.height <= 0 || m.intervalNumerator <= 0 || m.intervalDenominator <= 0)
+        return std::nullopt;
+    for (int i = 3; i >= 0; --i) m.pixelFormat = m.pixelFormat << 8 | static_cast<unsigned char>(key[i]);
+    return m;
 }
 
 std::string cameraProblem(VideoDeviceLayer& devices, const std::string& node) {

@@ -72,6 +72,15 @@ std::optional<CameraMode> chooseMode(const std::vector<CameraMode>& modes);
 // "1920 × 1080, 30 fps, MJPEG"
 std::string modeText(const CameraMode& mode);
 
+// What a camera offers, in short: its sizes, largest first, and the range of
+// its rates ("1920 × 1080, 1280 × 720, 640 × 480 at 5 to 60 fps").
+std::string modesSummary(const std::vector<CameraMode>& modes);
+
+// A mode as the settings file keeps it ("MJPG 1920x1080 1/30") and back;
+// nothing for text that is no mode.
+std::string modeKey(const CameraMode& mode);
+std::optional<CameraMode> modeFromKey(const std::string& key);
+
 // Why the camera at `node` cannot be opened now, in words ("" when it can):
 // missing, not a camera, not permitted, or in use by another program.
 std::string cameraProblem(VideoDeviceLayer& devices, const std::string& node);

@@ -1,8 +1,4 @@
 // Opening a video: from the command line, File > Open and a drop.
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
-
 #include "app/frm_main.h"
 #include "support/convert.h"
 #include "support/errors.h"
@@ -28,19 +24,21 @@ void FrmMain::OpenMedia(const std::string& path) {
 
 void FrmMain::openMedia(const std::string& path) {
     trap("OpenMedia: ", [&] {
-        // Quotes around a path go; a file whose name holds quotes of its
-        // own (it's "the" clip.mp4) opens under its name.
-        std::string unquoted = path;
-        std::error_code exists;
-        if (!std::filesystem::exists(path, exists)) std::erase(unquoted, '"');
-        // The player reads "-" as standard input and "x://..." as a URL: it
-        // is given the file's absolute path.
-        if (!unquoted.empty() && unquoted.front() != '/') {
-            std::error_code ec;
-            const auto absolute = std::filesystem::absolute(unquoted, ec);
-            if (!ec) unquoted = absolute.string();
+        // A name that opens nothing, or a camera that cannot be opened now,
+        // leaves what plays as it is.
+        const SourceChoice choice = classifySource(path);
+        if (!choice.ok()) return desktop_.messageBox(choice.refusal + "\r\n" + path, kAppTitle);
+        const MediaSource& source = choice.source;
+        std::string cameraName;
+        if (!source.live()) {
+            player_.setFileName(source.location);
+        } else {
+            std::vector<PlayerOption> options;
+            std::string problem = prepareLive(source, options, cameraName);
+            if (problem.empty() && !player_.setLiveSource(source, options))
+                problem = "This player cannot play streams or cameras.";
+            if (!problem.empty()) return desktop_.messageBox(problem + "\r\n" + path, kAppTitle);
         }
-        player_.setFileName(unquoted);
         capturedSinceOpen_ = 0;  // what the ring holds is of the video before
         if (player_.playState() == play_state::kNoMedia) {
             setCaption(std::string(kAppTitle) + " " + std::to_string(kVersionMajor) + "." +
@@ -56,7 +54,8 @@ void FrmMain::openMedia(const std::string& path) {
         if (mnuZoom100.checked()) mnuZoom100_Click();
         if (mnuZoom200.checked()) mnuZoom200_Click();
         if (mnuZoomFit.checked()) mnuZoomFit_Click();
-        setCaption(std::string(kAppTitle) + " - " + player_.fileName());
+        setCaption(std::string(kAppTitle) + " - " +
+                   (source.live() ? sourceCaption(source, cameraName) : player_.fileName()));
         setPlayButton(1);
         Form_Resize();
     });

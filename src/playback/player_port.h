@@ -7,6 +7,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "playback/media_source.h"
 
 namespace velmora {
 
@@ -57,6 +60,22 @@ public:
     // display size plus the control strip.  Meaningful after a successful open.
     virtual int naturalWidth() const = 0;
     virtual int naturalHeight() const = 0;
+
+    // ---- Live sources ----
+    // Put a stream or a camera (source.live()) to be played with `options`
+    // (liveOptions()): an open attempt like setFileName()'s, after which
+    // fileName() is playerTarget(source).  False when this player cannot
+    // play live sources: then nothing was tried and nothing changed.
+    virtual bool setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options) {
+        (void)source;
+        (void)options;
+        return false;
+    }
+    // Whether the open media is a live source.
+    virtual bool live() const { return false; }
+    // Plays on from the newest frame received at once, keeping what has been
+    // received for time-shift; nothing unless a live source is open.
+    virtual void goLive() {}
 
     // PlayStateChange(previous, new) and the open-state change (previous, new).
     std::function<void(int, int)> onPlayStateChange;
