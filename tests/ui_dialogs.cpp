@@ -140,12 +140,9 @@ TEST_F(DialogTest, StreamAndCameraDialogsOpenWhatIsChosenAndF8GoesLive) {
     QtLiveDialogs live(window.get());
     frm->setLiveDialogs(&live);
     FakeVideoDevices devices;
-    devices.devices["/dev/video0"] = {"HD Webcam", V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING,
-                                      {{V4L2_PIX_FMT_MJPEG, 0, {{1920, 1080, {{1, 30}}, {}}, {1280, 720, {{1, 60}}, {}}}, {}}},
-                                      0, false};
-    devices.devices["/dev/video1"] = {"USB Cam", V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING,
-                                      {{V4L2_PIX_FMT_YUYV, 0, {{640, 480, {{1, 30}}, {}}, {1280, 720, {{1, 10}}, {}}}, {}}},
-                                      0, true};
+    devices.devices["/dev/video0"] = {"HD Webcam", {{V4L2_PIX_FMT_MJPEG, {{1920, 1080, {30}}, {1280, 720, {60}}}}}};
+    devices.devices["/dev/video1"] = {"USB Cam", {{V4L2_PIX_FMT_YUYV, {{640, 480, {30}}, {1280, 720, {10}}}}}};
+    devices.devices["/dev/video1"].busy = true;
     frm->videoDevices = &devices;
     const auto ok = [](QDialog& dlg) { return dlg.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok); };
 

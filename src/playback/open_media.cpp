@@ -1,4 +1,4 @@
-// Opening a video: from the command line, File > Open and a drop.
+// Opening a video, a stream or a camera: from the command line, the File menu and a drop.
 #include "app/frm_main.h"
 #include "support/convert.h"
 #include "support/errors.h"
@@ -24,10 +24,16 @@ void FrmMain::OpenMedia(const std::string& path) {
 
 void FrmMain::openMedia(const std::string& path) {
     trap("OpenMedia: ", [&] {
+        const std::string idleCaption = std::string(kAppTitle) + " " + std::to_string(kVersionMajor) + "." +
+                                        std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision);
         // A name that opens nothing, or a camera that cannot be opened now,
         // leaves what plays as it is.
+        const auto refuse = [&](const std::string& why) {
+            if (player_.playState() == play_state::kNoMedia) setCaption(idleCaption);
+            desktop_.messageBox(why + "\r\n" + path, kAppTitle);
+        };
         const SourceChoice choice = classifySource(path);
-        if (!choice.ok()) return desktop_.messageBox(choice.refusal + "\r\n" + path, kAppTitle);
+        if (!choice.ok()) return refuse(choice.refusal);
         const MediaSource& source = choice.source;
         std::string cameraName;
         if (!source.live()) {
@@ -37,12 +43,11 @@ void FrmMain::openMedia(const std::string& path) {
             std::string problem = prepareLive(source, options, cameraName);
             if (problem.empty() && !player_.setLiveSource(source, options))
                 problem = "This player cannot play streams or cameras.";
-            if (!problem.empty()) return desktop_.messageBox(problem + "\r\n" + path, kAppTitle);
+            if (!problem.empty()) return refuse(problem);
         }
         capturedSinceOpen_ = 0;  // what the ring holds is of the video before
         if (player_.playState() == play_state::kNoMedia) {
-            setCaption(std::string(kAppTitle) + " " + std::to_string(kVersionMajor) + "." +
-                       std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision));
+            setCaption(idleCaption);
             desktop_.messageBox(player_.errorDescription() + "\r\n" + path, kAppTitle);
             return;
         }
