@@ -254,7 +254,7 @@ TEST(OpenLive, DialogsOfferTheLastChoiceAndTheCameraKeepsItsMode) {
     EXPECT_EQ(h.desktop.boxes.back().text, "No camera found.");
 }
 
-TEST(OpenLive, GoLiveAndTheJumpBackOnALiveSource) {
+TEST(OpenLive, GoLiveTheJumpBackAndASizeChangeOnALiveSource) {
     LiveHarness h;
     h.frm.mnuViewGoLive_Click();  // a file: nothing
     h.frm.OpenMedia("http://127.0.0.1:8080/live.ts");
@@ -265,6 +265,12 @@ TEST(OpenLive, GoLiveAndTheJumpBackOnALiveSource) {
     h.frm.mnuViewGoLive_Click();
     EXPECT_EQ(h.player.count("golive"), 1);
     EXPECT_EQ(h.player.state, play_state::kPlaying);
+
+    ASSERT_TRUE(h.frm.mnuZoom100.checked());
+    h.player.changeSize(240, 390);  // the phone turned
+    EXPECT_EQ(h.frm.oMediaPlayer.width(), 240);
+    EXPECT_EQ(h.frm.oMediaPlayer.height(), 390);
+    EXPECT_EQ(h.frm.mlPlayerWidth, 240);
 }
 
 }  // namespace

@@ -156,6 +156,9 @@ public:
     void SpeedScrollBar_Scroll();
     void oMediaPlayer_PlayStateChange(int oldState, int newState);
     void oMediaPlayer_OpenStateChange(int oldState, int newState);
+    // The video changed its size while it plays: the player, the zoom and
+    // the slots follow as for a new video.
+    void oMediaPlayer_VideoSizeChange();
 
     // ---- Frame ring and capture ----
     void PlayTimer_Timer();
@@ -210,6 +213,8 @@ public:
 
 private:
     void applyClientSize(int w, int h);
+    // Sizes the player to the open video at the zoom chosen.
+    void fitPlayerToVideo();
     // OpenMedia's work, one open at a time.
     void openMedia(const std::string& path);
     // The options a live source is played with, and a camera's name; why it

@@ -51,17 +51,29 @@ void FrmMain::openMedia(const std::string& path) {
             desktop_.messageBox(player_.errorDescription() + "\r\n" + path, kAppTitle);
             return;
         }
-        // The player sizes itself to the new video.
-        oMediaPlayer.setWidth(player_.naturalWidth());
-        oMediaPlayer.setHeight(player_.naturalHeight());
-        mlPlayerHeight = toInt32(oMediaPlayer.height());
-        mlPlayerWidth = toInt32(oMediaPlayer.width());
-        if (mnuZoom100.checked()) mnuZoom100_Click();
-        if (mnuZoom200.checked()) mnuZoom200_Click();
-        if (mnuZoomFit.checked()) mnuZoomFit_Click();
+        fitPlayerToVideo();
         setCaption(std::string(kAppTitle) + " - " +
                    (source.live() ? sourceCaption(source, cameraName) : player_.fileName()));
         setPlayButton(1);
+        Form_Resize();
+    });
+}
+
+void FrmMain::fitPlayerToVideo() {
+    // The player sizes itself to the video, at the zoom chosen.
+    oMediaPlayer.setWidth(player_.naturalWidth());
+    oMediaPlayer.setHeight(player_.naturalHeight());
+    mlPlayerHeight = toInt32(oMediaPlayer.height());
+    mlPlayerWidth = toInt32(oMediaPlayer.width());
+    if (mnuZoom100.checked()) mnuZoom100_Click();
+    if (mnuZoom200.checked()) mnuZoom200_Click();
+    if (mnuZoomFit.checked()) mnuZoomFit_Click();
+}
+
+void FrmMain::oMediaPlayer_VideoSizeChange() {
+    trap("oMediaPlayer_VideoSizeChange: ", [&] {
+        if (player_.playState() == play_state::kNoMedia) return;
+        fitPlayerToVideo();
         Form_Resize();
     });
 }

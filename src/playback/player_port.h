@@ -80,6 +80,9 @@ public:
     // PlayStateChange(previous, new) and the open-state change (previous, new).
     std::function<void(int, int)> onPlayStateChange;
     std::function<void(int, int)> onOpenStateChange;
+    // The open video's size changed while it plays (a phone turned, an
+    // encoder restarted): naturalWidth() and naturalHeight() hold the new one.
+    std::function<void()> onVideoSizeChange;
 
 protected:
     void raisePlayStateChange(int oldState, int newState) {
@@ -87,6 +90,9 @@ protected:
     }
     void raiseOpenStateChange(int oldState, int newState) {
         if (onOpenStateChange) onOpenStateChange(oldState, newState);
+    }
+    void raiseVideoSizeChange() {
+        if (onVideoSizeChange) onVideoSizeChange();
     }
 };
 

@@ -66,6 +66,11 @@ public:
 
     // Moves to `s` as if the player itself had changed state.
     void changeState(int s);
+    // The video takes another size while it plays.
+    void changeSize(int w, int h) {
+        size = {w, h};
+        raiseVideoSizeChange();
+    }
     int count(const std::string& call) const;
 
     std::string lastError;
