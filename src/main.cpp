@@ -7,6 +7,7 @@
 
 #include "app/frm_main.h"
 #include "app/main_window.h"
+#include "app/qt_live_dialogs.h"
 #include "capture/qt_client_area.h"
 #include "capture/qt_frame_files.h"
 #include "settings/config_store.h"
@@ -41,6 +42,8 @@ int main(int argc, char* argv[]) {
     FrmMain frm(timers, desktop, *player, settings, clientArea);
     QtFrameFiles frameFiles(&window);
     frm.setFrameFiles(&frameFiles);
+    QtLiveDialogs liveDialogs(&window);
+    frm.setLiveDialogs(&liveDialogs);
     desktop.setAboutBox(timers, frm.appPath);
     frm.decimalSeparator = QLocale::system().decimalPoint().toStdString();
     window.bind(frm);

@@ -265,6 +265,10 @@ const FileCase kFileCases[] = {
     {"Odd1917x1013", [](const fs::path& r) { return copyAs(r, "odd-1917x1013.mp4", "odd.mp4"); }, Expect::Plays},
     {"OneFps", [](const fs::path& r) { return copyAs(r, "slow-1fps.mp4", "slow.mp4"); }, Expect::Plays},
     {"Rotated", [](const fs::path& r) { return copyAs(r, "rotated-90.mp4", "rotated.mp4"); }, Expect::Plays},
+    // Other protocols are refused; a stream nobody sends and a camera that is not there say so.
+    {"OtherProtocol", [](const fs::path&) { return std::string("lavfi://testsrc"); }, Expect::Message},
+    {"NoStreamThere", [](const fs::path&) { return std::string("http://127.0.0.1:9/live.ts"); }, Expect::Message},
+    {"NoCameraThere", [](const fs::path&) { return std::string("/dev/video63"); }, Expect::Message},
 };
 
 void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }

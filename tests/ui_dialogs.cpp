@@ -6,8 +6,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -17,7 +22,9 @@
 #include <functional>
 
 #include "capture/qt_frame_files.h"
+#include "app/qt_live_dialogs.h"
 #include "support/event_loop.h"
+#include "support/fake_video_devices.h"
 #include "support/fake_xdg_open.h"
 #include "support/qt_desktop.h"
 #include "support/window_on_fakes.h"
@@ -147,6 +154,61 @@ TEST_F(DialogTest, ClosingTheWindowCancelsAnExport) {
     EXPECT_EQ(files.exportClip(std::move(job)).status, ClipResult::Cancelled);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
     std::filesystem::remove_all(folder);
+}
+
+TEST_F(DialogTest, StreamAndCameraDialogsOpenWhatIsChosenAndF8GoesLive) {
+    QtLiveDialogs live(window.get());
+    frm->setLiveDialogs(&live);
+    FakeVideoDevices devices;
+    devices.devices["/dev/video0"] = {"HD Webcam", {{V4L2_PIX_FMT_MJPEG, {{1920, 1080, {30}}, {1280, 720, {60}}}}}};
+    devices.devices["/dev/video1"] = {"USB Cam", {{V4L2_PIX_FMT_YUYV, {{640, 480, {30}}, {1280, 720, {10}}}}}};
+    devices.devices["/dev/video1"].busy = true;
+    frm->videoDevices = &devices;
+    const auto ok = [](QDialog& dlg) { return dlg.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok); };
+
+    settings.values["LastStreamUrl"] = "http://127.0.0.1:8080/old.ts";
+    player.openable["udp://@:5000"] = {};
+    onDialog([&](QDialog& dlg) {
+        EXPECT_EQ(dlg.windowTitle(), "Open Stream");
+        auto* address = dlg.findChild<QLineEdit*>("txtStreamAddress");
+        EXPECT_EQ(address->text(), "http://127.0.0.1:8080/old.ts");
+        address->clear();
+        EXPECT_FALSE(ok(dlg)->isEnabled());
+        address->setText("udp://@:5000");
+        ok(dlg)->click();
+    });
+    EXPECT_EQ(window->findChild<QAction*>("mnuFileOpenStream")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+    menu("mnuFileOpenStream");
+    EXPECT_EQ(player.calls.back(), "live:udp://@:5000");
+    EXPECT_EQ(settings.values["LastStreamUrl"], "udp://@:5000");
+
+    player.openable["av://v4l2:/dev/video1"] = {};
+    onDialog([&](QDialog& dlg) {
+        auto* list = dlg.findChild<QListWidget*>("lstCameras");
+        auto* modes = dlg.findChild<QComboBox*>("cboCameraMode");
+        ASSERT_EQ(list->count(), 2);
+        EXPECT_EQ(list->item(0)->text(),
+                  QString::fromUtf8("HD Webcam  (/dev/video0)\n    1920 \u00d7 1080, 1280 \u00d7 720 at 30 to 60 fps"));
+        EXPECT_TRUE(list->item(1)->text().contains("in use by another program"));
+        EXPECT_EQ(modes->currentText(), QString::fromUtf8("1920 \u00d7 1080, 30 fps, MJPEG"));
+        list->setCurrentRow(1);
+        EXPECT_EQ(modes->count(), 2);
+        EXPECT_EQ(modes->currentText(), QString::fromUtf8("640 \u00d7 480, 30 fps, YUYV"));
+        ok(dlg)->click();
+        // In use: said so, and nothing opened.
+        onDialog([](QDialog& box) {
+            ASSERT_TRUE(qobject_cast<QMessageBox*>(&box));
+            EXPECT_TRUE(qobject_cast<QMessageBox*>(&box)->text().contains("\"USB Cam\" is in use by another program"));
+            box.accept();
+        });
+    });
+    menu("mnuFileOpenCamera");
+    EXPECT_EQ(settings.values["LastCameraMode"], "YUYV 640x480 1/30");
+    EXPECT_EQ(player.count("live:av://v4l2:/dev/video1"), 0);
+
+    EXPECT_EQ(window->findChild<QAction*>("mnuViewGoLive")->shortcut(), QKeySequence(Qt::Key_F8));
+    menu("mnuViewGoLive");
+    EXPECT_EQ(player.count("golive"), 1);
 }
 
 }  // namespace

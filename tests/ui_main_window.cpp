@@ -273,7 +273,7 @@ TEST_F(MainWindowTest, PlayButtonFollowsTheModel) {
     EXPECT_EQ(player.calls.size(), calls);
 }
 
-TEST_F(MainWindowTest, DropsOpenTheFirstFileOrComplain) {
+TEST_F(MainWindowTest, DropsOpenTheFirstFileOrStreamOrComplain) {
     player.openable["/v/b c.mkv"] = {};
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile("/v/b c.mkv"), QUrl::fromLocalFile("/v/other.mp4")});
@@ -281,6 +281,14 @@ TEST_F(MainWindowTest, DropsOpenTheFirstFileOrComplain) {
     EXPECT_EQ(player.open, "");  // opened after the drop has been answered
     QApplication::processEvents();
     EXPECT_EQ(player.open, "/v/b c.mkv");
+
+    // A stream's address opens as the stream.
+    player.openable["http://127.0.0.1:8080/live.ts"] = {};
+    QMimeData link;
+    link.setUrls({QUrl("http://127.0.0.1:8080/live.ts")});
+    dropOn(link);
+    QApplication::processEvents();
+    EXPECT_EQ(player.calls.back(), "live:http://127.0.0.1:8080/live.ts");
 
     QMimeData text;
     text.setText("not a file");

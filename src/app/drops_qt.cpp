@@ -20,8 +20,10 @@ void MainWindow::dragMoveEvent(QDragMoveEvent* event) { event->acceptProposedAct
 void MainWindow::dropEvent(QDropEvent* event) {
     std::vector<std::string> files;
     if (const QMimeData* mime = event->mimeData(); mime && mime->hasUrls()) {
+        // Files by their names; a stream's address as it is written.
         for (const QUrl& url : mime->urls())
-            if (url.isLocalFile()) files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+            files.push_back(url.isLocalFile() ? QFile::encodeName(url.toLocalFile()).toStdString()
+                                              : url.toString(QUrl::FullyEncoded).toStdString());
     }
     event->acceptProposedAction();
     // Opened once the drop is over, so that the file manager is not kept

@@ -52,6 +52,7 @@ FrmMain::FrmMain(TimerHost& timers, DesktopPort& desktop, PlayerPort& player, Se
 
     player_.onPlayStateChange = [this](int o, int n) { oMediaPlayer_PlayStateChange(o, n); };
     player_.onOpenStateChange = [this](int o, int n) { oMediaPlayer_OpenStateChange(o, n); };
+    player_.onVideoSizeChange = [this] { oMediaPlayer_VideoSizeChange(); };
 
     appPath = programFolder();
 
@@ -64,6 +65,7 @@ FrmMain::~FrmMain() {
     // The player may outlive the window: its last events go nowhere.
     player_.onPlayStateChange = nullptr;
     player_.onOpenStateChange = nullptr;
+    player_.onVideoSizeChange = nullptr;
 }
 
 void FrmMain::setView(FormView* view) {

@@ -14,9 +14,12 @@
 
 #include "app/controls.h"
 #include "app/form_view.h"
+#include "app/live_dialogs.h"
 #include "capture/client_area.h"
 #include "capture/frame_files.h"
 #include "capture/frame_slot.h"
+#include "playback/camera_devices.h"
+#include "playback/media_source.h"
 #include "playback/player_port.h"
 #include "settings/frm_options.h"
 #include "settings/settings_port.h"
@@ -129,6 +132,17 @@ public:
     void mnuFileOpen_Click();
     void Form_OLEDragDrop(const std::vector<std::string>& files);
 
+    // ---- Live sources: streams and cameras ----
+    // Until they are set File > Open Stream and Open Camera do nothing.
+    void setLiveDialogs(LiveDialogsPort* dialogs) { liveDialogs_ = dialogs; }
+    // The cameras of the system.
+    VideoDeviceLayer* videoDevices = &systemVideoDevices();
+    // How much of a live source is kept for time-shift.
+    LiveBuffer liveBuffer;
+    void mnuFileOpenStream_Click();
+    void mnuFileOpenCamera_Click();
+    void mnuViewGoLive_Click();
+
     // ---- Playback control ----
     void PauseVideo();
     void PlayVideo();
@@ -142,6 +156,9 @@ public:
     void SpeedScrollBar_Scroll();
     void oMediaPlayer_PlayStateChange(int oldState, int newState);
     void oMediaPlayer_OpenStateChange(int oldState, int newState);
+    // The video changed its size while it plays: the player, the zoom and
+    // the slots follow as for a new video.
+    void oMediaPlayer_VideoSizeChange();
 
     // ---- Frame ring and capture ----
     void PlayTimer_Timer();
@@ -196,8 +213,13 @@ public:
 
 private:
     void applyClientSize(int w, int h);
+    // Sizes the player to the open video at the zoom chosen.
+    void fitPlayerToVideo();
     // OpenMedia's work, one open at a time.
     void openMedia(const std::string& path);
+    // The options a live source is played with, and a camera's name; why it
+    // cannot be opened now ("" when it can).
+    std::string prepareLive(const MediaSource& source, std::vector<PlayerOption>& options, std::string& cameraName);
     // Moves the keyboard focus; raises an error when the control cannot take it.
     void focusControl(Control& control, SourceLocation where = SourceLocation::current());
     // The trap of a procedure that reports through ShowError: runs its body;
@@ -219,6 +241,7 @@ private:
     ClientAreaSource& clientArea_;
     FormView* view_ = nullptr;
     FrameFilesPort* frameFiles_ = nullptr;
+    LiveDialogsPort* liveDialogs_ = nullptr;
     long capturedSinceOpen_ = 0;
     bool busyWithFiles_ = false;  // a save or export dialog is open
 

@@ -33,6 +33,9 @@ void MainWindow::buildMenus() {
     file->setObjectName(QStringLiteral("mnuFile"));
     addEntry(file, "mnuFileOpen", "&Open Video...", [this] { frm_->mnuFileOpen_Click(); },
              QKeySequence(Qt::CTRL | Qt::Key_O));
+    addEntry(file, "mnuFileOpenStream", "Open &Stream...", [this] { frm_->mnuFileOpenStream_Click(); },
+             QKeySequence(Qt::CTRL | Qt::Key_N));
+    addEntry(file, "mnuFileOpenCamera", "Open &Camera...", [this] { frm_->mnuFileOpenCamera_Click(); });
     addEntry(file, "mnuFileSaveFrame", "Save &Frame As...", [this] { frm_->mnuFileSaveFrame_Click(); },
              QKeySequence(Qt::CTRL | Qt::Key_S));
     addEntry(file, "mnuFileExportFrames", "&Export Frames...", [this] { frm_->mnuFileExportFrames_Click(); },
@@ -55,6 +58,7 @@ void MainWindow::buildMenus() {
     addEntry(view, "mnuViewPlay", "&Play / Pause ", [this] { frm_->mnuViewPlay_Click(); }, QKeySequence(Qt::Key_F7));
     view->addSeparator()->setObjectName(QStringLiteral("s6"));
     addEntry(view, "mnuToolsBack", "&Back 6 seconds     F4", [this] { frm_->mnuToolsBack_Click(); });
+    addEntry(view, "mnuViewGoLive", "Go &Live", [this] { frm_->mnuViewGoLive_Click(); }, QKeySequence(Qt::Key_F8));
 
     QMenu* zoom = bar->addMenu(QStringLiteral("&Zoom"));
     zoom->setObjectName(QStringLiteral("mnuViewZoom"));

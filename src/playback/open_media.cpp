@@ -1,8 +1,4 @@
-// Opening a video: from the command line, File > Open and a drop.
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
-
+// Opening a video, a stream or a camera: from the command line, the File menu and a drop.
 #include "app/frm_main.h"
 #include "support/convert.h"
 #include "support/errors.h"
@@ -28,35 +24,55 @@ void FrmMain::OpenMedia(const std::string& path) {
 
 void FrmMain::openMedia(const std::string& path) {
     trap("OpenMedia: ", [&] {
-        // Quotes around a path go; a file whose name holds quotes of its
-        // own (it's "the" clip.mp4) opens under its name.
-        std::string unquoted = path;
-        std::error_code exists;
-        if (!std::filesystem::exists(path, exists)) std::erase(unquoted, '"');
-        // The player reads "-" as standard input and "x://..." as a URL: it
-        // is given the file's absolute path.
-        if (!unquoted.empty() && unquoted.front() != '/') {
-            std::error_code ec;
-            const auto absolute = std::filesystem::absolute(unquoted, ec);
-            if (!ec) unquoted = absolute.string();
+        const std::string idleCaption = std::string(kAppTitle) + " " + versionNumber();
+        // A name that opens nothing, or a camera that cannot be opened now,
+        // leaves what plays as it is.
+        const auto refuse = [&](const std::string& why) {
+            if (player_.playState() == play_state::kNoMedia) setCaption(idleCaption);
+            desktop_.messageBox(why + "\r\n" + path, kAppTitle);
+        };
+        const SourceChoice choice = classifySource(path);
+        if (!choice.ok()) return refuse(choice.refusal);
+        const MediaSource& source = choice.source;
+        std::string cameraName;
+        if (!source.live()) {
+            player_.setFileName(source.location);
+        } else {
+            std::vector<PlayerOption> options;
+            std::string problem = prepareLive(source, options, cameraName);
+            if (problem.empty() && !player_.setLiveSource(source, options))
+                problem = "This player cannot play streams or cameras.";
+            if (!problem.empty()) return refuse(problem);
         }
-        player_.setFileName(unquoted);
         capturedSinceOpen_ = 0;  // what the ring holds is of the video before
         if (player_.playState() == play_state::kNoMedia) {
-            setCaption(std::string(kAppTitle) + " " + versionNumber());
+            setCaption(idleCaption);
             desktop_.messageBox(player_.errorDescription() + "\r\n" + path, kAppTitle);
             return;
         }
-        // The player sizes itself to the new video.
-        oMediaPlayer.setWidth(player_.naturalWidth());
-        oMediaPlayer.setHeight(player_.naturalHeight());
-        mlPlayerHeight = toInt32(oMediaPlayer.height());
-        mlPlayerWidth = toInt32(oMediaPlayer.width());
-        if (mnuZoom100.checked()) mnuZoom100_Click();
-        if (mnuZoom200.checked()) mnuZoom200_Click();
-        if (mnuZoomFit.checked()) mnuZoomFit_Click();
-        setCaption(std::string(kAppTitle) + " - " + player_.fileName());
+        fitPlayerToVideo();
+        setCaption(std::string(kAppTitle) + " - " +
+                   (source.live() ? sourceCaption(source, cameraName) : player_.fileName()));
         setPlayButton(1);
+        Form_Resize();
+    });
+}
+
+void FrmMain::fitPlayerToVideo() {
+    // The player sizes itself to the video, at the zoom chosen.
+    oMediaPlayer.setWidth(player_.naturalWidth());
+    oMediaPlayer.setHeight(player_.naturalHeight());
+    mlPlayerHeight = toInt32(oMediaPlayer.height());
+    mlPlayerWidth = toInt32(oMediaPlayer.width());
+    if (mnuZoom100.checked()) mnuZoom100_Click();
+    if (mnuZoom200.checked()) mnuZoom200_Click();
+    if (mnuZoomFit.checked()) mnuZoomFit_Click();
+}
+
+void FrmMain::oMediaPlayer_VideoSizeChange() {
+    trap("oMediaPlayer_VideoSizeChange: ", [&] {
+        if (player_.playState() == play_state::kNoMedia) return;
+        fitPlayerToVideo();
         Form_Resize();
     });
 }

@@ -80,7 +80,8 @@ void FrmMain::PauseTimer_Timer() {
 
 void FrmMain::mnuToolsBack_Click() {
     trap("mnuToolsBack_Click: ", [&] {
-        if (player_.currentPosition() < 10) return;
+        // A live source jumps back within what it has received, however little.
+        if (!player_.live() && player_.currentPosition() < 10) return;
         ShowImage(0);
         player_.setCurrentPosition(player_.currentPosition() - 10);
         player_.setCurrentPosition(player_.currentPosition() + 2);

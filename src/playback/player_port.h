@@ -7,6 +7,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "playback/media_source.h"
 
 namespace velmora {
 
@@ -58,9 +61,28 @@ public:
     virtual int naturalWidth() const = 0;
     virtual int naturalHeight() const = 0;
 
+    // ---- Live sources ----
+    // Put a stream or a camera (source.live()) to be played with `options`
+    // (liveOptions()): an open attempt like setFileName()'s, after which
+    // fileName() is playerTarget(source).  False when this player cannot
+    // play live sources: then nothing was tried and nothing changed.
+    virtual bool setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options) {
+        (void)source;
+        (void)options;
+        return false;
+    }
+    // Whether the open media is a live source.
+    virtual bool live() const { return false; }
+    // Plays on from the newest frame received at once, keeping what has been
+    // received for time-shift; nothing unless a live source is open.
+    virtual void goLive() {}
+
     // PlayStateChange(previous, new) and the open-state change (previous, new).
     std::function<void(int, int)> onPlayStateChange;
     std::function<void(int, int)> onOpenStateChange;
+    // The open video's size changed while it plays (a phone turned, an
+    // encoder restarted): naturalWidth() and naturalHeight() hold the new one.
+    std::function<void()> onVideoSizeChange;
 
 protected:
     void raisePlayStateChange(int oldState, int newState) {
@@ -68,6 +90,9 @@ protected:
     }
     void raiseOpenStateChange(int oldState, int newState) {
         if (onOpenStateChange) onOpenStateChange(oldState, newState);
+    }
+    void raiseVideoSizeChange() {
+        if (onVideoSizeChange) onVideoSizeChange();
     }
 };
 

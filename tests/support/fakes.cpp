@@ -13,6 +13,7 @@ void failIf(const std::set<std::string>& failing, const char* request) {
 void FakePlayer::setFileName(const std::string& path) {
     failIf(failing, "open");
     calls.push_back("open:" + path);
+    isLive = false;
     if (opening) {  // as the real player: one open at a time
         lastError = "Another file is still being opened.";
         return;
@@ -40,6 +41,16 @@ void FakePlayer::setFileName(const std::string& path) {
     lastError.clear();
     raiseOpenStateChange(open_state::kClosed, open_state::kMediaOpen);
     changeState(play_state::kPlaying);
+}
+
+bool FakePlayer::setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options) {
+    if (!playsLive) return false;
+    const std::string target = playerTarget(source);
+    setFileName(target);
+    calls.back() = "live:" + target;
+    isLive = state != play_state::kNoMedia;
+    liveOptions = options;
+    return true;
 }
 
 void FakePlayer::setCurrentPosition(double s) {

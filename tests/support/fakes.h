@@ -55,8 +55,22 @@ public:
     int naturalWidth() const override { return size.width; }
     int naturalHeight() const override { return size.height; }
 
+    // Live sources open like files, by their player target ("live:<target>"
+    // is recorded, their options in `liveOptions`), unless `playsLive` is off.
+    bool playsLive = true;
+    bool isLive = false;
+    std::vector<PlayerOption> liveOptions;
+    bool setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options) override;
+    bool live() const override { return isLive; }
+    void goLive() override { calls.push_back("golive"); }
+
     // Moves to `s` as if the player itself had changed state.
     void changeState(int s);
+    // The video takes another size while it plays.
+    void changeSize(int w, int h) {
+        size = {w, h};
+        raiseVideoSizeChange();
+    }
     int count(const std::string& call) const;
 
     std::string lastError;
