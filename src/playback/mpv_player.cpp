@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "playback/mpv_control_strip.h"
+#include "playback/video_filters.h"
 
 namespace velmora {
 
@@ -259,6 +260,7 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
     mpv_observe_property(mpv_, 0, "eof-reached", MPV_FORMAT_FLAG);
     mpv_observe_property(mpv_, 0, "frame-drop-count", MPV_FORMAT_INT64);
     mpv_observe_property(mpv_, 0, "decoder-frame-drop-count", MPV_FORMAT_INT64);
+    mpv_observe_property(mpv_, 0, "video-dec-params", MPV_FORMAT_NODE);
 
     // Both callbacks run on mpv's threads: they only queue one drain or one
     // render on the UI thread at a time.
@@ -533,12 +535,11 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
             const auto* prop = static_cast<const mpv_event_property*>(event.data);
             if (kind == kRotationReply) {
                 const bool answered = event.error >= 0 && prop->format == MPV_FORMAT_NODE;
-                const std::string filter =
-                    uprightFilter(answered ? videoRotation(*static_cast<const mpv_node*>(prop->data)) : 0);
+                const std::string filter = fileFilters(
+                    uprightFilter(answered ? videoRotation(*static_cast<const mpv_node*>(prop->data)) : 0));
                 const char* value = filter.c_str();
                 // For this file only; the requests are carried out in order.
-                if (!filter.empty())
-                    mpv_set_property_async(mpv_, 0, "file-local-options/vf", MPV_FORMAT_STRING, &value);
+                mpv_set_property_async(mpv_, 0, "file-local-options/vf", MPV_FORMAT_STRING, &value);
                 mpv_hook_continue(mpv_, rotationHook_);
             } else if (kind == kVidReply && open_ && open_->loaded) {
                 const bool none = event.error < 0 || prop->format != MPV_FORMAT_STRING ||
@@ -631,6 +632,17 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
                     current && prop->format == MPV_FORMAT_DOUBLE ? *static_cast<double*>(prop->data) : 0;
                 (name == "time-pos" ? timePos_ : duration_) = value;
                 stripDirty_ = true;
+            } else if (name == "video-dec-params") {
+                // The video's own transfer function decides the tone mapping.
+                const auto* params =
+                    prop->format == MPV_FORMAT_NODE ? static_cast<const mpv_node*>(prop->data) : nullptr;
+                const mpv_node* gamma = params ? nodeValue(*params, "gamma") : nullptr;
+                const mpv_node* peak = params ? nodeValue(*params, "sig-peak") : nullptr;
+                if (toneMap_.follow(
+                        transferNamed(gamma && gamma->format == MPV_FORMAT_STRING ? gamma->u.string : ""),
+                        peak && peak->format == MPV_FORMAT_DOUBLE ? peak->u.double_ : 0) &&
+                    pictureShown_)
+                    renderFrame(false);  // the picture shown was drawn the other way
             } else if (prop->format == MPV_FORMAT_INT64) {
                 const auto value = *static_cast<std::int64_t*>(prop->data);
                 if (name == "frame-drop-count") frameDrops_ = value;
@@ -706,16 +718,26 @@ bool MpvPlayer::renderInto(uchar* pixels, QSize size, std::size_t stride) {
     if (skip) stride = 64;
     int block = 0;           // never wait for the frame's display time on the UI thread
     char format[] = "bgr0";  // the byte order of QImage::Format_RGB32
+    // HDR video is drawn as 16-bit light, then tone mapped into the picture.
+    char lightFormat[] = "rgba64";
+    const bool mapped = !skip && toneMap_.active();
+    std::size_t drawnStride = stride;
+    void* drawn = skip     ? scratch
+                  : mapped ? static_cast<void*>(toneMap_.source(dims[0], dims[1], drawnStride))
+                           : pixels;
+    if (!drawn) return false;
     mpv_render_param params[] = {
         {MPV_RENDER_PARAM_SW_SIZE, dims},
-        {MPV_RENDER_PARAM_SW_FORMAT, format},
-        {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-        {MPV_RENDER_PARAM_SW_POINTER, skip ? scratch : pixels},
+        {MPV_RENDER_PARAM_SW_FORMAT, mapped ? lightFormat : format},
+        {MPV_RENDER_PARAM_SW_STRIDE, &drawnStride},
+        {MPV_RENDER_PARAM_SW_POINTER, drawn},
         {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
         {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
-    return mpv_render_context_render(render_, params) >= 0 && !skip;
+    if (mpv_render_context_render(render_, params) < 0 || skip) return false;
+    if (mapped) toneMap_.map(pixels, stride, dims[0], dims[1]);
+    return true;
 }
 
 void MpvPlayer::renderFrame(bool fromUpdate) {

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "playback/player_port.h"
+#include "playback/tone_map.h"
 
 class QPainter;
 class QRegion;
@@ -161,6 +162,8 @@ private:
     QPoint screenOrigin_;         // where the widget was in its window then
     QElapsedTimer sinceResized_;  // since the picture last took a new size
     QTimer* resizeHold_;          // draws the picture at the area's size when the hold is over
+
+    ToneMap toneMap_;  // HDR video's light into the picture
 
     long long renderedFrames_ = 0;
     long long frameDrops_ = 0;
