@@ -261,6 +261,7 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
     mpv_observe_property(mpv_, 0, "frame-drop-count", MPV_FORMAT_INT64);
     mpv_observe_property(mpv_, 0, "decoder-frame-drop-count", MPV_FORMAT_INT64);
     mpv_observe_property(mpv_, 0, "video-dec-params", MPV_FORMAT_NODE);
+    mpv_observe_property(mpv_, 0, "video-frame-info/interlaced", MPV_FORMAT_FLAG);
 
     // Both callbacks run on mpv's threads: they only queue one drain or one
     // render on the UI thread at a time.
@@ -540,6 +541,7 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
                 const char* value = filter.c_str();
                 // For this file only; the requests are carried out in order.
                 mpv_set_property_async(mpv_, 0, "file-local-options/vf", MPV_FORMAT_STRING, &value);
+                deinterlacing_ = false;
                 mpv_hook_continue(mpv_, rotationHook_);
             } else if (kind == kVidReply && open_ && open_->loaded) {
                 const bool none = event.error < 0 || prop->format != MPV_FORMAT_STRING ||
@@ -643,6 +645,13 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
                         peak && peak->format == MPV_FORMAT_DOUBLE ? peak->u.double_ : 0) &&
                     pictureShown_)
                     renderFrame(false);  // the picture shown was drawn the other way
+            } else if (name == "video-frame-info/interlaced") {
+                // Known from the first frame on; the filters end with the file.
+                if (prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data) && !deinterlacing_ &&
+                    (open_ || mediaEntryId_ >= 0)) {
+                    deinterlacing_ = true;
+                    command({"vf", "pre", kDeinterlaceFilter});
+                }
             } else if (prop->format == MPV_FORMAT_INT64) {
                 const auto value = *static_cast<std::int64_t*>(prop->data);
                 if (name == "frame-drop-count") frameDrops_ = value;

@@ -163,7 +163,8 @@ private:
     QElapsedTimer sinceResized_;  // since the picture last took a new size
     QTimer* resizeHold_;          // draws the picture at the area's size when the hold is over
 
-    ToneMap toneMap_;  // HDR video's light into the picture
+    ToneMap toneMap_;             // HDR video's light into the picture
+    bool deinterlacing_ = false;  // the open file's frames go through the deinterlacer
 
     long long renderedFrames_ = 0;
     long long frameDrops_ = 0;
