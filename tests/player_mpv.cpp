@@ -54,6 +54,7 @@ namespace {
 
 using testing::frameNumber;
 using testing::mediaPath;
+using testing::run;
 using testing::spin;
 using testing::waitUntil;
 
@@ -551,6 +552,96 @@ TEST_F(MpvPlayerTest, AVideoAreaWithoutMemoryStaysBlack) {
     EXPECT_TRUE(waitUntil([&] { return player->renderedFrames() > 0; }));
     EXPECT_EQ(player->videoImage().size(), QSize(320, 240));
     EXPECT_GT(frameNumber(player->videoImage()), 0);
+}
+
+// The mean colour of the 16 x 16 pixels around (x, y).
+QRgb meanAround(const QImage& image, int x, int y) {
+    int sum[3] = {};
+    for (int v = y - 8; v < y + 8; ++v)
+        for (int u = x - 8; u < x + 8; ++u) {
+            const QRgb p = image.pixel(u, v);
+            sum[0] += qRed(p), sum[1] += qGreen(p), sum[2] += qBlue(p);
+        }
+    return qRgb(sum[0] / 256, sum[1] / 256, sum[2] / 256);
+}
+
+// Four grey bands (PQ at 10, 100, 203 and 1000 nits; HLG and SDR at signal
+// 0.25, 0.5, 0.75 and 1) above BT.709 red, green, blue and yellow at
+// reference white.  HDR is tone mapped: the bands distinct and in order,
+// reference white well below full white, the colours still colours; 10-bit
+// SDR shows its signal as it is.
+TEST_F(MpvPlayerTest, HdrVideoIsToneMappedAndSdrVideoIsShownAsCoded) {
+    for (const std::string file : {"hdr-pq.mp4", "hdr-hlg.mp4", "sdr-10bit.mp4"}) {
+        SCOPED_TRACE(file);
+        player->setFileName(mediaPath(file));
+        ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+        player->pause();
+        ASSERT_TRUE(waitUntil([&] { return player->renderedFrames() > 0; }));
+        spin(300);
+        const QImage image = player->videoImage();
+        int grey[4];
+        for (int band = 0; band < 4; ++band) grey[band] = qGray(meanAround(image, 40 + 80 * band, 80));
+        if (file == "sdr-10bit.mp4") {
+            const int coded[] = {64, 128, 191, 255};
+            for (int band = 0; band < 4; ++band) EXPECT_NEAR(grey[band], coded[band], 1) << band;
+            continue;
+        }
+        EXPECT_GT(grey[0], 40);
+        for (int band = 1; band < 4; ++band) EXPECT_GT(grey[band], grey[band - 1] + 20) << band;
+        EXPECT_LT(grey[1], 190);
+        EXPECT_LT(grey[2], 230);
+        for (int patch = 0; patch < 4; ++patch) {
+            const QRgb colour = meanAround(image, 40 + 80 * patch, 200);
+            const int lit[4][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 0}};
+            const int channel[3] = {qRed(colour), qGreen(colour), qBlue(colour)};
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(channel[c] > 180, lit[patch][c] == 1) << patch << " " << c;
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(channel[c] < 40, lit[patch][c] == 0) << patch << " " << c;
+        }
+    }
+}
+
+// Top field first, fields 1/50 s apart: the picture is the frame as FFmpeg's
+// bwdif deinterlaces it, not the woven fields.  The clip is grey: the
+// picture's RGB is its luma.
+TEST_F(MpvPlayerTest, InterlacedVideoIsDeinterlaced) {
+    // FFmpeg first: the player's frames would wait for the UI thread meanwhile.
+    const auto frame10 = [](const std::string& filters) {
+        return run("ffmpeg -v error -i '" + mediaPath("interlaced.mp4") + "' -vf '" + filters +
+                   "select=eq(n\\,10)' -frames:v 1 -f rawvideo -pix_fmt gray -");
+    };
+    const std::string deinterlaced = frame10("bwdif=mode=send_frame:parity=auto:deint=interlaced,");
+    const std::string woven = frame10("");
+    // The pixels of the picture more than 8 levels off `frame`.
+    const auto off = [&](const std::string& frame) {
+        const QImage image = player->videoImage();
+        if (image.size() != QSize(320, 240) || frame.size() != 320u * 240u) return 320 * 240;
+        int count = 0;
+        for (int y = 0; y < 240; ++y)
+            for (int x = 0; x < 320; ++x)
+                count += std::abs(qGray(image.pixel(x, y)) - static_cast<uchar>(frame[y * 320 + x])) > 8;
+        return count;
+    };
+    player->setFileName(mediaPath("interlaced.mp4"));
+    ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+    player->pause();
+    player->setCurrentPosition(0.4);
+    EXPECT_TRUE(waitUntil([&] { return off(deinterlaced) < 320 * 240 / 1000; })) << off(deinterlaced);
+    EXPECT_GT(off(woven), 320 * 240 / 50);  // combing on every moving edge
+    // The next file is progressive: no deinterlacer delays it, seeks land exactly.
+    player->setFileName(mediaPath("numbered.mp4"));
+    player->pause();
+    seekAndExpectFrame(3.0, 75);
+}
+
+// Anamorphic SD is shown at its displayed size: PAL 16:9 (720 x 576, pixels
+// 64:45) at 1024 x 576, NTSC 4:3 (720 x 480, pixels 8:9) at 720 x 540.
+TEST_F(MpvPlayerTest, AnamorphicVideoTakesItsDisplayedSize) {
+    for (const auto& [file, size] :
+         {std::pair{"pal-16x9.mp4", QSize(1024, 576)}, std::pair{"ntsc-4x3.mp4", QSize(720, 540)}}) {
+        player->setFileName(mediaPath(file));
+        ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+        EXPECT_EQ(QSize(player->naturalWidth(), player->naturalHeight() - kControlStripHeight), size) << file;
+    }
 }
 
 // The times as the strip shows them, for lengths up to those no file has

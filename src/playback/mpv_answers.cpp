@@ -43,14 +43,14 @@ std::int64_t nodeInt(const mpv_node& node, const char* key) {
     return -1;
 }
 
-namespace {
-
 const mpv_node* nodeValue(const mpv_node& node, const char* key) {
     if (node.format != MPV_FORMAT_NODE_MAP) return nullptr;
     for (int i = 0; i < node.u.list->num; ++i)
         if (std::strcmp(node.u.list->keys[i], key) == 0) return &node.u.list->values[i];
     return nullptr;
 }
+
+namespace {
 
 bool nodeFlag(const mpv_node& node, const char* key) {
     const mpv_node* value = nodeValue(node, key);

@@ -24,6 +24,9 @@ std::string logReason(const std::string& prefix, const std::string& text);
 // decoded frames are turned before they reach it.
 std::string uprightFilter(std::int64_t degrees);
 
+// The value under `key` in a node map; null when there is none.
+const mpv_node* nodeValue(const mpv_node& node, const char* key);
+
 // The whole number under `key` in a node map; -1 when there is none.
 std::int64_t nodeInt(const mpv_node& node, const char* key);
 

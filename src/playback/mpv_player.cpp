@@ -73,6 +73,10 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
     connect(session_.get(), &MpvSession::timesChanged, this, [this] { stripDirty_ = true; });
     connect(session_.get(), &MpvSession::mutedChanged, strip_, &MpvControlStrip::showMuted);
     connect(session_.get(), &MpvSession::mediaForgotten, this, &MpvPlayer::clearPicture);
+    connect(session_.get(), &MpvSession::transferChanged, this, [this](Transfer transfer, double peak) {
+        if (toneMap_.follow(transfer, peak) && pictureShown_)
+            renderFrame(false);  // the picture shown was drawn the other way
+    });
 
     connect(strip_, &MpvControlStrip::playPauseClicked, this,
             [this] { playState() == play_state::kPlaying ? pause() : play(); });
@@ -147,16 +151,25 @@ bool MpvPlayer::renderInto(uchar* pixels, QSize size, std::size_t stride) {
     if (skip) stride = 64;
     int block = 0;           // never wait for the frame's display time on the UI thread
     char format[] = "bgr0";  // the byte order of QImage::Format_RGB32
+    // HDR video is drawn as 16-bit light, then tone mapped into the picture.
+    char lightFormat[] = "rgba64";
+    const bool mapped = !skip && toneMap_.active();
+    std::size_t drawnStride = stride;
+    void* drawn = skip     ? scratch
+                  : mapped ? static_cast<void*>(toneMap_.source(dims[0], dims[1], drawnStride))
+                           : pixels;
+    if (!drawn) return false;
     mpv_render_param params[] = {
         {MPV_RENDER_PARAM_SW_SIZE, dims},
-        {MPV_RENDER_PARAM_SW_FORMAT, format},
-        {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-        {MPV_RENDER_PARAM_SW_POINTER, skip ? scratch : pixels},
+        {MPV_RENDER_PARAM_SW_FORMAT, mapped ? lightFormat : format},
+        {MPV_RENDER_PARAM_SW_STRIDE, &drawnStride},
+        {MPV_RENDER_PARAM_SW_POINTER, drawn},
         {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
         {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
     if (mpv_render_context_render(render_, params) < 0 || skip) return false;
+    if (mapped) toneMap_.map(pixels, stride, dims[0], dims[1]);
     if (alphaShown()) makeOpaque(pixels, size, stride);
     return true;
 }

@@ -17,6 +17,7 @@
 #include "playback/mpv_picture.h"
 #include "playback/mpv_session.h"
 #include "playback/player_port.h"
+#include "playback/tone_map.h"
 
 class QPainter;
 class QRegion;
@@ -113,6 +114,8 @@ private:
     QPoint screenOrigin_;         // where the widget was in its window then
     QElapsedTimer sinceResized_;  // since the picture last took a new size
     QTimer* resizeHold_;          // draws the picture at the area's size when the hold is over
+
+    ToneMap toneMap_;  // HDR video's light into the picture
 
     long long renderedFrames_ = 0;
 };

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "playback/mpv_answers.h"
+#include "playback/video_filters.h"
 
 namespace velmora {
 
@@ -112,6 +113,8 @@ MpvSession::MpvSession(MpvOptions options) : options_(std::move(options)) {
     mpv_observe_property(mpv_, 0, "eof-reached", MPV_FORMAT_FLAG);
     mpv_observe_property(mpv_, 0, "frame-drop-count", MPV_FORMAT_INT64);
     mpv_observe_property(mpv_, 0, "decoder-frame-drop-count", MPV_FORMAT_INT64);
+    mpv_observe_property(mpv_, 0, "video-dec-params", MPV_FORMAT_NODE);
+    mpv_observe_property(mpv_, 0, "video-frame-info/interlaced", MPV_FORMAT_FLAG);
 
     // The callback runs on mpv's threads: it only queues one drain on the UI
     // thread at a time.
@@ -364,12 +367,12 @@ void MpvSession::handleEvent(const mpv_event& event) {
             const auto* prop = static_cast<const mpv_event_property*>(event.data);
             if (kind == kRotationReply) {
                 const bool answered = event.error >= 0 && prop->format == MPV_FORMAT_NODE;
-                const std::string filter =
-                    uprightFilter(answered ? videoRotation(*static_cast<const mpv_node*>(prop->data)) : 0);
+                const std::string filter = fileFilters(
+                    uprightFilter(answered ? videoRotation(*static_cast<const mpv_node*>(prop->data)) : 0));
                 const char* value = filter.c_str();
                 // For this file only; the requests are carried out in order.
-                if (!filter.empty())
-                    mpv_set_property_async(mpv_, 0, "file-local-options/vf", MPV_FORMAT_STRING, &value);
+                mpv_set_property_async(mpv_, 0, "file-local-options/vf", MPV_FORMAT_STRING, &value);
+                deinterlacing_ = false;
                 mpv_hook_continue(mpv_, rotationHook_);
             } else if (kind == kVidReply && open_ && open_->loaded) {
                 const bool none = event.error < 0 || prop->format != MPV_FORMAT_STRING ||
@@ -462,6 +465,22 @@ void MpvSession::handleEvent(const mpv_event& event) {
                     current && prop->format == MPV_FORMAT_DOUBLE ? *static_cast<double*>(prop->data) : 0;
                 (name == "time-pos" ? timePos_ : duration_) = value;
                 emit timesChanged();
+            } else if (name == "video-dec-params") {
+                // The video's own transfer function decides the tone mapping.
+                const auto* params =
+                    prop->format == MPV_FORMAT_NODE ? static_cast<const mpv_node*>(prop->data) : nullptr;
+                const mpv_node* gamma = params ? nodeValue(*params, "gamma") : nullptr;
+                const mpv_node* peak = params ? nodeValue(*params, "sig-peak") : nullptr;
+                emit transferChanged(
+                    transferNamed(gamma && gamma->format == MPV_FORMAT_STRING ? gamma->u.string : ""),
+                    peak && peak->format == MPV_FORMAT_DOUBLE ? peak->u.double_ : 0);
+            } else if (name == "video-frame-info/interlaced") {
+                // Known from the first frame on; the filters end with the file.
+                if (prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data) && !deinterlacing_ &&
+                    (open_ || mediaEntryId_ >= 0)) {
+                    deinterlacing_ = true;
+                    command({"vf", "pre", kDeinterlaceFilter});
+                }
             } else if (prop->format == MPV_FORMAT_INT64) {
                 const auto value = *static_cast<std::int64_t*>(prop->data);
                 if (name == "frame-drop-count") frameDrops_ = value;

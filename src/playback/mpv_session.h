@@ -17,6 +17,7 @@
 #include <string>
 
 #include "playback/player_port.h"
+#include "playback/tone_map.h"
 
 struct mpv_handle;
 struct mpv_event;
@@ -75,6 +76,9 @@ signals:
     // The open file, or the one that failed to open, is forgotten: its
     // picture is no longer to be shown.
     void mediaForgotten();
+    // The decoded video's transfer function (SDR, PQ or HLG) and its
+    // signal peak relative to reference white, as mpv reports them.
+    void transferChanged(velmora::Transfer transfer, double relativePeak);
 
 private:
     struct OpenAttempt;
@@ -120,6 +124,7 @@ private:
 
     bool userMuted_ = false;
     bool slow_ = false;
+    bool deinterlacing_ = false;  // the open file's frames go through the deinterlacer
 
     long long frameDrops_ = 0;
     long long decoderFrameDrops_ = 0;
