@@ -16,6 +16,7 @@
 
 using namespace velmora;
 using fuzzing::check;
+using fuzzing::decodeUtf8;
 using fuzzing::raised;
 
 namespace {
@@ -37,29 +38,8 @@ std::optional<unsigned> codeOf(char32_t c) {
     return std::nullopt;
 }
 
-// The characters of a well-formed UTF-8 text; nothing for a malformed one.
-std::optional<std::vector<char32_t>> decode(std::string_view s) {
-    std::vector<char32_t> out;
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return std::nullopt;
-        char32_t c = n == 1 ? b : b & (0x7F >> n);
-        for (std::size_t k = 1; k < n; ++k) {
-            const auto t = static_cast<unsigned char>(s[i + k]);
-            if ((t & 0xC0) != 0x80) return std::nullopt;
-            c = (c << 6) | (t & 0x3F);
-        }
-        constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (c < least[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
-        out.push_back(c);
-        i += n;
-    }
-    return out;
-}
-
 // UTF-8 of the characters, written here rather than taken from the program's
-// appendUtf8: the expected texts must not share a fault with the texts checked.
+// appendUtf8, for the same reason as decodeUtf8.
 std::string encode(const std::vector<char32_t>& chars) {
     std::string out;
     for (char32_t c : chars) {
@@ -91,7 +71,7 @@ bool escapeAt(const std::string& s, std::size_t i) {
 void urlEncode(std::string_view text) {
     std::string out;
     const std::string error = raised([&] { out = UrlEncode(text); });
-    const auto chars = decode(text);
+    const auto chars = decodeUtf8(text);
     if (chars) {
         check(chars->size() > 32767 ? error == kErrOverflow : error.empty(),
               "UrlEncode raises Overflow for the wrong lengths");
@@ -134,7 +114,7 @@ void unscramble(std::string_view text) {
     std::string out;
     const std::string error = raised([&] { out = UnscrambleText(text); });
     check(error.empty() || error == kErrOverflow || error == kErrInvalidCall, "UnscrambleText raised a stray error");
-    const auto chars = decode(text);
+    const auto chars = decodeUtf8(text);
     if (!chars) return;
 
     // The expected outcome, position by position (from 1).
@@ -157,7 +137,7 @@ void unscramble(std::string_view text) {
 
 // The text repeated to exactly `length` characters (a well-formed text only).
 std::optional<std::string> repeated(std::string_view text, std::size_t length) {
-    const auto chars = decode(text);
+    const auto chars = decodeUtf8(text);
     if (!chars || chars->empty()) return std::nullopt;
     std::vector<char32_t> out;
     out.reserve(length);

@@ -59,30 +59,6 @@ std::string makeFile(int mode, bool stray, std::string_view source, Layout& layo
     return file;
 }
 
-// Whether `s` is UTF-8 as the standard defines it: no overlong forms, no
-// surrogates, nothing beyond U+10FFFF, nothing cut short.
-bool strictUtf8(std::string_view s) {
-    for (size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        const size_t length = (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-        if (length == 0 || i + length > s.size()) return false;
-        char32_t c = b & (0x7F >> length);
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(s[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            c = (c << 6) | (next & 0x3F);
-        }
-        const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return false;
-        i += length;
-    }
-    return true;
-}
-
 struct Line {
     std::string_view bytes;  // with a carriage return that ends it, without the line feed
     bool carriageReturn;
@@ -147,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (oldBody % layout.unit) check(written.back() == file.back(), "the odd last byte changed");
 
     // UTF-16 cannot hold bytes that are not UTF-8; anything else reads back.
-    if (layout.unit == 1 || (strictUtf8(key) && strictUtf8(value))) {
+    if (layout.unit == 1 || (fuzzing::decodeUtf8(key) && fuzzing::decodeUtf8(value))) {
         const IniFile reread(decodeSettings(written).text);
         check(reread.get(kAppTitle, key) == value, "the stored value does not read back");
     }
