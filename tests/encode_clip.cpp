@@ -3,10 +3,7 @@
 // is cancelled or cannot be written leaves no file.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,22 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using testing::readAll;
 using testing::run;
-
-struct TempDir {
-    fs::path path = fs::temp_directory_path() / ("velmora-encode-" + std::to_string(::getpid()));
-    TempDir() {
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::vector<std::string> names() const {
-        std::vector<std::string> n;
-        for (const auto& e : fs::directory_iterator(path)) n.push_back(e.path().filename().string());
-        std::sort(n.begin(), n.end());
-        return n;
-    }
-};
+using testing::TempDir;
 
 // Frame i is one solid colour of its own.  The fourth byte is padding, as
 // the player leaves it: 0.
@@ -59,8 +43,7 @@ std::string probe(const std::string& file) {
 // The durations in ms of a WebP animation's frames (ANMF chunks: x, y,
 // width-1, height-1 in 3 bytes each, then the duration).
 std::vector<int> webpFrameDurations(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string data = readAll(file);
     const auto byte = [&](std::size_t i) {
         return static_cast<unsigned>(static_cast<unsigned char>(data[i]));
     };
@@ -75,7 +58,7 @@ std::vector<int> webpFrameDurations(const std::string& file) {
 }
 
 TEST(ClipEncoder, EveryFrameStaysForItsDurationInEachFormat) {
-    TempDir dir;
+    TempDir dir("encode");
     const ClipJob mp4 = solidFrames(dir.path / "clip.mp4", 97, 65, 7, 100);  // odd sizes are cropped
     const ClipJob gif = solidFrames(dir.path / "clip.GIF", 40, 30, 5, 60);
     const ClipJob webp = solidFrames(dir.path / "clip.webp", 40, 30, 4, 400);
@@ -106,9 +89,9 @@ TEST(ClipEncoder, EveryFrameStaysForItsDurationInEachFormat) {
 }
 
 TEST(ClipEncoder, CancelledOrUnwritableLeavesNoFileAndKeepsAnOldOne) {
-    TempDir dir;
+    TempDir dir("encode");
     const fs::path target = dir.path / "clip.mp4";
-    std::ofstream(target) << "an older clip";
+    testing::writeAll(target, "an older clip");
     for (const int stopAt : {0, 3, 6}) {  // before the first frame, half-way, after the last
         const ClipResult r =
             encodeClip(solidFrames(target, 64, 48, 6, 100), [&](int done) { return done < stopAt; });
@@ -120,8 +103,7 @@ TEST(ClipEncoder, CancelledOrUnwritableLeavesNoFileAndKeepsAnOldOne) {
     EXPECT_NE(r.reason.find("Not a directory"), std::string::npos) << r.reason;
 
     EXPECT_EQ(dir.names(), std::vector<std::string>{"clip.mp4"});
-    std::ifstream in(target);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "an older clip");
+    EXPECT_EQ(readAll(target), "an older clip");
 }
 
 }  // namespace

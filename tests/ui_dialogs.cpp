@@ -1,7 +1,6 @@
 // The options and error dialogs on Qt, driven through the main window as a
 // user would, and the bug report handed to a fake xdg-open.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -18,7 +17,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
-#include <filesystem>
 #include <functional>
 
 #include "capture/qt_frame_files.h"
@@ -26,6 +24,7 @@
 #include "support/event_loop.h"
 #include "support/fake_video_devices.h"
 #include "support/fake_xdg_open.h"
+#include "support/files.h"
 #include "support/qt_desktop.h"
 #include "support/window_on_fakes.h"
 
@@ -144,16 +143,13 @@ TEST_F(DialogTest, EscClosesTheErrorDialogAndEachErrorGetsAFreshOne) {
 // The window closed before the export's progress shows (half a second):
 // the export is cancelled as by its Cancel button, so the program can end.
 TEST_F(DialogTest, ClosingTheWindowCancelsAnExport) {
-    const auto folder = std::filesystem::temp_directory_path() / ("velmora-close-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    ClipJob job{(folder / "clip.mp4").string(), ClipFormat::Mp4, 1280, 720, 100, {}};
+    TempDir folder("close");
+    ClipJob job{(folder.path / "clip.mp4").string(), ClipFormat::Mp4, 1280, 720, 100, {}};
     for (Pixel i = 0; i < 20; ++i) job.frames.emplace_back(std::size_t{1280} * 720, 0x0a1428u * i);
     QtFrameFiles files(window.get());
     QTimer::singleShot(0, window.get(), &QWidget::close);
     EXPECT_EQ(files.exportClip(std::move(job)).status, ClipResult::Cancelled);
-    EXPECT_TRUE(std::filesystem::is_empty(folder));
-    std::filesystem::remove_all(folder);
+    EXPECT_TRUE(folder.names().empty());
 }
 
 TEST_F(DialogTest, StreamAndCameraDialogsOpenWhatIsChosenAndF8GoesLive) {

@@ -1,10 +1,10 @@
 // The About box's animation and the Help menu.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <set>
 
 #include "support/errors.h"
+#include "support/files.h"
 #include "support/frm_about.h"
 #include "support/harness.h"
 
@@ -120,14 +120,11 @@ TEST(HelpMenu, AboutPausesTheVideoAndAMissingFaqPageIsNotHandedOn) {
     fresh.frm.mnuHelpAbout_Click();
     EXPECT_EQ(fresh.desktop.modals, std::vector{ModalWindow::About});
 
-    const auto folder = std::filesystem::temp_directory_path() / "velmora help test";
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    h.frm.appPath = folder.string();
+    const TempDir folder("help test");
+    h.frm.appPath = folder.path.string();
     h.frm.mnuHelpContent_Click();
     EXPECT_TRUE(h.desktop.opened.empty());  // no page: nothing at all
     EXPECT_TRUE(h.desktop.boxes.empty());
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

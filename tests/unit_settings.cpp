@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -41,21 +40,8 @@ private:
 
 class SettingsFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "velmora-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    fs::path dir;
+    testing::TempDir tmp{"settings"};
+    const fs::path dir = tmp.path;
     testing::FakeDesktop desktop;
 };
 
@@ -116,7 +102,7 @@ TEST_F(ConfigStoreTest, ReadsAndWritesValues) {
     store.SetConfigValue("Empty", "");
     EXPECT_EQ(store.GetConfigValue("Empty"), "");
     EXPECT_EQ(store.GetConfigValue("Missing"), "");
-    EXPECT_EQ(entries(), std::vector<std::string>{"Velmora.ini"});  // no temp file left
+    EXPECT_EQ(tmp.names(), std::vector<std::string>{"Velmora.ini"});  // no temp file left
 
     writeAll(dir / "Velmora.ini", "[Velmora]\nMarker=DUMMY_REGISTRY_VALUE\nLower=dummy_registry_value\n"
                               "Long=" + std::string(999, 'a') + "b\nCut=" + std::string(998, 'a') +
@@ -153,7 +139,7 @@ TEST_F(ConfigStoreTest, FailedWriteKeepsTheOldFileAndSaysWhy) {
               "SetConfigValue: Cannot write the settings file " + path + ": File too large");
     EXPECT_EQ(desktop.boxes[0].caption, "Velmora");
     EXPECT_EQ(readAll(path), old);
-    EXPECT_EQ(entries(), std::vector<std::string>{"Velmora.ini"});
+    EXPECT_EQ(tmp.names(), std::vector<std::string>{"Velmora.ini"});
 }
 
 // At exit a box would hold the program up (after SIGTERM too, behind it):

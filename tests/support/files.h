@@ -1,13 +1,15 @@
 // What tests read from outside: the generated videos, a file's bytes, the
-// output of a command.
+// output of a command; and a folder of a test's own.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace velmora::testing {
 
@@ -38,5 +40,26 @@ inline std::string run(const std::string& command) {
     }
     return out;
 }
+
+// A fresh folder, removed with all it holds at the end.
+struct TempDir {
+    std::filesystem::path path;
+    explicit TempDir(const std::string& name) {
+        std::string tmpl = (std::filesystem::temp_directory_path() / ("velmora-" + name + "-XXXXXX")).string();
+        path = ::mkdtemp(tmpl.data());
+    }
+    TempDir(const TempDir&) = delete;
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    // The names in it, sorted.
+    std::vector<std::string> names() const {
+        std::vector<std::string> n;
+        for (const auto& e : std::filesystem::directory_iterator(path)) n.push_back(e.path().filename());
+        std::sort(n.begin(), n.end());
+        return n;
+    }
+};
 
 }  // namespace velmora::testing
