@@ -159,11 +159,8 @@ struct FakeView : FormView {
     std::vector<std::pair<int, int>> clientSizes;
     std::vector<Ctl> focus;
     bool unloadRequested = false;
-    std::function<void(const Control&, Prop)> onChange;
 
-    void controlChanged(const Control& c, Prop p) override {
-        if (onChange) onChange(c, p);
-    }
+    void controlChanged(const Control&, Prop) override {}
     int dotsPerInch() const override { return dpi; }
     NonClientSize nonClientSize() const override { return nonClient; }
     void setClientSize(int w, int h) override { clientSizes.emplace_back(w, h); }
