@@ -38,7 +38,7 @@ private:
     std::optional<std::string> old_;
 };
 
-class SettingsFixture : public ::testing::Test {
+class ConfigStoreTest : public ::testing::Test {
 protected:
     testing::TempDir tmp{"settings"};
     const fs::path dir = tmp.path;
@@ -89,8 +89,6 @@ TEST(IniFileTest, SetReplacesInPlaceOrAppends) {
 }
 
 // ---------------------------------------------------------------- ConfigStore
-
-class ConfigStoreTest : public SettingsFixture {};
 
 TEST_F(ConfigStoreTest, ReadsAndWritesValues) {
     ConfigStore store((dir / "Velmora.ini").string(), desktop);
@@ -194,9 +192,7 @@ TEST_F(ConfigStoreTest, PathsThatAreNotPlainFiles) {
 
 // ---------------------------------------------------------------- where settings live
 
-class ConfigPathTest : public SettingsFixture {};
-
-TEST_F(ConfigPathTest, BesideTheProgramWhenThereOrWritableElseXdg) {
+TEST_F(ConfigStoreTest, BesideTheProgramWhenThereOrWritableElseXdg) {
     EnvGuard home("HOME", dir.c_str());
     {
         EnvGuard unset("XDG_CONFIG_HOME", nullptr);
@@ -218,7 +214,7 @@ TEST_F(ConfigPathTest, BesideTheProgramWhenThereOrWritableElseXdg) {
 
 // A settings file provisioned read-only is read; what changes goes to the
 // user's copy in the XDG folder, which starts as the whole file.
-TEST_F(ConfigPathTest, AReadOnlyFileIsReadAndItsCopyTakesTheWrites) {
+TEST_F(ConfigStoreTest, AReadOnlyFileIsReadAndItsCopyTakesTheWrites) {
     EnvGuard xdg("XDG_CONFIG_HOME", (dir / "xdg").c_str());
     const fs::path program = dir / "program";
     fs::create_directory(program);
