@@ -19,14 +19,8 @@ TEST(Convert, NumericTextAsUsersExpect) {
     EXPECT_EQ(singleToText(9.5f), "9.5");
 }
 
-TEST(Convert, IntegerWidthsRoundHalvesToEvenAndOverflow) {
-    EXPECT_EQ(toInt16(2.5), 2);
-    EXPECT_EQ(toInt16(3.5), 4);
-    EXPECT_EQ(toInt16(-0.5), 0);
-    EXPECT_EQ(toInt16(32767.0), 32767);
-    // The description and line of an overflow are checked where Form_Load reports one.
-    EXPECT_THROW(toInt16(32768.0), AppError);
-    EXPECT_THROW(toInt16(-32769.0), AppError);
+// (Rounding to 16 and 32 bits, halves to even, and its overflow: the text fuzzer.)
+TEST(Convert, TheCheckedProductOverflowsPast32Bits) {
     EXPECT_THROW(mul32(2, 1'500'000'000), AppError);
     EXPECT_EQ(mul32(2, 1'000'000'000), 2'000'000'000);
 }
