@@ -49,8 +49,6 @@ std::string quoted(const std::string& s) {
 class Compositor {
 public:
     Compositor() {
-        std::string tmpl = (fs::temp_directory_path() / "velmora-wayland-XXXXXX").string();
-        root_ = ::mkdtemp(tmpl.data());
         fs::create_directories(root_ / "run");
         fs::copy_file(std::getenv("VELMORA_BIN"), root_ / "velmora");
         fs::copy_file(testing::mediaPath("numbered.mp4"), clip());
@@ -86,8 +84,6 @@ public:
     ~Compositor() {
         app_.reset();
         sway_.stop();
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
 
     bool ok() { return sway_.running() && !display_.empty() && !ipc_.empty(); }
@@ -186,7 +182,8 @@ private:
         return line;
     }
 
-    fs::path root_;
+    testing::TempDir dir_{"wayland"};
+    const fs::path root_ = dir_.path;
     uid_t uid_ = ::geteuid();
     gid_t gid_ = ::getegid();
     Child sway_;
