@@ -43,21 +43,9 @@ std::optional<unsigned> codeOf(char32_t c) {
 std::string encode(const std::vector<char32_t>& chars) {
     std::string out;
     for (char32_t c : chars) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        const int n = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;  // bytes; a lead of n ones
+        out += static_cast<char>(n == 1 ? c : (0xF00 >> n) | (c >> 6 * (n - 1)));
+        for (int k = n - 2; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> 6 * k) & 0x3F));
     }
     return out;
 }
