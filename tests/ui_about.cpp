@@ -35,6 +35,8 @@ TEST(AboutBoxQt, ShowsTheDemoPicturesAndTheGestureAsItsModelChanges) {
     box.load();
     ASSERT_TRUE(desktop.boxes.empty()) << desktop.boxes[0].text;
 
+    // Twips round to the nearest pixel (4568 / 15 = 304.53: 305, not 304).
+    EXPECT_EQ(box.label("lblDisclaimer")->geometry(), QRect(16, 305, 142, 19));
     const QLabel* frame = box.label("oFrame");
     const QLabel* button = box.label("oButtonImage");
     const QLabel* left = box.label("oLeftMouse");
