@@ -474,9 +474,10 @@ protected:
         player = new QWidget(&client);
         player->setGeometry(4, 36, 150, 100);
         paintAs(player, QColor(255, 0, 0));
+        // With the fourth byte 0, as mpv leaves it: the copies must make it 0xff.
         video = QImage(100, 50, QImage::Format_RGB32);
         for (int y = 0; y < 50; ++y)
-            for (int x = 0; x < 100; ++x) video.setPixel(x, y, qRgb(x, y, 200));
+            for (int x = 0; x < 100; ++x) reinterpret_cast<QRgb*>(video.scanLine(y))[x] = qRgb(x, y, 200) & 0xffffffu;
         slot.resize(60, 40);
         slot.settle();
     }
