@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBackingStore>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -288,6 +289,39 @@ TEST_F(MainWindowTest, KeysReachTheWindowWhateverHasFocus) {
     EXPECT_EQ(static_cast<ReviewButton*>(child("cmdReview"))->picture(), kReviewIdle);
     EXPECT_EQ(speed->value(), before - 1);
     EXPECT_EQ(frm->SpeedScrollBar.value(), 1);  // the Left key moves towards very slow
+}
+
+TEST_F(MainWindowTest, AReviewStepIsInTheWindowWhenItsKeyReturns) {
+    // Captures whose pixels tell the capture and the place apart.
+    Pixel capture = 0;
+    frm->PlayTimer.setHandler([&] {
+        ++capture;
+        area.fill([&](int x, int y) { return 0xff000000u | capture << 16 | (x & 0xff) << 8 | (y & 0xff); });
+        frm->PlayTimer_Timer();
+    });
+    player.openable["/v/a.mp4"] = {};
+    frm->OpenMedia("/v/a.mp4");
+    clock.advance(1000);
+    window->show();
+    spin(100);
+    auto* store = static_cast<const QImage*>(window->backingStore()->paintDevice());
+    for (long age = 1; age <= 2; ++age) {
+        // No event loop between the key and the look at what the window shows.
+        key(child("cmdReview"), QEvent::KeyPress, Qt::Key_F5);
+        key(child("cmdReview"), QEvent::KeyRelease, Qt::Key_F5);
+        ASSERT_EQ(frm->mlFrameAge, age);
+        long k = 1;
+        while (k < kRingSize && !frm->oCaptured[static_cast<std::size_t>(k)].visible()) ++k;
+        const FrameSlot& slot = frm->capturedImage[static_cast<std::size_t>(k)];
+        ASSERT_EQ(slot.row(0)[0] >> 16 & 0xff, capture + 1 - age);
+        const QPoint at = window->widgetOf(Ctl::oCaptured, static_cast<int>(k))->mapTo(window.get(), QPoint(0, 0));
+        ASSERT_TRUE(store->rect().contains(QRect(at, QSize(slot.width, slot.height))));
+        for (int y = 0; y < slot.height; ++y)
+            for (int x = 0; x < slot.width; ++x)
+                ASSERT_EQ(store->pixel(at.x() + x, at.y() + y), slot.row(y)[x]) << "age " << age << " at " << x << ","
+                                                                                << y;
+        clock.advance(300);  // the review timer runs out
+    }
 }
 
 TEST_F(MainWindowTest, ReviewButtonMouse) {

@@ -108,6 +108,7 @@ public:
     void setWindowState(WindowState state) override;
     void setCaption(const std::string& caption) override;
     void setFocus(Ctl control) override;
+    void showNow() override;
     using QWidget::setFocus;
     void unload() override;
 

@@ -23,6 +23,7 @@
 
 #include "app/frm_main.h"
 #include "app/images.h"
+#include "capture/slot_paint.h"
 #include "support/errors.h"
 #include "support/qt_text.h"
 
@@ -114,10 +115,8 @@ void SlotView::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     QRect picture;
     if (slot_ && slot_->pixels && slot_->settled() && slot_->width > 0 && slot_->height > 0) {
-        const QImage wrapped(reinterpret_cast<const uchar*>(slot_->pixels.get()), slot_->width, slot_->height,
-                             slot_->stride(), QImage::Format_RGB32);
-        picture = wrapped.rect();
-        p.drawImage(0, 0, wrapped);
+        picture = QRect(0, 0, slot_->width, slot_->height);
+        paintSlot(p, this, event->region(), *slot_);
     }
     // Whatever the picture does not cover shows the window background.
     const QRegion rest = QRegion(event->rect()).subtracted(QRegion(picture));
@@ -637,6 +636,17 @@ void MainWindow::setWindowState(WindowState state) {
 }
 
 void MainWindow::setCaption(const std::string& caption) { setWindowTitle(fromUtf8(caption)); }
+
+// A review step is painted and handed to the X server before the handler of
+// its key or timer returns, not when the event loop next delivers the
+// window's update request, after whatever else it has queued.
+void MainWindow::showNow() {
+    for (int i = 1; i <= kRingSize; ++i)
+        if (QWidget* w = widgetOf(Ctl::oCaptured, i); w && w->isVisible()) {
+            w->repaint();
+            return;
+        }
+}
 
 void MainWindow::setFocus(Ctl control) {
     // The procedures ask only for controls that can take the focus.
