@@ -246,9 +246,10 @@ int main(int argc, char* argv[]) {
         const double perCapture = static_cast<double>(allocs) / runs;
         ok &= ratio <= 1.1 && allocs == 0;
         std::printf("player %4d x %4d  slot %4d x %4d  capture %.3f ms  memcpy %.3f ms  ratio %.2f (<= 1.1)  "
-                    "heap allocations per capture %.2f (0)  RSS growth %ld KiB  fast tiles %lld rendered %lld\n",
+                    "heap allocations per capture %.2f (0)  RSS growth %ld KiB  fast tiles %lld rendered %lld  %s stores\n",
                     w, h, slot.width, slot.height, median(capture), median(copy), ratio, perCapture,
-                    rssAfter - rssBefore, area.copiedTiles(), area.renderedTiles());
+                    rssAfter - rssBefore, area.copiedTiles(), area.renderedTiles(),
+                    area.slotStores() == SlotStores::Streamed ? "streamed" : "cached");
         std::printf("  the ring: 50 x %.1f MiB = %.0f MiB\n", bytes / 1048576.0, 50 * bytes / 1048576.0);
     }
 

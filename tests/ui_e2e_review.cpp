@@ -105,6 +105,7 @@ struct Capture {
     long slot;
     int onScreen;  // -1: no picture yet
     int stored;
+    bool opaque;  // every pixel of the slot (mpv's pictures leave alpha 0)
 };
 
 // One frame shown by review.
@@ -137,8 +138,12 @@ protected:
             const QImage& picture = player->videoImage();
             const int onScreen = picture.isNull() ? -1 : frameNumber(picture, player->videoRect().topLeft());
             frm->PlayTimer_Timer();
-            if (slot >= 1 && slot <= kRingSize)
-                captures.push_back({slot, onScreen, frameNumber(pictureOf(frm->capturedImage[slot]))});
+            if (slot >= 1 && slot <= kRingSize) {
+                const FrameSlot& s = frm->capturedImage[slot];
+                const bool opaque = std::all_of(s.pixels.get(), s.pixels.get() + s.bytes() / sizeof(Pixel),
+                                                [](Pixel p) { return p >> 24 == 0xff; });
+                captures.push_back({slot, onScreen, frameNumber(pictureOf(s)), opaque});
+            }
         });
     }
 
@@ -189,6 +194,7 @@ protected:
         for (std::size_t i = from; i < captures.size(); ++i) {
             SCOPED_TRACE("capture " + std::to_string(i));
             const Capture& c = captures[i];
+            EXPECT_TRUE(c.opaque);
             if (c.onScreen >= 0) {
                 EXPECT_EQ(c.stored, c.onScreen);
                 ++compared;

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBackingStore>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -212,6 +213,39 @@ TEST_F(MainWindowTest, KeysReachTheWindowWhateverHasFocus) {
     EXPECT_EQ(frm->SpeedScrollBar.value(), 1);  // the Left key moves towards very slow
 }
 
+TEST_F(MainWindowTest, AReviewStepIsInTheWindowWhenItsKeyReturns) {
+    // Captures whose pixels tell the capture and the place apart.
+    Pixel capture = 0;
+    frm->PlayTimer.setHandler([&] {
+        ++capture;
+        area.fill([&](int x, int y) { return 0xff000000u | capture << 16 | (x & 0xff) << 8 | (y & 0xff); });
+        frm->PlayTimer_Timer();
+    });
+    player.openable["/v/a.mp4"] = {};
+    frm->OpenMedia("/v/a.mp4");
+    clock.advance(1000);
+    window->show();
+    spin(100);
+    auto* store = static_cast<const QImage*>(window->backingStore()->paintDevice());
+    for (long age = 1; age <= 2; ++age) {
+        // No event loop between the key and the look at what the window shows.
+        key(child("cmdReview"), QEvent::KeyPress, Qt::Key_F5);
+        key(child("cmdReview"), QEvent::KeyRelease, Qt::Key_F5);
+        ASSERT_EQ(frm->mlFrameAge, age);
+        long k = 1;
+        while (k < kRingSize && !frm->oCaptured[static_cast<std::size_t>(k)].visible()) ++k;
+        const FrameSlot& slot = frm->capturedImage[static_cast<std::size_t>(k)];
+        ASSERT_EQ(slot.row(0)[0] >> 16 & 0xff, capture + 1 - age);
+        const QPoint at = window->widgetOf(Ctl::oCaptured, static_cast<int>(k))->mapTo(window.get(), QPoint(0, 0));
+        ASSERT_TRUE(store->rect().contains(QRect(at, QSize(slot.width, slot.height))));
+        for (int y = 0; y < slot.height; ++y)
+            for (int x = 0; x < slot.width; ++x)
+                ASSERT_EQ(store->pixel(at.x() + x, at.y() + y), slot.row(y)[x]) << "age " << age << " at " << x << ","
+                                                                                << y;
+        clock.advance(300);  // the review timer runs out
+    }
+}
+
 TEST_F(MainWindowTest, ReviewButtonMouse) {
     auto* review = static_cast<ReviewButton*>(child("cmdReview"));
     const QPoint border = review->contentsRect().topLeft();
@@ -385,9 +419,10 @@ protected:
         player = new QWidget(&client);
         player->setGeometry(4, 36, 150, 100);
         paintAs(player, QColor(255, 0, 0));
+        // With the fourth byte 0, as mpv leaves it: the copies must make it 0xff.
         video = QImage(100, 50, QImage::Format_RGB32);
         for (int y = 0; y < 50; ++y)
-            for (int x = 0; x < 100; ++x) video.setPixel(x, y, qRgb(x, y, 200));
+            for (int x = 0; x < 100; ++x) reinterpret_cast<QRgb*>(video.scanLine(y))[x] = qRgb(x, y, 200) & 0xffffffu;
         slot.resize(60, 40);
         slot.settle();
     }

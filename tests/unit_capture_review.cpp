@@ -1,6 +1,14 @@
 // The frame ring, review navigation and Copy Image, on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <vector>
+
+#include "capture/opaque_rows.h"
+
 #include "support/harness.h"
 
 namespace velmora::testing {
@@ -120,7 +128,11 @@ TEST(Ring, SlotsLargerThanTheMemoryAllowsAreRefusedOncePerDragAndKept) {
     std::size_t held = 0;
     for (long i = 1; i <= 50; ++i) held += h.frm.capturedImage[i].heldBytes();
     EXPECT_LT(held, 50u * 400 * 300 * 4);
-    h.clock.advance(100);  // a capture after the shrink lands in a slot of the new size
+    // The message paused the video: played again, the next capture lands in
+    // a slot of the new size.
+    ASSERT_EQ(h.player.state, play_state::kPaused);
+    h.frm.mnuViewPlay_Click();
+    h.clock.advance(100);
     EXPECT_EQ(h.newest().width, 396);
     EXPECT_EQ(h.newest().pixels[0], h.next - 1);
 
@@ -318,6 +330,58 @@ TEST(Copy, TheShownFrameOrTheNewestCapture) {
     ASSERT_EQ(h.desktop.boxes.size(), 1u);
     EXPECT_EQ(h.desktop.boxes[0].text.rfind("mnuToolsCopy_Click: Cannot open clipboard, line ", 0), 0u);
     EXPECT_EQ(h.frm.mlFrameAge, 7);
+}
+
+// Rows of every alignment on both sides, with a tail shorter than a vector
+// and rows back to back: each pixel arrives with alpha 0xff, nothing around it
+// is touched, in both kinds of stores.
+TEST(OpaqueRows, EveryAlignmentAndWidthArrivesExactlyAndOpaque) {
+    for (SlotStores stores : {SlotStores::Cached, SlotStores::Streamed}) {
+        for (int width : {1, 7, 9, 33, 100}) {
+            for (int shift = 0; shift < 8; ++shift) {
+                const int rows = 3, toStride = width + 9, fromStride = width + shift;
+                std::vector<Pixel> from(static_cast<std::size_t>(fromStride * rows + 8));
+                for (std::size_t i = 0; i < from.size(); ++i) from[i] = (i * 0x01050307u) & 0x80ffffffu;
+                std::vector<Pixel> to(static_cast<std::size_t>(toStride * rows + 8), 0x12345678u);
+                const auto* src = reinterpret_cast<const std::uint8_t*>(from.data() + shift);
+                copyOpaqueRows(to.data() + 7 - shift, static_cast<std::size_t>(toStride), src,
+                               static_cast<std::size_t>(fromStride) * 4, width, rows, stores);
+                for (int i = 0; i < static_cast<int>(to.size()); ++i) {
+                    const int y = (i - 7 + shift) / toStride, x = (i - 7 + shift) - y * toStride;
+                    const bool copied = i >= 7 - shift && y < rows && x < width;
+                    ASSERT_EQ(to[i], copied ? from[shift + y * fromStride + x] | 0xff000000u : 0x12345678u)
+                        << "stores " << static_cast<int>(stores) << " width " << width << " shift " << shift;
+                }
+            }
+        }
+        std::vector<Pixel> from(64 * 5, 0x00102030u), to(64 * 5);
+        copyOpaqueRows(to.data(), 64, reinterpret_cast<const std::uint8_t*>(from.data()), 64 * 4, 64, 5, stores);
+        EXPECT_EQ(std::count(to.begin(), to.end(), 0xff102030u), 64 * 5);
+    }
+}
+
+TEST(OpaqueRows, EachSlotSizeKeepsTheStoresWithTheShorterBestTime) {
+    SlotStoreChoice choice;
+    const auto run = [&](std::size_t bytes, double cached, double streamed) {
+        std::vector<SlotStores> used;
+        do {
+            used.push_back(choice.next(bytes));
+            // One slow capture of the faster kind (the machine was busy) does not decide.
+            const bool late = used.size() == SlotStoreChoice::kWarmCaptures + 1;
+            choice.took(used.back() == SlotStores::Cached ? cached * (late ? 10 : 1) : streamed);
+        } while (!choice.chosen());
+        return used;
+    };
+    const auto first = run(8 << 20, 600, 450);
+    ASSERT_EQ(first.size(), SlotStoreChoice::kWarmCaptures + 2 * SlotStoreChoice::kTrialsEach);
+    EXPECT_EQ(std::count(first.begin(), first.begin() + SlotStoreChoice::kWarmCaptures, SlotStores::Cached),
+              SlotStoreChoice::kWarmCaptures);  // the freshly cleared ring is no trial
+    EXPECT_EQ(std::count(first.begin(), first.end(), SlotStores::Streamed), SlotStoreChoice::kTrialsEach);
+    EXPECT_EQ(choice.next(8 << 20), SlotStores::Streamed);
+    EXPECT_EQ(choice.kept(), SlotStores::Streamed);
+    // Another size is tried anew.
+    run(300 << 10, 10, 12);
+    EXPECT_EQ(choice.next(300 << 10), SlotStores::Cached);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "app/images.h"
 #include "app/main_window.h"
+#include "capture/slot_paint.h"
 
 namespace velmora {
 
@@ -39,10 +40,8 @@ void SlotView::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     QRect picture;
     if (slot_ && slot_->pixels && slot_->settled() && slot_->width > 0 && slot_->height > 0) {
-        const QImage wrapped(reinterpret_cast<const uchar*>(slot_->pixels.get()), slot_->width, slot_->height,
-                             slot_->stride(), QImage::Format_RGB32);
-        picture = wrapped.rect();
-        p.drawImage(0, 0, wrapped);
+        picture = QRect(0, 0, slot_->width, slot_->height);
+        paintSlot(p, this, event->region(), *slot_);
     }
     // Whatever the picture does not cover shows the window background.
     const QRegion rest = QRegion(event->rect()).subtracted(QRegion(picture));

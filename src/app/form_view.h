@@ -39,6 +39,9 @@ public:
     virtual WindowState windowState() const = 0;
     virtual void setWindowState(WindowState state) = 0;
     virtual void setCaption(const std::string& caption) = 0;
+    // Puts what the controls show now on the screen at once, instead of when
+    // the window next gets round to it (a review step).
+    virtual void showNow() {}
     // Moves the keyboard focus to a control that is visible and enabled.
     virtual void setFocus(Ctl control) = 0;
     // Closes the window; the view then calls Form_Unload once.

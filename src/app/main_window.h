@@ -117,6 +117,7 @@ public:
     void setWindowState(WindowState state) override;
     void setCaption(const std::string& caption) override;
     void setFocus(Ctl control) override;
+    void showNow() override;
     using QWidget::setFocus;
     void unload() override;
 

@@ -450,6 +450,17 @@ void MainWindow::setWindowState(WindowState state) {
 
 void MainWindow::setCaption(const std::string& caption) { setWindowTitle(fromUtf8(caption)); }
 
+// A review step is painted and handed to the X server before the handler of
+// its key or timer returns, not when the event loop next delivers the
+// window's update request, after whatever else it has queued.
+void MainWindow::showNow() {
+    for (int i = 1; i <= kRingSize; ++i)
+        if (QWidget* w = widgetOf(Ctl::oCaptured, i); w && w->isVisible()) {
+            w->repaint();
+            return;
+        }
+}
+
 void MainWindow::setFocus(Ctl control) {
     // The procedures ask only for controls that can take the focus.
     if (QWidget* w = widgetOf(control)) w->setFocus(Qt::OtherFocusReason);

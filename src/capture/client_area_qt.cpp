@@ -1,11 +1,6 @@
 #include <QPainter>
 #include <QRegion>
-#include <cstring>
-#if defined(__x86_64__)
-#include <immintrin.h>
-#elif defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <chrono>
 
 #include "capture/qt_client_area.h"
 
@@ -23,58 +18,6 @@ bool copyableFormat(const QImage& image) {
             return false;
     }
 }
-
-// Copies one row of a tile.  Rows are a few kilobytes: glibc's memcpy copies
-// those with the CPU's string move, which costs a third more here than
-// plain vector loads and stores (measured by bench_capture_review); the
-// whole slot copied at once is left to memcpy.  Where the CPU has 32-byte
-// vectors they are used: with 16-byte ones a small slot, which stays in the
-// cache, took 1.1 to 1.15 times one memcpy of it (32-byte: 0.99 to 1.05).
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) void copyRowAvx2(Pixel* to, const uchar* from, std::size_t bytes) {
-    auto* d = reinterpret_cast<uchar*>(to);
-    std::size_t i = 0;
-    for (; i + 128 <= bytes; i += 128) {
-        const auto* s = reinterpret_cast<const __m256i*>(from + i);
-        const __m256i a = _mm256_loadu_si256(s), b = _mm256_loadu_si256(s + 1);
-        const __m256i c = _mm256_loadu_si256(s + 2), e = _mm256_loadu_si256(s + 3);
-        auto* t = reinterpret_cast<__m256i*>(d + i);
-        _mm256_storeu_si256(t, a);
-        _mm256_storeu_si256(t + 1, b);
-        _mm256_storeu_si256(t + 2, c);
-        _mm256_storeu_si256(t + 3, e);
-    }
-    std::memcpy(d + i, from + i, bytes - i);
-}
-#endif
-
-void copyRowSse2(Pixel* to, const uchar* from, std::size_t bytes) {
-#if defined(__SSE2__)
-    auto* d = reinterpret_cast<uchar*>(to);
-    std::size_t i = 0;
-    for (; i + 64 <= bytes; i += 64) {
-        const auto* s = reinterpret_cast<const __m128i*>(from + i);
-        const __m128i a = _mm_loadu_si128(s), b = _mm_loadu_si128(s + 1);
-        const __m128i c = _mm_loadu_si128(s + 2), e = _mm_loadu_si128(s + 3);
-        auto* t = reinterpret_cast<__m128i*>(d + i);
-        _mm_storeu_si128(t, a);
-        _mm_storeu_si128(t + 1, b);
-        _mm_storeu_si128(t + 2, c);
-        _mm_storeu_si128(t + 3, e);
-    }
-    std::memcpy(d + i, from + i, bytes - i);
-#else
-    std::memcpy(to, from, bytes);
-#endif
-}
-
-using CopyRow = void (*)(Pixel*, const uchar*, std::size_t);
-const CopyRow copyRow = [] {
-#if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx2")) return &copyRowAvx2;
-#endif
-    return &copyRowSse2;
-}();
 
 }  // namespace
 
@@ -99,6 +42,12 @@ void QtClientArea::lockWindowUpdate(bool locked) {
         pendingCount_ = 0;
         return;
     }
+    // One capture's copies are timed as a whole while the stores are chosen.
+    using Clock = std::chrono::steady_clock;
+    const FrameSlot* first = pendingCount_ ? pending_[0].slot : nullptr;
+    if (first) stores_ = storeChoice_.next(first->bytes());
+    const bool timed = first && !storeChoice_.chosen();
+    const auto start = timed ? Clock::now() : Clock::time_point();
     for (std::size_t i = 0; i < pendingCount_;) {
         Tile run = pending_[i++];
         while (i < pendingCount_ && pending_[i].slot == run.slot && pending_[i].dy == run.dy &&
@@ -107,6 +56,8 @@ void QtClientArea::lockWindowUpdate(bool locked) {
             run.w += pending_[i++].w;
         copyNow(*run.slot, run.dx, run.dy, run.w, run.h, run.sx, run.sy);
     }
+    if (timed) storeChoice_.took(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    stores_ = storeChoice_.kept();
     pendingCount_ = 0;
     locked_ = false;
 }
@@ -147,27 +98,12 @@ void QtClientArea::copyNow(FrameSlot& slot, int dx, int dy, int w, int h, int sx
     const QRect area = locked_ ? lockedArea_ : videoArea(image);
     const QRect video = area & source;
     if (!video.isEmpty()) {
-        // Straight from the player's picture, row by row.
+        // Straight from the player's picture, made opaque on the way.
         const int ix = video.left() - area.left();
         const int tx = video.left() - toClient.x();
-        const std::size_t bytes = static_cast<std::size_t>(video.width()) * sizeof(Pixel);
-        if (ix == 0 && tx == 0 && video.width() == slot.width && image->bytesPerLine() == slot.stride()) {
-            // Whole rows on both sides: the rows lie back to back, one copy takes them all.
-            std::memcpy(slot.row(video.top() - toClient.y()), image->constScanLine(video.top() - area.top()),
-                        bytes * static_cast<std::size_t>(video.height()));
-        } else {
-            for (int y = video.top(); y <= video.bottom(); ++y) {
-                const uchar* from =
-                    image->constScanLine(y - area.top()) + static_cast<std::size_t>(ix) * sizeof(Pixel);
-                copyRow(slot.row(y - toClient.y()) + tx, from, bytes);
-            }
-        }
-        if (image->format() != QImage::Format_RGB32) {
-            for (int y = video.top(); y <= video.bottom(); ++y) {
-                Pixel* row = slot.row(y - toClient.y()) + tx;
-                for (int x = 0; x < video.width(); ++x) row[x] |= 0xff000000u;
-            }
-        }
+        copyOpaqueRows(slot.row(video.top() - toClient.y()) + tx, static_cast<std::size_t>(slot.width),
+                       image->constScanLine(video.top() - area.top()) + static_cast<std::size_t>(ix) * sizeof(Pixel),
+                       static_cast<std::size_t>(image->bytesPerLine()), video.width(), video.height(), stores_);
         ++copied_;
         if (video == source) return;
     }
@@ -181,12 +117,19 @@ void QtClientArea::render(FrameSlot& slot, const QRect& target, const QPoint& to
     if (region.isEmpty()) return;
     QImage wrapped(reinterpret_cast<uchar*>(slot.pixels.get()), slot.width, slot.height, slot.stride(),
                    QImage::Format_RGB32);
-    QPainter painter(&wrapped);
-    painter.setClipRect(target);
-    // render() puts the top-left corner of the region's bounding rectangle at
-    // the offset.
-    const QPoint offset = region.boundingRect().topLeft() - toClient;
-    client_->render(&painter, offset, region, QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    {
+        QPainter painter(&wrapped);
+        painter.setClipRect(target);
+        // render() puts the top-left corner of the region's bounding rectangle at
+        // the offset.
+        const QPoint offset = region.boundingRect().topLeft() - toClient;
+        client_->render(&painter, offset, region, QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    }
+    // The player paints its picture as it is, alpha 0 included, and not only
+    // inside the region: the whole target is made opaque.
+    Pixel* first = slot.row(target.top()) + target.left();
+    copyOpaqueRows(first, static_cast<std::size_t>(slot.width), reinterpret_cast<const std::uint8_t*>(first),
+                   static_cast<std::size_t>(slot.stride()), target.width(), target.height(), SlotStores::Cached);
     ++rendered_;
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "capture/client_area.h"
+#include "capture/opaque_rows.h"
 
 namespace velmora {
 
@@ -23,6 +24,8 @@ public:
     void lockWindowUpdate(bool locked) override;
     void copyTile(FrameSlot& slot, int dx, int dy, int w, int h, int sx, int sy) override;
 
+    // The stores the captures of the current slot size use.
+    SlotStores slotStores() const { return stores_; }
     // Tiles copied straight from the video, and tiles (or parts) rendered.
     long long copiedTiles() const { return copied_; }
     long long renderedTiles() const { return rendered_; }
@@ -48,6 +51,8 @@ private:
     bool locked_ = false;
     QRect lockedArea_;
     const QImage* lockedImage_ = nullptr;
+    SlotStoreChoice storeChoice_;
+    SlotStores stores_ = SlotStores::Cached;
     long long copied_ = 0;
     long long rendered_ = 0;
 };

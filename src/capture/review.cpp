@@ -25,6 +25,7 @@ void FrmMain::ShowImage(long age) {
         }
         for (long i = 1; i < static_cast<long>(oCaptured.size()); ++i)
             if (i != k) oCaptured[static_cast<std::size_t>(i)].setVisible(false);
+        if (view_) view_->showNow();
     });
 }
 

@@ -93,6 +93,12 @@ MpvSession::MpvSession(MpvOptions options) : options_(std::move(options)) {
         {"terminal", "no"},
         {"load-scripts", "no"},
         {"ytdl", "no"},
+        // mpv's own scripts for its keys and its on-screen display: this
+        // player has neither, and each would start a Lua interpreter of its
+        // own while the window starts.
+        {"load-stats-overlay", "no"},
+        {"load-osd-console", "no"},
+        {"load-auto-profiles", "no"},
         // Rotation tags are applied by a filter chosen per file (see uprightFilter).
         {"video-rotate", "no"},
         // Bicubic rather than lanczos: near the picture's own size the two
