@@ -38,6 +38,8 @@ enum Reply : std::uint64_t {
     kRotationReply,      // the rotation the opening file's video track is tagged with
     kPreloadedHook,      // the file's tracks are chosen, its decoders not yet made
     kLandedEofReply,     // whether the end is reached where the last seek landed
+    kCacheReply,         // a live source's cache: what was received, what can be sought in
+    kReconnectReply,     // the load that opens a live source again
 };
 std::uint64_t reply(Reply kind, std::uint64_t generation = 0) {
     return generation << 8 | kind;
@@ -57,6 +59,8 @@ struct MpvSession::OpenAttempt {
     bool restartAsked = false;   // playback started: the picture size and sound were asked for
     bool failed = false;
     int mpvError = 0;
+    // What a failure's sentence starts with.
+    std::string prefix = kOpenFailed;
     // Why it failed, when mpv itself gives no reason.
     std::string reason;
     std::vector<std::pair<std::string, std::string>> log;  // mpv's warnings and errors meanwhile
@@ -64,7 +68,7 @@ struct MpvSession::OpenAttempt {
     bool done() const { return failed || (loaded && sizeKnown); }
 
     std::string failure() const {
-        if (!reason.empty()) return kOpenFailed + reason + ".";
+        if (!reason.empty()) return prefix + reason + ".";
         std::string detail;
         for (auto it = log.rbegin(); it != log.rend() && detail.empty(); ++it)
             detail = logReason(it->first, it->second);
@@ -73,7 +77,7 @@ struct MpvSession::OpenAttempt {
             reason = !detail.empty() ? detail : !reason.empty() ? reason : "loading was interrupted";
         else if (!detail.empty() && detail != reason)
             reason += " (" + detail + ")";
-        return kOpenFailed + reason + ".";
+        return prefix + reason + ".";
     }
 };
 
@@ -127,6 +131,10 @@ MpvSession::MpvSession(MpvOptions options) : options_(std::move(options)) {
                     self, [self] { self->drainEvents(); }, Qt::QueuedConnection);
         },
         this);
+
+    cachePoll_ = new QTimer(this);
+    connect(cachePoll_, &QTimer::timeout, this,
+            [this] { mpv_get_property_async(mpv_, kCacheReply, "demuxer-cache-state", MPV_FORMAT_NODE); });
 }
 
 MpvSession::~MpvSession() {
@@ -153,12 +161,49 @@ void MpvSession::setFileName(const std::string& path) {
     if (S_ISDIR(st.st_mode)) return failOpen("Not a video file: it is a folder.");
     if (!S_ISREG(st.st_mode)) return failOpen("Not a video file: it is not a regular file.");
     if (st.st_size == 0) return failOpen(kOpenFailed + "the file is empty.");
+    openTarget(path, {}, kOpenFailed);
+}
 
+bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options) {
+    if (!source.live()) return false;
+    if (open_) {
+        error_ = "Another file is still being opened.";
+        return true;
+    }
+    closeMedia();
+    error_.clear();
+    live_ = true;
+    liveTarget_ = playerTarget(source);
+    liveOptionList_ = playerOptionList(options);
+    const std::string what = source.kind == SourceKind::Camera ? "The camera " : "The stream ";
+    openTarget(liveTarget_, liveOptionList_, what + source.location + " could not be opened: ");
+    if (mediaEntryId_ < 0) {
+        stopLive();
+        return true;
+    }
+    cacheEnd_ = -1;
+    follower_ = LiveFollower{};
+    follower_.goLive();
+    watchdog_ = std::make_unique<SignalWatchdog>(timers_, source.kind);
+    watchdog_->onLost = watchdog_->onBack = [this] { emit timesChanged(); };
+    watchdog_->onRetry = [this] { reconnect(); };
+    watchdog_->start();
+    cachePoll_->start(200);
+    return true;
+}
+
+void MpvSession::openTarget(const std::string& target, const std::string& optionList,
+                            const std::string& failurePrefix) {
+    const std::string& path = target;
     OpenAttempt attempt;
+    attempt.prefix = failurePrefix;
     open_ = &attempt;
     ++openSerial_;
     setFlag("pause", true);  // hold the first frame until the open is over
-    command({"loadfile", path.c_str(), "replace"}, kLoadReply);
+    if (optionList.empty())
+        command({"loadfile", target.c_str(), "replace"}, kLoadReply);
+    else
+        command({"loadfile", target.c_str(), "replace", optionList.c_str()}, kLoadReply);
 
     bool timedOut = false;
     QTimer timeout;
@@ -174,10 +219,10 @@ void MpvSession::setFileName(const std::string& path) {
     open_ = nullptr;
 
     if (!attempt.done() && timedOut)
-        return failOpen(kOpenFailed + "it did not finish loading within " +
+        return failOpen(failurePrefix + "it did not finish loading within " +
                         std::to_string((options_.openTimeoutMs + 999) / 1000) + " seconds.");
     // The wait can also end from outside, e.g. when the application quits.
-    if (!attempt.done()) return failOpen(kOpenFailed + "loading was interrupted.");
+    if (!attempt.done()) return failOpen(failurePrefix + "loading was interrupted.");
     if (attempt.failed) return failOpen(attempt.failure());
 
     mediaEntryId_ = attempt.entryId;
@@ -195,7 +240,82 @@ void MpvSession::failOpen(std::string description) {
     setPlayState(play_state::kNoMedia);
 }
 
+void MpvSession::stopLive() {
+    live_ = reconnecting_ = false;
+    cachePoll_->stop();
+    watchdog_.reset();
+    seekableKnown_ = false;
+    cacheEnd_ = -1;
+    if (speed_ != 1) {
+        speed_ = 1;
+        mpv_set_property_async(mpv_, 0, "speed", MPV_FORMAT_DOUBLE, &speed_);
+    }
+}
+
+void MpvSession::goLive() {
+    if (!live()) return;
+    follower_.goLive();
+    if (seekableKnown_) seekTo(seekEnd_);
+}
+
+std::string MpvSession::liveText() const {
+    if (!live() || !watchdog_) return {};
+    return liveStripText(follower_, *watchdog_);
+}
+
+void MpvSession::followCache(const mpv_node& state) {
+    const mpv_node* end = nodeValue(state, "cache-end");
+    const mpv_node* ranges = nodeValue(state, "seekable-ranges");
+    if (ranges && ranges->format == MPV_FORMAT_NODE_ARRAY && ranges->u.list->num > 0) {
+        const mpv_node& first = ranges->u.list->values[0];
+        const mpv_node& last = ranges->u.list->values[ranges->u.list->num - 1];
+        const mpv_node* start = nodeValue(first, "start");
+        const mpv_node* stop = nodeValue(last, "end");
+        if (start && stop && start->format == MPV_FORMAT_DOUBLE && stop->format == MPV_FORMAT_DOUBLE) {
+            seekStart_ = start->u.double_;
+            seekEnd_ = stop->u.double_;
+            seekableKnown_ = true;
+        }
+    }
+    if (end && end->format == MPV_FORMAT_DOUBLE) {
+        // Something new was received since the last look.
+        if (end->u.double_ != cacheEnd_ && watchdog_ && !reconnecting_) watchdog_->arrived();
+        cacheEnd_ = end->u.double_;
+    }
+    const mpv_node* eof = nodeValue(state, "eof");
+    if (eof && eof->format == MPV_FORMAT_FLAG && eof->u.flag) liveEnded();
+    followLive();
+}
+
+void MpvSession::followLive() {
+    if (!live() || cacheEnd_ < 0) return;
+    follower_.update(currentPosition(), cacheEnd_, playState_ == play_state::kPlaying && !pendingSeek_);
+    // At slow speed the window plays in steps of its own: no catching up.
+    const double speed = slow_ ? 1.0 : follower_.speed();
+    if (speed != speed_) {
+        speed_ = speed;
+        mpv_set_property_async(mpv_, 0, "speed", MPV_FORMAT_DOUBLE, &speed_);
+    }
+    emit timesChanged();
+}
+
+void MpvSession::liveEnded() {
+    if (watchdog_ && !reconnecting_) watchdog_->ended();
+}
+
+void MpvSession::reconnect() {
+    if (!live()) return;
+    // The frames received so far are the window's to keep; the player starts
+    // again with what the source sends from now on.
+    reconnecting_ = true;
+    reconnectEntryId_ = -1;
+    seekableKnown_ = false;
+    cacheEnd_ = -1;
+    command({"loadfile", liveTarget_.c_str(), "replace", liveOptionList_.c_str()}, kReconnectReply);
+}
+
 void MpvSession::closeMedia() {
+    stopLive();
     const bool wasOpen = mediaEntryId_ >= 0;
     mediaEntryId_ = -1;
     forgetMedia();
@@ -238,7 +358,7 @@ void MpvSession::setPlayState(int state) {
 void MpvSession::play() {
     if (mediaEntryId_ < 0) return;
     // At the end of the file, play starts again from the beginning.
-    if (playState_ == play_state::kStopped || (eofReached_ && !pendingSeek_)) seekTo(0);
+    if (!live_ && (playState_ == play_state::kStopped || (eofReached_ && !pendingSeek_))) seekTo(0);
     setFlag("pause", false);
     setPlayState(play_state::kPlaying);
 }
@@ -265,6 +385,11 @@ double MpvSession::currentPosition() const {
 
 void MpvSession::setCurrentPosition(double seconds) {
     if (mediaEntryId_ < 0) return;
+    if (live()) {
+        // Within what has been received: further back is the oldest point held.
+        follower_.leave();
+        if (seekableKnown_) seconds = std::clamp(seconds, seekStart_, std::max(seekStart_, seekEnd_));
+    }
     seekTo(seconds);
     if (playState_ == play_state::kStopped) setPlayState(play_state::kPaused);  // no longer at the end
 }
@@ -283,6 +408,7 @@ void MpvSession::setSlowSpeed(bool slow) {
     // At slow speed the video runs in short bursts: the sound would only stutter.
     slow_ = slow;
     applyMute();
+    followLive();
 }
 
 void MpvSession::toggleMute() {
@@ -336,6 +462,14 @@ void MpvSession::handleEvent(const mpv_event& event) {
                                              "playlist_entry_id");
                     open_->takeNextStart = open_->entryId < 0;
                 }
+            } else if (kind == kReconnectReply && reconnecting_) {
+                if (event.error < 0) {
+                    reconnecting_ = false;
+                    if (watchdog_) watchdog_->retryFailed();
+                } else {
+                    reconnectEntryId_ = nodeInt(static_cast<const mpv_event_command*>(event.data)->result,
+                                                "playlist_entry_id");
+                }
             } else if (kind == kSeekReply) {
                 seekAcked_ = std::max(seekAcked_, generation);
                 if (event.error < 0 && generation == seekGeneration_) pendingSeek_.reset();
@@ -357,6 +491,15 @@ void MpvSession::handleEvent(const mpv_event& event) {
             if (open_ && open_->entryId >= 0 && currentEntryId_ == open_->entryId) {
                 open_->loaded = true;
                 mpv_get_property_async(mpv_, kVidReply, "vid", MPV_FORMAT_STRING);
+            } else if (reconnecting_ && reconnectEntryId_ >= 0 && currentEntryId_ == reconnectEntryId_) {
+                // The source is back: it plays at live by itself.
+                reconnecting_ = false;
+                mediaEntryId_ = reconnectEntryId_;
+                eofReached_ = false;
+                pendingSeek_.reset();
+                follower_.goLive();
+                setFlag("pause", false);
+                setPlayState(play_state::kPlaying);
             }
             break;
         case MPV_EVENT_VIDEO_RECONFIG:
@@ -365,7 +508,10 @@ void MpvSession::handleEvent(const mpv_event& event) {
             break;
         case MPV_EVENT_GET_PROPERTY_REPLY: {
             const auto* prop = static_cast<const mpv_event_property*>(event.data);
-            if (kind == kRotationReply) {
+            if (kind == kCacheReply) {
+                if (live() && event.error >= 0 && prop->format == MPV_FORMAT_NODE)
+                    followCache(*static_cast<const mpv_node*>(prop->data));
+            } else if (kind == kRotationReply) {
                 const bool answered = event.error >= 0 && prop->format == MPV_FORMAT_NODE;
                 const std::string filter = fileFilters(
                     uprightFilter(answered ? videoRotation(*static_cast<const mpv_node*>(prop->data)) : 0));
@@ -385,10 +531,13 @@ void MpvSession::handleEvent(const mpv_event& event) {
                 const auto* params = static_cast<const mpv_node*>(prop->data);
                 const std::int64_t w = nodeInt(*params, "dw"), h = nodeInt(*params, "dh");
                 if (w > 0 && h > 0) {
+                    const bool changed = !open_ && mediaEntryId_ >= 0 && hasVideo_ &&
+                                         (w != videoWidth_ || h != videoHeight_);
                     hasVideo_ = true;
                     videoWidth_ = static_cast<int>(w);
                     videoHeight_ = static_cast<int>(h);
                     if (open_ && open_->loaded) open_->sizeKnown = true;
+                    if (changed) emit videoSizeChanged();
                 }
             } else if ((kind == kRestartVideoReply || kind == kRestartAudioReply) &&
                        generation == openSerial_ && open_ && open_->loaded && !open_->sizeKnown) {
@@ -422,7 +571,7 @@ void MpvSession::handleEvent(const mpv_event& event) {
                 pendingSeek_.reset();
                 emit timesChanged();
             } else if (kind == kLandedEofReply && generation == seekGeneration_ && !pendingSeek_ &&
-                       !open_ && mediaEntryId_ >= 0) {
+                       !open_ && mediaEntryId_ >= 0 && !live_) {
                 // Where the seek landed is where the end is judged again.
                 followEnd(event.error >= 0 && prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data));
             }
@@ -450,6 +599,11 @@ void MpvSession::handleEvent(const mpv_event& event) {
             if (open_ && end->playlist_entry_id == open_->entryId) {
                 open_->failed = true;
                 open_->mpvError = end->reason == MPV_END_FILE_REASON_ERROR ? end->error : 0;
+            } else if (live_ && reconnecting_ && end->playlist_entry_id == reconnectEntryId_) {
+                reconnecting_ = false;
+                if (watchdog_) watchdog_->retryFailed();
+            } else if (live_ && end->playlist_entry_id == mediaEntryId_) {
+                liveEnded();  // the source ended or failed: the watchdog reconnects
             } else if (end->playlist_entry_id == mediaEntryId_) {
                 closeMedia();  // e.g. the file became unreadable while playing
             }
@@ -490,8 +644,12 @@ void MpvSession::handleEvent(const mpv_event& event) {
                 // for counts: one made before a seek (a play from the end
                 // starts with one) describes where the video no longer is.
                 // The end is judged again when the seek has landed.
-                if (!open_ && mediaEntryId_ >= 0 && currentEntryId_ == mediaEntryId_ && !pendingSeek_)
-                    followEnd(prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data));
+                const bool atEnd = prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data);
+                if (live_) {
+                    if (atEnd && !open_ && mediaEntryId_ >= 0 && currentEntryId_ == mediaEntryId_) liveEnded();
+                } else if (!open_ && mediaEntryId_ >= 0 && currentEntryId_ == mediaEntryId_ && !pendingSeek_) {
+                    followEnd(atEnd);
+                }
             }
             break;
         }
