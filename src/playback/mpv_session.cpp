@@ -240,6 +240,26 @@ void MpvSession::failOpen(std::string description) {
     setPlayState(play_state::kNoMedia);
 }
 
+void MpvSession::Timers::arm(Timer& timer, int intervalMs) {
+    auto* qtimer = static_cast<QTimer*>(timer.hostData);
+    if (!qtimer) {
+        qtimer = new QTimer;
+        timer.hostData = qtimer;
+        QObject::connect(qtimer, &QTimer::timeout, [&timer] { timer.tick(); });
+    }
+    qtimer->start(intervalMs);
+}
+
+void MpvSession::Timers::disarm(Timer& timer) {
+    // The QTimer goes with its schedule; later, as this may be its own tick.
+    if (auto* qtimer = static_cast<QTimer*>(timer.hostData)) {
+        qtimer->stop();
+        qtimer->disconnect();
+        qtimer->deleteLater();
+    }
+    timer.hostData = nullptr;
+}
+
 void MpvSession::stopLive() {
     live_ = reconnecting_ = false;
     cachePoll_->stop();

@@ -20,7 +20,6 @@
 #include "playback/live_state.h"
 #include "playback/player_port.h"
 #include "playback/tone_map.h"
-#include "support/qt_timer_host.h"
 
 class QTimer;
 struct mpv_handle;
@@ -160,7 +159,13 @@ private:
     double speed_ = 1;
     std::int64_t reconnectEntryId_ = -1;  // the entry of a reconnect in progress
     bool reconnecting_ = false;
-    QtTimerHost timers_;
+    // The watchdog's timers on Qt's event loop.
+    class Timers : public TimerHost {
+    public:
+        void arm(Timer& timer, int intervalMs) override;
+        void disarm(Timer& timer) override;
+    };
+    Timers timers_;
     QTimer* cachePoll_ = nullptr;  // asks for the cache's state while live
     LiveFollower follower_;
     std::unique_ptr<SignalWatchdog> watchdog_;
