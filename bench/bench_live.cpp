@@ -1,0 +1,102 @@
+// Live latency: the numbered clip sent over UDP on 127.0.0.1 by ffmpeg, and
+// the frame number on the screen against the number the sender has sent at
+// the same moment, for the whole program and for mpv with its low-latency
+// profile, one after the other on the same stream and the same X server.
+//   usage: bench_live VELMORA_EXECUTABLE
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/frame_number.h"
+#include "support/live_sender.h"
+#include "support/x_session.h"
+
+using namespace velmora::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kFrameMs = 40;  // the clip's 25 fps
+
+// Where the strip of `pid`'s video is on the screen: window and origin.
+struct Spot {
+    Window window = 0;
+    int x = -1, y = -1;
+};
+Spot locate(XSession& xs, pid_t pid, bool ours) {
+    for (const auto& t : xs.windowsOf(pid)) {
+        if (ours && t.name.rfind("Velmora - ", 0) != 0) continue;
+        const QImage img = xs.grab(t.id, 0, 0, 480, 240);
+        for (int y = 0; y + 32 <= img.height(); ++y)
+            for (int x = 0; x + 320 <= img.width(); ++x)
+                if (stripNumber(img, x, y) >= 0) return {t.id, x, y};
+    }
+    return {};
+}
+
+// Median and worst lag, in frames, of what `argv` shows over `seconds`.
+std::pair<double, double> lag(XServer& server, XSession& xs, LiveSender& sender, const std::vector<std::string>& argv,
+                              const std::vector<std::string>& env, const std::string& folder, double seconds) {
+    Child player;
+    if (!player.start(argv, env, folder, folder + "/stderr.txt")) return {-1, -1};
+    const bool ours = argv.front().ends_with("velmora");
+    Spot spot;
+    pollUntil([&] { return (spot = locate(xs, player.pid(), ours)).window != 0; }, 15000);
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // the window's own layout settles
+    spot = locate(xs, player.pid(), ours);
+    std::vector<double> lags;
+    for (const auto t0 = Clock::now(); spot.window && Clock::now() - t0 < std::chrono::duration<double>(seconds);) {
+        const int sent = sender.framesSent() - 1;
+        const int shown = stripNumber(xs.grab(spot.window, spot.x, spot.y, 320, 32), 0, 0);
+        if (shown >= 0 && sent >= 0) lags.push_back(((sent - shown) % 500 + 500) % 500);
+        std::this_thread::sleep_for(std::chrono::milliseconds(23));
+    }
+    player.stop();
+    (void)server;
+    if (lags.empty()) return {-1, -1};
+    std::sort(lags.begin(), lags.end());
+    return {lags[lags.size() / 2], lags[lags.size() * 95 / 100]};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_live VELMORA_EXECUTABLE\n");
+        return 2;
+    }
+    const std::string velmora = fs::absolute(argv[1]).string();
+    XServer server("1280x1024x24");
+    XSession xs(server.display());
+    LiveSender sender(LiveSender::Protocol::Udp);
+    if (!xs.ok() || !sender.start()) {
+        std::fprintf(stderr, "Xvfb or the sender did not start\n");
+        return 1;
+    }
+    std::string tmpl = (fs::temp_directory_path() / "velmora-bench-live-XXXXXX").string();
+    const std::string folder = ::mkdtemp(tmpl.data());
+    fs::create_directories(folder + "/bin");
+    fs::copy_file(velmora, folder + "/bin/velmora");
+    std::ofstream(folder + "/bin/Velmora.ini") << "[Velmora]\nStartCount=20\n";
+    const std::vector<std::string> env{"DISPLAY=" + server.display(), "QT_QPA_PLATFORM=xcb", "VELMORA_AO=null",
+                                       "HOME=" + folder};
+
+    const auto ours = lag(server, xs, sender, {folder + "/bin/velmora", sender.url()}, env, folder, 15);
+    const auto mpv = lag(server, xs, sender,
+                         {"/usr/bin/mpv", "--no-config", "--profile=low-latency", "--vo=x11", "--ao=null",
+                          "--hwdec=no", "--really-quiet", "--geometry=0:0", sender.url()},
+                         env, folder, 15);
+    fs::remove_all(folder);
+    std::printf("== Live latency over UDP (sender's frame against the frame on the screen; 15 s each)\n");
+    std::printf("| %-28s | %-12s | %-12s |\n", "", "median", "95th pct");
+    std::printf("| %-28s | %6.0f ms    | %6.0f ms    |\n", "Velmora", ours.first * kFrameMs, ours.second * kFrameMs);
+    std::printf("| %-28s | %6.0f ms    | %6.0f ms    |\n", "mpv --profile=low-latency", mpv.first * kFrameMs,
+                mpv.second * kFrameMs);
+    const bool met = ours.first >= 0 && mpv.first >= 0 && ours.first <= mpv.first + 1;
+    std::printf("goal: Velmora's median <= mpv's + 1 frame (%.0f ms): %s\n", kFrameMs, met ? "met" : "MISS");
+    return 0;
+}
