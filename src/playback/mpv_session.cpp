@@ -275,7 +275,12 @@ void MpvSession::stopLive() {
 void MpvSession::goLive() {
     if (!live()) return;
     follower_.goLive();
-    if (seekableKnown_) seekTo(seekEnd_);
+    // The newest point that can be sought to is the last key frame; the
+    // catch-up runs from where the seek lands.
+    if (seekableKnown_) {
+        seekTo(seekEnd_);
+        goingLive_ = true;
+    }
 }
 
 std::string MpvSession::liveText() const {
@@ -408,6 +413,7 @@ void MpvSession::setCurrentPosition(double seconds) {
     if (live()) {
         // Within what has been received: further back is the oldest point held.
         follower_.leave();
+        goingLive_ = false;
         if (seekableKnown_) seconds = std::clamp(seconds, seekStart_, std::max(seekStart_, seekEnd_));
     }
     seekTo(seconds);
@@ -589,6 +595,8 @@ void MpvSession::handleEvent(const mpv_event& event) {
                 if (event.error >= 0 && prop->format == MPV_FORMAT_DOUBLE)
                     timePos_ = *static_cast<double*>(prop->data);
                 pendingSeek_.reset();
+                if (goingLive_) follower_.goLive();
+                goingLive_ = false;
                 emit timesChanged();
             } else if (kind == kLandedEofReply && generation == seekGeneration_ && !pendingSeek_ &&
                        !open_ && mediaEntryId_ >= 0 && !live_) {

@@ -159,6 +159,7 @@ private:
     double speed_ = 1;
     std::int64_t reconnectEntryId_ = -1;  // the entry of a reconnect in progress
     bool reconnecting_ = false;
+    bool goingLive_ = false;  // a Go Live seek has not landed yet
     // The watchdog's timers on Qt's event loop.
     class Timers : public TimerHost {
     public:
