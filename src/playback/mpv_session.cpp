@@ -176,9 +176,17 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     liveTarget_ = playerTarget(source);
     liveOptionList_ = playerOptionList(options);
     const std::string what = source.kind == SourceKind::Camera ? "The camera " : "The stream ";
-    openTarget(liveTarget_, liveOptionList_, what + source.location + " could not be opened: ");
+    const std::string prefix = what + source.location + " could not be opened: ";
+    openTarget(liveTarget_, liveOptionList_, prefix);
     if (mediaEntryId_ < 0) {
         stopLive();
+        // A datagram stream that sends nothing fails only when the player
+        // finds no format in the silence: say what happened instead.
+        const auto timeout = std::find_if(options.begin(), options.end(),
+                                          [](const PlayerOption& o) { return o.name == "network-timeout"; });
+        if ((source.scheme == "udp" || source.scheme == "rtp") && timeout != options.end() &&
+            error_.find("unrecognized file format") != std::string::npos)
+            error_ = prefix + "nothing arrived within " + timeout->value + " seconds.";
         return true;
     }
     cacheEnd_ = -1;
