@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     const std::string folder = ::mkdtemp(tmpl.data());
     fs::create_directories(folder + "/bin");
     fs::copy_file(velmora, folder + "/bin/velmora");
-    std::ofstream(folder + "/bin/Velmora.ini") << "[Velmora]\nStartCount=20\n";
+    std::ofstream(folder + "/bin/Velmora.ini") << "[Velmora]\nStartCount=20\nFrameTime=0\n";  // capture every 50 ms
     const std::vector<std::string> env{"DISPLAY=" + server.display(), "QT_QPA_PLATFORM=xcb", "VELMORA_AO=null",
                                        "HOME=" + folder};
 
