@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
@@ -175,6 +176,9 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     live_ = true;
     liveTarget_ = playerTarget(source);
     liveOptionList_ = playerOptionList(options);
+    aheadBytes_ = 0;
+    for (const PlayerOption& o : options)
+        if (o.name == "demuxer-max-bytes") aheadBytes_ = std::atoll(o.value.c_str());
     const std::string what = source.kind == SourceKind::Camera ? "The camera " : "The stream ";
     const std::string prefix = what + source.location + " could not be opened: ";
     openTarget(liveTarget_, liveOptionList_, prefix);
@@ -190,6 +194,7 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
         return true;
     }
     cacheEnd_ = -1;
+    cacheFull_ = false;
     follower_ = LiveFollower{};
     follower_.goLive();
     watchdog_ = std::make_unique<SignalWatchdog>(timers_, source.kind);
@@ -314,6 +319,13 @@ void MpvSession::followCache(const mpv_node& state) {
         // Something new was received since the last look.
         if (end->u.double_ != cacheEnd_ && watchdog_ && !reconnecting_) watchdog_->arrived();
         cacheEnd_ = end->u.double_;
+    }
+    // Paused with the cache full ahead, the player reads no more: that
+    // silence is no lost signal.
+    const mpv_node* ahead = nodeValue(state, "fw-bytes");
+    if (watchdog_ && ahead && ahead->format == MPV_FORMAT_INT64 && aheadBytes_ > 0) {
+        const bool held = playState_ != play_state::kPlaying && ahead->u.int64 >= aheadBytes_ * 9 / 10;
+        if (held != cacheFull_) watchdog_->setHeld(cacheFull_ = held);
     }
     const mpv_node* eof = nodeValue(state, "eof");
     if (eof && eof->format == MPV_FORMAT_FLAG && eof->u.flag) liveEnded();

@@ -153,6 +153,8 @@ private:
     bool live_ = false;
     std::string liveTarget_;
     std::string liveOptionList_;
+    long long aheadBytes_ = 0;  // what the cache holds ahead at most
+    bool cacheFull_ = false;    // paused with that much ahead: no more is read
     double cacheEnd_ = -1;            // newest received, stream seconds; -1 unknown
     double seekStart_ = 0, seekEnd_ = 0;  // what can be sought in, from the cache
     bool seekableKnown_ = false;
