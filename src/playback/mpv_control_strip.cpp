@@ -138,6 +138,12 @@ void MpvControlStrip::showMuted(bool muted) {
     muteButton_->setToolTip(muted ? QStringLiteral("Unmute") : QStringLiteral("Mute"));
 }
 
+void MpvControlStrip::showLive(const QString& text) {
+    if (text == live_) return;
+    live_ = text;
+    refreshStatus();
+}
+
 void MpvControlStrip::refreshStatus() {
     QString state;
     switch (playState_) {
@@ -154,7 +160,10 @@ void MpvControlStrip::refreshStatus() {
             status_->setText(QStringLiteral("No media"));
             return;
     }
-    status_->setText(QStringLiteral("%1    %2 / %3").arg(state, clockText(position_), clockText(duration_)));
+    if (!live_.isEmpty())
+        status_->setText(QStringLiteral("%1    %2").arg(state, live_));
+    else
+        status_->setText(QStringLiteral("%1    %2 / %3").arg(state, clockText(position_), clockText(duration_)));
 }
 
 }  // namespace velmora

@@ -19,6 +19,9 @@ public:
     void showPlayState(int playState);
     void showTimes(double position, double duration);
     void showMuted(bool muted);
+    // A live source's state ("LIVE", "-12.4 s", the lost signal) in place
+    // of the times; empty for a file.
+    void showLive(const QString& text);
 
 signals:
     void playPauseClicked();
@@ -40,6 +43,7 @@ private:
     int playState_ = 6;
     double position_ = 0;
     double duration_ = 0;
+    QString live_;
 };
 
 }  // namespace velmora

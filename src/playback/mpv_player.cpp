@@ -71,6 +71,7 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
     connect(session_.get(), &MpvSession::openStateChanged, this,
             [this](int previous, int state) { raiseOpenStateChange(previous, state); });
     connect(session_.get(), &MpvSession::timesChanged, this, [this] { stripDirty_ = true; });
+    connect(session_.get(), &MpvSession::videoSizeChanged, this, [this] { raiseVideoSizeChange(); });
     connect(session_.get(), &MpvSession::mutedChanged, strip_, &MpvControlStrip::showMuted);
     connect(session_.get(), &MpvSession::mediaForgotten, this, &MpvPlayer::clearPicture);
     connect(session_.get(), &MpvSession::transferChanged, this, [this](Transfer transfer, double peak) {
@@ -341,6 +342,7 @@ void MpvPlayer::mousePressEvent(QMouseEvent* event) {
 void MpvPlayer::refreshStrip() {
     if (!stripDirty_) return;
     stripDirty_ = false;
+    strip_->showLive(QString::fromStdString(session_->liveText()));
     strip_->showTimes(currentPosition(), session_->duration());
 }
 

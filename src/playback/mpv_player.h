@@ -45,6 +45,11 @@ public:
     void pause() override { session_->pause(); }
     int naturalWidth() const override { return session_->videoWidth(); }
     int naturalHeight() const override { return session_->videoHeight() + kControlStripHeight; }
+    bool setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options) override {
+        return session_->setLiveSource(source, options);
+    }
+    bool live() const override { return session_->live(); }
+    void goLive() override { session_->goLive(); }
 
     // The session behind the player: the file, seeking and mpv's properties.
     MpvSession& session() { return *session_; }

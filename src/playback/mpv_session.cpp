@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
@@ -38,6 +39,8 @@ enum Reply : std::uint64_t {
     kRotationReply,      // the rotation the opening file's video track is tagged with
     kPreloadedHook,      // the file's tracks are chosen, its decoders not yet made
     kLandedEofReply,     // whether the end is reached where the last seek landed
+    kCacheReply,         // a live source's cache: what was received, what can be sought in
+    kReconnectReply,     // the load that opens a live source again
 };
 std::uint64_t reply(Reply kind, std::uint64_t generation = 0) {
     return generation << 8 | kind;
@@ -57,6 +60,8 @@ struct MpvSession::OpenAttempt {
     bool restartAsked = false;   // playback started: the picture size and sound were asked for
     bool failed = false;
     int mpvError = 0;
+    // What a failure's sentence starts with.
+    std::string prefix = kOpenFailed;
     // Why it failed, when mpv itself gives no reason.
     std::string reason;
     std::vector<std::pair<std::string, std::string>> log;  // mpv's warnings and errors meanwhile
@@ -64,7 +69,7 @@ struct MpvSession::OpenAttempt {
     bool done() const { return failed || (loaded && sizeKnown); }
 
     std::string failure() const {
-        if (!reason.empty()) return kOpenFailed + reason + ".";
+        if (!reason.empty()) return prefix + reason + ".";
         std::string detail;
         for (auto it = log.rbegin(); it != log.rend() && detail.empty(); ++it)
             detail = logReason(it->first, it->second);
@@ -73,7 +78,7 @@ struct MpvSession::OpenAttempt {
             reason = !detail.empty() ? detail : !reason.empty() ? reason : "loading was interrupted";
         else if (!detail.empty() && detail != reason)
             reason += " (" + detail + ")";
-        return kOpenFailed + reason + ".";
+        return prefix + reason + ".";
     }
 };
 
@@ -133,6 +138,10 @@ MpvSession::MpvSession(MpvOptions options) : options_(std::move(options)) {
                     self, [self] { self->drainEvents(); }, Qt::QueuedConnection);
         },
         this);
+
+    cachePoll_ = new QTimer(this);
+    connect(cachePoll_, &QTimer::timeout, this,
+            [this] { mpv_get_property_async(mpv_, kCacheReply, "demuxer-cache-state", MPV_FORMAT_NODE); });
 }
 
 MpvSession::~MpvSession() {
@@ -159,12 +168,21 @@ void MpvSession::setFileName(const std::string& path) {
     if (S_ISDIR(st.st_mode)) return failOpen("Not a video file: it is a folder.");
     if (!S_ISREG(st.st_mode)) return failOpen("Not a video file: it is not a regular file.");
     if (st.st_size == 0) return failOpen(kOpenFailed + "the file is empty.");
+    openTarget(path, {}, kOpenFailed);
+}
 
+void MpvSession::openTarget(const std::string& target, const std::string& optionList,
+                            const std::string& failurePrefix) {
+    const std::string& path = target;
     OpenAttempt attempt;
+    attempt.prefix = failurePrefix;
     open_ = &attempt;
     ++openSerial_;
     setFlag("pause", true);  // hold the first frame until the open is over
-    command({"loadfile", path.c_str(), "replace"}, kLoadReply);
+    if (optionList.empty())
+        command({"loadfile", target.c_str(), "replace"}, kLoadReply);
+    else
+        command({"loadfile", target.c_str(), "replace", optionList.c_str()}, kLoadReply);
 
     bool timedOut = false;
     QTimer timeout;
@@ -180,10 +198,10 @@ void MpvSession::setFileName(const std::string& path) {
     open_ = nullptr;
 
     if (!attempt.done() && timedOut)
-        return failOpen(kOpenFailed + "it did not finish loading within " +
+        return failOpen(failurePrefix + "it did not finish loading within " +
                         std::to_string((options_.openTimeoutMs + 999) / 1000) + " seconds.");
     // The wait can also end from outside, e.g. when the application quits.
-    if (!attempt.done()) return failOpen(kOpenFailed + "loading was interrupted.");
+    if (!attempt.done()) return failOpen(failurePrefix + "loading was interrupted.");
     if (attempt.failed) return failOpen(attempt.failure());
 
     mediaEntryId_ = attempt.entryId;
@@ -201,7 +219,19 @@ void MpvSession::failOpen(std::string description) {
     setPlayState(play_state::kNoMedia);
 }
 
+void MpvSession::reconnect() {
+    if (!live()) return;
+    // The frames received so far are the window's to keep; the player starts
+    // again with what the source sends from now on.
+    reconnecting_ = true;
+    reconnectEntryId_ = -1;
+    seekableKnown_ = false;
+    cacheEnd_ = -1;
+    command({"loadfile", liveTarget_.c_str(), "replace", liveOptionList_.c_str()}, kReconnectReply);
+}
+
 void MpvSession::closeMedia() {
+    stopLive();
     const bool wasOpen = mediaEntryId_ >= 0;
     mediaEntryId_ = -1;
     forgetMedia();
@@ -244,7 +274,8 @@ void MpvSession::setPlayState(int state) {
 void MpvSession::play() {
     if (mediaEntryId_ < 0) return;
     // At the end of the file, play starts again from the beginning.
-    if (playState_ == play_state::kStopped || (eofReached_ && !pendingSeek_)) seekTo(0);
+    if (!live_ && (playState_ == play_state::kStopped || (eofReached_ && !pendingSeek_))) seekTo(0);
+    userPaused_ = false;
     setFlag("pause", false);
     setPlayState(play_state::kPlaying);
 }
@@ -261,6 +292,7 @@ void MpvSession::followEnd(bool atEnd) {
 void MpvSession::pause() {
     // Stopped at the end is already still; it stays "stopped".
     if (playState_ != play_state::kPlaying) return;
+    userPaused_ = true;
     setFlag("pause", true);
     setPlayState(play_state::kPaused);
 }
@@ -271,6 +303,12 @@ double MpvSession::currentPosition() const {
 
 void MpvSession::setCurrentPosition(double seconds) {
     if (mediaEntryId_ < 0) return;
+    if (live()) {
+        // Within what has been received: further back is the oldest point held.
+        follower_.leave();
+        goingLive_ = false;
+        if (seekableKnown_) seconds = std::clamp(seconds, seekStart_, std::max(seekStart_, seekEnd_));
+    }
     seekTo(seconds);
     if (playState_ == play_state::kStopped) setPlayState(play_state::kPaused);  // no longer at the end
 }
@@ -289,6 +327,7 @@ void MpvSession::setSlowSpeed(bool slow) {
     // At slow speed the video runs in short bursts: the sound would only stutter.
     slow_ = slow;
     applyMute();
+    followLive();
 }
 
 void MpvSession::toggleMute() {
@@ -342,6 +381,14 @@ void MpvSession::handleEvent(const mpv_event& event) {
                                              "playlist_entry_id");
                     open_->takeNextStart = open_->entryId < 0;
                 }
+            } else if (kind == kReconnectReply && reconnecting_) {
+                if (event.error < 0) {
+                    reconnecting_ = false;
+                    if (watchdog_) watchdog_->retryFailed();
+                } else {
+                    reconnectEntryId_ = nodeInt(static_cast<const mpv_event_command*>(event.data)->result,
+                                                "playlist_entry_id");
+                }
             } else if (kind == kSeekReply) {
                 seekAcked_ = std::max(seekAcked_, generation);
                 if (event.error < 0 && generation == seekGeneration_) pendingSeek_.reset();
@@ -363,6 +410,22 @@ void MpvSession::handleEvent(const mpv_event& event) {
             if (open_ && open_->entryId >= 0 && currentEntryId_ == open_->entryId) {
                 open_->loaded = true;
                 mpv_get_property_async(mpv_, kVidReply, "vid", MPV_FORMAT_STRING);
+            } else if (reconnecting_ && reconnectEntryId_ >= 0 && currentEntryId_ == reconnectEntryId_) {
+                // The source is back: it plays at live by itself.
+                reconnecting_ = false;
+                mediaEntryId_ = reconnectEntryId_;
+                eofReached_ = false;
+                pendingSeek_.reset();
+                // Paused by the user (a review, F7): it stays paused where the
+                // source starts again; otherwise it plays on at live.
+                if (userPaused_) {
+                    setFlag("pause", true);
+                    setPlayState(play_state::kPaused);
+                } else {
+                    follower_.goLive();
+                    setFlag("pause", false);
+                    setPlayState(play_state::kPlaying);
+                }
             }
             break;
         case MPV_EVENT_VIDEO_RECONFIG:
@@ -371,7 +434,10 @@ void MpvSession::handleEvent(const mpv_event& event) {
             break;
         case MPV_EVENT_GET_PROPERTY_REPLY: {
             const auto* prop = static_cast<const mpv_event_property*>(event.data);
-            if (kind == kRotationReply) {
+            if (kind == kCacheReply) {
+                if (live() && event.error >= 0 && prop->format == MPV_FORMAT_NODE)
+                    followCache(*static_cast<const mpv_node*>(prop->data));
+            } else if (kind == kRotationReply) {
                 const bool answered = event.error >= 0 && prop->format == MPV_FORMAT_NODE;
                 const std::string filter = fileFilters(
                     uprightFilter(answered ? videoRotation(*static_cast<const mpv_node*>(prop->data)) : 0));
@@ -391,10 +457,13 @@ void MpvSession::handleEvent(const mpv_event& event) {
                 const auto* params = static_cast<const mpv_node*>(prop->data);
                 const std::int64_t w = nodeInt(*params, "dw"), h = nodeInt(*params, "dh");
                 if (w > 0 && h > 0) {
+                    const bool changed = !open_ && mediaEntryId_ >= 0 && hasVideo_ &&
+                                         (w != videoWidth_ || h != videoHeight_);
                     hasVideo_ = true;
                     videoWidth_ = static_cast<int>(w);
                     videoHeight_ = static_cast<int>(h);
                     if (open_ && open_->loaded) open_->sizeKnown = true;
+                    if (changed) emit videoSizeChanged();
                 }
             } else if ((kind == kRestartVideoReply || kind == kRestartAudioReply) &&
                        generation == openSerial_ && open_ && open_->loaded && !open_->sizeKnown) {
@@ -426,9 +495,11 @@ void MpvSession::handleEvent(const mpv_event& event) {
                 if (event.error >= 0 && prop->format == MPV_FORMAT_DOUBLE)
                     timePos_ = *static_cast<double*>(prop->data);
                 pendingSeek_.reset();
+                if (goingLive_) follower_.goLive();
+                goingLive_ = false;
                 emit timesChanged();
             } else if (kind == kLandedEofReply && generation == seekGeneration_ && !pendingSeek_ &&
-                       !open_ && mediaEntryId_ >= 0) {
+                       !open_ && mediaEntryId_ >= 0 && !live_) {
                 // Where the seek landed is where the end is judged again.
                 followEnd(event.error >= 0 && prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data));
             }
@@ -456,51 +527,19 @@ void MpvSession::handleEvent(const mpv_event& event) {
             if (open_ && end->playlist_entry_id == open_->entryId) {
                 open_->failed = true;
                 open_->mpvError = end->reason == MPV_END_FILE_REASON_ERROR ? end->error : 0;
+            } else if (live_ && reconnecting_ && end->playlist_entry_id == reconnectEntryId_) {
+                reconnecting_ = false;
+                if (watchdog_) watchdog_->retryFailed();
+            } else if (live_ && end->playlist_entry_id == mediaEntryId_) {
+                liveEnded();  // the source ended or failed: the watchdog reconnects
             } else if (end->playlist_entry_id == mediaEntryId_) {
                 closeMedia();  // e.g. the file became unreadable while playing
             }
             break;
         }
-        case MPV_EVENT_PROPERTY_CHANGE: {
-            const auto* prop = static_cast<const mpv_event_property*>(event.data);
-            const std::string_view name = prop->name;
-            if (name == "time-pos" || name == "duration") {
-                // Unknown, or reported by a file that is no longer open: 0.
-                const bool current = open_ || mediaEntryId_ >= 0;
-                const double value =
-                    current && prop->format == MPV_FORMAT_DOUBLE ? *static_cast<double*>(prop->data) : 0;
-                (name == "time-pos" ? timePos_ : duration_) = value;
-                emit timesChanged();
-            } else if (name == "video-dec-params") {
-                // The video's own transfer function decides the tone mapping.
-                const auto* params =
-                    prop->format == MPV_FORMAT_NODE ? static_cast<const mpv_node*>(prop->data) : nullptr;
-                const mpv_node* gamma = params ? nodeValue(*params, "gamma") : nullptr;
-                const mpv_node* peak = params ? nodeValue(*params, "sig-peak") : nullptr;
-                emit transferChanged(
-                    transferNamed(gamma && gamma->format == MPV_FORMAT_STRING ? gamma->u.string : ""),
-                    peak && peak->format == MPV_FORMAT_DOUBLE ? peak->u.double_ : 0);
-            } else if (name == "video-frame-info/interlaced") {
-                // Known from the first frame on; the filters end with the file.
-                if (prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data) && !deinterlacing_ &&
-                    (open_ || mediaEntryId_ >= 0)) {
-                    deinterlacing_ = true;
-                    command({"vf", "pre", kDeinterlaceFilter});
-                }
-            } else if (prop->format == MPV_FORMAT_INT64) {
-                const auto value = *static_cast<std::int64_t*>(prop->data);
-                if (name == "frame-drop-count") frameDrops_ = value;
-                if (name == "decoder-frame-drop-count") decoderFrameDrops_ = value;
-            } else if (name == "eof-reached") {
-                // Only a report about the open file at the position last asked
-                // for counts: one made before a seek (a play from the end
-                // starts with one) describes where the video no longer is.
-                // The end is judged again when the seek has landed.
-                if (!open_ && mediaEntryId_ >= 0 && currentEntryId_ == mediaEntryId_ && !pendingSeek_)
-                    followEnd(prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data));
-            }
+        case MPV_EVENT_PROPERTY_CHANGE:
+            followProperty(*static_cast<const mpv_event_property*>(event.data));
             break;
-        }
         default:
             break;
     }

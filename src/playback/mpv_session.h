@@ -15,12 +15,17 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "playback/live_state.h"
 #include "playback/player_port.h"
 #include "playback/tone_map.h"
 
+class QTimer;
 struct mpv_handle;
 struct mpv_event;
+struct mpv_event_property;
+struct mpv_node;
 
 namespace velmora {
 
@@ -42,6 +47,12 @@ public:
 
     // As PlayerPort describes them.
     void setFileName(const std::string& path);
+    bool setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options);
+    bool live() const { return live_ && mediaEntryId_ >= 0; }
+    void goLive();
+    // A live source's state for the strip: "LIVE", "-12.4 s" or the lost
+    // signal; "" for a file.
+    std::string liveText() const;
     const std::string& fileName() const { return fileName_; }
     double currentPosition() const;
     void setCurrentPosition(double seconds);
@@ -79,12 +90,27 @@ signals:
     // The decoded video's transfer function (SDR, PQ or HLG) and its
     // signal peak relative to reference white, as mpv reports them.
     void transferChanged(velmora::Transfer transfer, double relativePeak);
+    // The open video's size changed while it played (a live source's sender
+    // turned or restarted).
+    void videoSizeChanged();
 
 private:
     struct OpenAttempt;
 
+    // Loads `target` with the per-file `optionList` and waits for it, as
+    // setFileName() describes; failures start with `failurePrefix`.
+    void openTarget(const std::string& target, const std::string& optionList, const std::string& failurePrefix);
+    // A live source: the newest frame received moved, or the source ended.
+    void followCache(const mpv_node& state);
+    void followLive();
+    void liveEnded();
+    // Opens the live source again after its signal was lost.
+    void reconnect();
+    void stopLive();
     void drainEvents();
     void handleEvent(const mpv_event& event);
+    // Follows a property mpv reports as changed.
+    void followProperty(const mpv_event_property& prop);
 
     void command(std::initializer_list<const char*> args, std::uint64_t reply = 0);
     void setFlag(const char* name, bool value);
@@ -124,7 +150,32 @@ private:
 
     bool userMuted_ = false;
     bool slow_ = false;
-    bool deinterlacing_ = false;  // the open file's frames go through the deinterlacer
+    bool deinterlacing_ = false;
+    bool userPaused_ = false;  // paused by a call to pause(), not yet played again  // the open file's frames go through the deinterlacer
+
+    // ---- Live source ----
+    bool live_ = false;
+    std::string liveTarget_;
+    std::string liveOptionList_;
+    long long aheadBytes_ = 0;  // what the cache holds ahead at most
+    bool cacheFull_ = false;    // paused with that much ahead: no more is read
+    double cacheEnd_ = -1;            // newest received, stream seconds; -1 unknown
+    double seekStart_ = 0, seekEnd_ = 0;  // what can be sought in, from the cache
+    bool seekableKnown_ = false;
+    double speed_ = 1;
+    std::int64_t reconnectEntryId_ = -1;  // the entry of a reconnect in progress
+    bool reconnecting_ = false;
+    bool goingLive_ = false;  // a Go Live seek has not landed yet
+    // The watchdog's timers on Qt's event loop.
+    class Timers : public TimerHost {
+    public:
+        void arm(Timer& timer, int intervalMs) override;
+        void disarm(Timer& timer) override;
+    };
+    Timers timers_;
+    QTimer* cachePoll_ = nullptr;  // asks for the cache's state while live
+    LiveFollower follower_;
+    std::unique_ptr<SignalWatchdog> watchdog_;
 
     long long frameDrops_ = 0;
     long long decoderFrameDrops_ = 0;

@@ -1,0 +1,196 @@
+// Live sources and what mpv reports: opening a stream or a camera, how far
+// behind live it plays, going live, noticing a lost signal from what the
+// cache receives, and the open media's properties.
+#include <mpv/client.h>
+
+#include <QTimer>
+#include <algorithm>
+#include <cstdlib>
+
+#include "playback/mpv_answers.h"
+#include "playback/mpv_session.h"
+#include "playback/video_filters.h"
+
+namespace velmora {
+
+using namespace mpv_answers;
+
+bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options) {
+    if (!source.live()) return false;
+    if (open_) {
+        error_ = "Another file is still being opened.";
+        return true;
+    }
+    closeMedia();
+    error_.clear();
+    live_ = true;
+    liveTarget_ = playerTarget(source);
+    liveOptionList_ = playerOptionList(options);
+    aheadBytes_ = 0;
+    for (const PlayerOption& o : options)
+        if (o.name == "demuxer-max-bytes") aheadBytes_ = std::atoll(o.value.c_str());
+    const std::string what = source.kind == SourceKind::Camera ? "The camera " : "The stream ";
+    const std::string prefix = what + source.location + " could not be opened: ";
+    openTarget(liveTarget_, liveOptionList_, prefix);
+    if (mediaEntryId_ < 0) {
+        stopLive();
+        // A datagram stream that sends nothing fails only when the player
+        // finds no format in the silence: say what happened instead.
+        const auto timeout = std::find_if(options.begin(), options.end(),
+                                          [](const PlayerOption& o) { return o.name == "network-timeout"; });
+        if ((source.scheme == "udp" || source.scheme == "rtp") && timeout != options.end() &&
+            error_.find("unrecognized file format") != std::string::npos)
+            error_ = prefix + "nothing arrived within " + timeout->value + " seconds.";
+        return true;
+    }
+    cacheEnd_ = -1;
+    cacheFull_ = false;
+    follower_ = LiveFollower{};
+    follower_.goLive();
+    watchdog_ = std::make_unique<SignalWatchdog>(timers_, source.kind);
+    watchdog_->onLost = watchdog_->onBack = [this] { emit timesChanged(); };
+    watchdog_->onRetry = [this] { reconnect(); };
+    watchdog_->start();
+    cachePoll_->start(200);
+    return true;
+}
+
+void MpvSession::followProperty(const mpv_event_property& prop) {
+    const std::string_view name = prop.name;
+    if (name == "time-pos" || name == "duration") {
+        // Unknown, or reported by a file that is no longer open: 0.
+        const bool current = open_ || mediaEntryId_ >= 0;
+        const double value =
+            current && prop.format == MPV_FORMAT_DOUBLE ? *static_cast<double*>(prop.data) : 0;
+        (name == "time-pos" ? timePos_ : duration_) = value;
+        emit timesChanged();
+    } else if (name == "video-dec-params") {
+        // The video's own transfer function decides the tone mapping.
+        const auto* params =
+            prop.format == MPV_FORMAT_NODE ? static_cast<const mpv_node*>(prop.data) : nullptr;
+        const mpv_node* gamma = params ? nodeValue(*params, "gamma") : nullptr;
+        const mpv_node* peak = params ? nodeValue(*params, "sig-peak") : nullptr;
+        emit transferChanged(
+            transferNamed(gamma && gamma->format == MPV_FORMAT_STRING ? gamma->u.string : ""),
+            peak && peak->format == MPV_FORMAT_DOUBLE ? peak->u.double_ : 0);
+    } else if (name == "video-frame-info/interlaced") {
+        // Known from the first frame on; the filters end with the file.
+        if (prop.format == MPV_FORMAT_FLAG && *static_cast<int*>(prop.data) && !deinterlacing_ &&
+            (open_ || mediaEntryId_ >= 0)) {
+            deinterlacing_ = true;
+            command({"vf", "pre", kDeinterlaceFilter});
+        }
+    } else if (prop.format == MPV_FORMAT_INT64) {
+        const auto value = *static_cast<std::int64_t*>(prop.data);
+        if (name == "frame-drop-count") frameDrops_ = value;
+        if (name == "decoder-frame-drop-count") decoderFrameDrops_ = value;
+    } else if (name == "eof-reached") {
+        // Only a report about the open file at the position last asked
+        // for counts: one made before a seek (a play from the end
+        // starts with one) describes where the video no longer is.
+        // The end is judged again when the seek has landed.
+        const bool atEnd = prop.format == MPV_FORMAT_FLAG && *static_cast<int*>(prop.data);
+        if (live_) {
+            if (atEnd && !open_ && mediaEntryId_ >= 0 && currentEntryId_ == mediaEntryId_) liveEnded();
+        } else if (!open_ && mediaEntryId_ >= 0 && currentEntryId_ == mediaEntryId_ && !pendingSeek_) {
+            followEnd(atEnd);
+        }
+    }
+}
+
+void MpvSession::Timers::arm(Timer& timer, int intervalMs) {
+    auto* qtimer = static_cast<QTimer*>(timer.hostData);
+    if (!qtimer) {
+        qtimer = new QTimer;
+        timer.hostData = qtimer;
+        QObject::connect(qtimer, &QTimer::timeout, [&timer] { timer.tick(); });
+    }
+    qtimer->start(intervalMs);
+}
+
+void MpvSession::Timers::disarm(Timer& timer) {
+    // The QTimer goes with its schedule; later, as this may be its own tick.
+    if (auto* qtimer = static_cast<QTimer*>(timer.hostData)) {
+        qtimer->stop();
+        qtimer->disconnect();
+        qtimer->deleteLater();
+    }
+    timer.hostData = nullptr;
+}
+
+void MpvSession::stopLive() {
+    live_ = reconnecting_ = false;
+    cachePoll_->stop();
+    watchdog_.reset();
+    seekableKnown_ = false;
+    cacheEnd_ = -1;
+    if (speed_ != 1) {
+        speed_ = 1;
+        mpv_set_property_async(mpv_, 0, "speed", MPV_FORMAT_DOUBLE, &speed_);
+    }
+}
+
+void MpvSession::goLive() {
+    if (!live()) return;
+    follower_.goLive();
+    // The newest point that can be sought to is the last key frame; the
+    // catch-up runs from where the seek lands.
+    if (seekableKnown_) {
+        seekTo(seekEnd_);
+        goingLive_ = true;
+    }
+}
+
+std::string MpvSession::liveText() const {
+    if (!live() || !watchdog_) return {};
+    return liveStripText(follower_, *watchdog_);
+}
+
+void MpvSession::followCache(const mpv_node& state) {
+    const mpv_node* end = nodeValue(state, "cache-end");
+    const mpv_node* ranges = nodeValue(state, "seekable-ranges");
+    if (ranges && ranges->format == MPV_FORMAT_NODE_ARRAY && ranges->u.list->num > 0) {
+        const mpv_node& first = ranges->u.list->values[0];
+        const mpv_node& last = ranges->u.list->values[ranges->u.list->num - 1];
+        const mpv_node* start = nodeValue(first, "start");
+        const mpv_node* stop = nodeValue(last, "end");
+        if (start && stop && start->format == MPV_FORMAT_DOUBLE && stop->format == MPV_FORMAT_DOUBLE) {
+            seekStart_ = start->u.double_;
+            seekEnd_ = stop->u.double_;
+            seekableKnown_ = true;
+        }
+    }
+    if (end && end->format == MPV_FORMAT_DOUBLE) {
+        // Something new was received since the last look.
+        if (end->u.double_ != cacheEnd_ && watchdog_ && !reconnecting_) watchdog_->arrived();
+        cacheEnd_ = end->u.double_;
+    }
+    // Paused with the cache full ahead, the player reads no more: that
+    // silence is no lost signal.
+    const mpv_node* ahead = nodeValue(state, "fw-bytes");
+    if (watchdog_ && ahead && ahead->format == MPV_FORMAT_INT64 && aheadBytes_ > 0) {
+        const bool held = playState_ != play_state::kPlaying && ahead->u.int64 >= aheadBytes_ * 9 / 10;
+        if (held != cacheFull_) watchdog_->setHeld(cacheFull_ = held);
+    }
+    const mpv_node* eof = nodeValue(state, "eof");
+    if (eof && eof->format == MPV_FORMAT_FLAG && eof->u.flag) liveEnded();
+    followLive();
+}
+
+void MpvSession::followLive() {
+    if (!live() || cacheEnd_ < 0) return;
+    follower_.update(currentPosition(), cacheEnd_, playState_ == play_state::kPlaying && !pendingSeek_);
+    // At slow speed the window plays in steps of its own: no catching up.
+    const double speed = slow_ ? 1.0 : follower_.speed();
+    if (speed != speed_) {
+        speed_ = speed;
+        mpv_set_property_async(mpv_, 0, "speed", MPV_FORMAT_DOUBLE, &speed_);
+    }
+    emit timesChanged();
+}
+
+void MpvSession::liveEnded() {
+    if (watchdog_ && !reconnecting_) watchdog_->ended();
+}
+
+}  // namespace velmora
