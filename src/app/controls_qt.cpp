@@ -31,6 +31,11 @@ SlotView::SlotView(int index, QWidget* parent) : QWidget(parent), index_(index) 
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+void SlotView::setIndex(int index) {
+    index_ = index;
+    setProperty("index", index);
+}
+
 void SlotView::setFrameSlot(const FrameSlot* slot) {
     slot_ = slot;
     update();

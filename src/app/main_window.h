@@ -37,6 +37,7 @@ class SlotView : public QWidget {
 public:
     SlotView(int index, QWidget* parent);
     int index() const { return index_; }
+    void setIndex(int index);
     void setFrameSlot(const FrameSlot* slot);
     const FrameSlot* frameSlot() const { return slot_; }
 
@@ -136,6 +137,7 @@ private:
     QAction* addEntry(QMenu* menu, const char* name, const char* caption, std::function<void()> handler,
                       QKeySequence shortcut = {});
     void apply(const Control& control, Prop prop);
+    bool takeOverShownSlot(int index);
     void applyAll(const Control& control);
     void syncZoomChecks();
     void syncPlayButton();

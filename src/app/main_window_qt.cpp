@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QShowEvent>
 #include <cmath>
+#include <xcb/xcb.h>
 
 #include "app/frm_main.h"
 #include "app/images.h"
@@ -188,8 +189,8 @@ void MainWindow::buildControls() {
         auto* s = new SlotView(i, client_);
         s->setGeometry(4, 36, 273, 173);
         s->hide();
-        s->onMouseDown = [this, i](int button, int shift, QPoint pos) {
-            if (frm_) frm_->oCaptured_MouseDown(i, button, shift, toTwips(pos.x()), toTwips(pos.y()));
+        s->onMouseDown = [this, s](int button, int shift, QPoint pos) {
+            if (frm_) frm_->oCaptured_MouseDown(s->index(), button, shift, toTwips(pos.x()), toTwips(pos.y()));
         };
         slots_[static_cast<std::size_t>(i)] = s;
     }
@@ -312,6 +313,7 @@ void MainWindow::apply(const Control& c, Prop prop) {
         case Prop::Visible:
             // It only holds pictures; it is never shown.
             if (c.id() == Ctl::cmdReviewPictures) break;
+            if (c.id() == Ctl::oCaptured && c.visible() && !w->isVisible() && takeOverShownSlot(c.index())) break;
             w->setVisible(c.visible());
             break;
         case Prop::Enabled: w->setEnabled(c.enabled()); break;
@@ -338,6 +340,28 @@ void MainWindow::apply(const Control& c, Prop prop) {
             break;
         case Prop::Checked: break;
     }
+}
+
+// A review step shows another slot where one is shown already: the shown
+// widget takes the new slot (and the new slot's hidden widget the old one)
+// instead of one widget being hidden and another shown.  Showing a widget
+// under the mouse pointer asks the X server where the pointer is and waits
+// for the answer, and the step waits with it.
+bool MainWindow::takeOverShownSlot(int index) {
+    if (!frm_ || index < 1 || index > kRingSize) return false;
+    for (int j = 1; j <= kRingSize; ++j) {
+        SlotView* shown = slots_[static_cast<std::size_t>(j)];
+        if (j == index || !shown->isVisible()) continue;
+        std::swap(slots_[static_cast<std::size_t>(j)], slots_[static_cast<std::size_t>(index)]);
+        for (int k : {j, index}) {
+            SlotView* v = slots_[static_cast<std::size_t>(k)];
+            v->setIndex(k);
+            v->setFrameSlot(&frm_->capturedImage[static_cast<std::size_t>(k)]);
+            v->setGeometry(pixelRect(frm_->oCaptured[static_cast<std::size_t>(k)]));
+        }
+        return true;
+    }
+    return false;
 }
 
 void MainWindow::syncPlayButton() {
@@ -456,7 +480,18 @@ void MainWindow::setCaption(const std::string& caption) { setWindowTitle(fromUtf
 void MainWindow::showNow() {
     for (int i = 1; i <= kRingSize; ++i)
         if (QWidget* w = widgetOf(Ctl::oCaptured, i); w && w->isVisible()) {
-            w->repaint();
+            // A widget just shown has its update posted; taken now, the frame
+            // is painted once.
+            QCoreApplication::sendPostedEvents(w, QEvent::UpdateLater);
+            // Whole rows of the window: the X server copies a picture of whole
+            // rows of its shared memory in one go, and part of each row by way
+            // of a pixmap, which took twice as long at 1080p.
+            const QRect rows(0, w->mapTo(this, QPoint(0, 0)).y(), width(), w->height());
+            repaint(rows);
+            // Qt hands its requests to the X server when the event loop next
+            // waits, which is after the next paint's: this one goes now.
+            auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+            if (x11 && x11->connection()) xcb_flush(x11->connection());
             return;
         }
 }
