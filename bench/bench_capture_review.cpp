@@ -27,7 +27,7 @@
 #include "app/main_window.h"
 #include "capture/qt_client_area.h"
 #include "support/qt_desktop.h"
-#include "support/qt_timer_host.h"
+#include "base/qt_timer_host.h"
 
 // ---- Heap allocations made by the measuring thread, counted ----
 static std::atomic<long long> gAllocations{0};

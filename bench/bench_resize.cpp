@@ -22,7 +22,7 @@
 #include "playback/mpv_player.h"
 #include "support/event_loop.h"
 #include "support/fakes.h"
-#include "support/qt_timer_host.h"
+#include "base/qt_timer_host.h"
 
 using namespace velmora;
 using velmora::testing::spin;

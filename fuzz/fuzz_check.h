@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/errors.h"
+#include "base/errors.h"
 
 namespace velmora::fuzzing {
 

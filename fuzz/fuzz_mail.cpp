@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "support/errors.h"
+#include "base/errors.h"
 #include "support/mail_composer.h"
 
 using namespace velmora;

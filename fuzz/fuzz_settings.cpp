@@ -17,7 +17,7 @@
 #include "settings/ini_file.h"
 #include "settings/settings_encoding.h"
 #include "support/app_info.h"
-#include "support/errors.h"
+#include "base/errors.h"
 
 using namespace velmora;
 using fuzzing::check;

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "support/convert.h"
+#include "base/convert.h"
 #include "fuzz_check.h"
-#include "support/errors.h"
+#include "base/errors.h"
 
 using namespace velmora;
 using fuzzing::check;

@@ -13,8 +13,8 @@
 #include "settings/config_store.h"
 #include "support/qt_desktop.h"
 #include "playback/mpv_player.h"
-#include "support/qt_timer_host.h"
-#include "support/shutdown_signals.h"
+#include "base/qt_timer_host.h"
+#include "base/shutdown_signals.h"
 
 using namespace velmora;
 

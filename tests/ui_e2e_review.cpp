@@ -35,7 +35,7 @@
 #include "support/files.h"
 #include "support/frame_number.h"
 #include "support/qt_desktop.h"
-#include "support/qt_timer_host.h"
+#include "base/qt_timer_host.h"
 
 namespace velmora {
 namespace {

@@ -24,9 +24,9 @@
 #include "capture/qt_client_area.h"
 #include "support/fakes.h"
 #include "support/qt_desktop.h"
-#include "support/qt_timer_host.h"
-#include "support/shutdown_signals.h"
-#include "support/virtual_clock.h"
+#include "base/qt_timer_host.h"
+#include "base/shutdown_signals.h"
+#include "base/virtual_clock.h"
 #include "support/window_on_fakes.h"
 
 namespace velmora {

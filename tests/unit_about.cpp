@@ -3,7 +3,7 @@
 
 #include <set>
 
-#include "support/errors.h"
+#include "base/errors.h"
 #include "support/files.h"
 #include "support/frm_about.h"
 #include "support/harness.h"

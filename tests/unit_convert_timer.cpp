@@ -1,9 +1,9 @@
 // Number conversions and the timer rules, on the virtual clock.
 #include <gtest/gtest.h>
 
-#include "support/convert.h"
-#include "support/errors.h"
-#include "support/virtual_clock.h"
+#include "base/convert.h"
+#include "base/errors.h"
+#include "base/virtual_clock.h"
 
 namespace velmora {
 namespace {

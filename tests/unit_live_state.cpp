@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "playback/live_state.h"
-#include "support/virtual_clock.h"
+#include "base/virtual_clock.h"
 
 namespace velmora {
 namespace {

@@ -10,10 +10,10 @@
 #include "app/frm_main.h"
 #include "settings/config_store.h"
 #include "settings/ini_file.h"
-#include "support/errors.h"
+#include "base/errors.h"
 #include "support/fakes.h"
 #include "support/files.h"
-#include "support/virtual_clock.h"
+#include "base/virtual_clock.h"
 
 using namespace std::string_literals;
 namespace fs = std::filesystem;

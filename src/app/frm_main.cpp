@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "settings/config_store.h"
-#include "support/convert.h"
-#include "support/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 #include "support/mail_composer.h"
 
 namespace velmora {

@@ -25,9 +25,9 @@
 #include "settings/settings_port.h"
 #include "support/app_info.h"
 #include "support/desktop_port.h"
-#include "support/errors.h"
+#include "base/errors.h"
 #include "support/frm_error.h"
-#include "support/timer.h"
+#include "base/timer.h"
 
 namespace velmora {
 

@@ -1,7 +1,7 @@
 // Sizing the player after every change of the window, and the zoom commands.
 #include "app/frm_main.h"
-#include "support/convert.h"
-#include "support/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 namespace velmora {
 

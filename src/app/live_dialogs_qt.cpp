@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "app/qt_live_dialogs.h"
-#include "support/qt_text.h"
+#include "base/qt_text.h"
 
 namespace velmora {
 

@@ -17,8 +17,8 @@
 
 #include "app/frm_main.h"
 #include "app/images.h"
-#include "support/errors.h"
-#include "support/qt_text.h"
+#include "base/errors.h"
+#include "base/qt_text.h"
 
 namespace velmora {
 

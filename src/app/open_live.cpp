@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/frm_main.h"
-#include "support/errors.h"
+#include "base/errors.h"
 
 namespace velmora {
 

@@ -1,7 +1,7 @@
 // Edit > Copy Image: the shown frame, or the newest capture, to the clipboard.
 #include "app/frm_main.h"
-#include "support/convert.h"
-#include "support/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 namespace velmora {
 

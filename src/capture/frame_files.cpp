@@ -10,8 +10,8 @@
 #include <new>
 
 #include "app/frm_main.h"
-#include "support/convert.h"
-#include "support/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 namespace velmora {
 

@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "app/frm_main.h"
-#include "support/convert.h"
-#include "support/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 namespace velmora {
 

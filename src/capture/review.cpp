@@ -1,7 +1,7 @@
 // Review mode: showing a frame of the ring, stepping, repetition and keys.
 #include "app/frm_main.h"
-#include "support/convert.h"
-#include "support/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 namespace velmora {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "playback/media_source.h"
-#include "support/timer.h"
+#include "base/timer.h"
 
 namespace velmora {
 

@@ -1,7 +1,7 @@
 // Opening a video, a stream or a camera: from the command line, the File menu and a drop.
 #include "app/frm_main.h"
-#include "support/convert.h"
-#include "support/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 namespace velmora {
 

@@ -1,7 +1,7 @@
 // Play / pause, slow speeds, the jump back, and the player's state events.
 #include "app/frm_main.h"
-#include "support/convert.h"
-#include "support/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 namespace velmora {
 

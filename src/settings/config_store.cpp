@@ -16,8 +16,8 @@
 
 #include "settings/ini_file.h"
 #include "settings/settings_encoding.h"
-#include "support/convert.h"
-#include "support/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 namespace velmora {
 

@@ -1,7 +1,7 @@
 #include "settings/frm_options.h"
 
-#include "support/convert.h"
-#include "support/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 namespace velmora {
 

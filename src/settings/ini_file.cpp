@@ -1,7 +1,7 @@
 #include "settings/ini_file.h"
 
-#include "support/convert.h"
-#include "support/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "settings/settings_encoding.h"
 
 #include "settings/ini_file.h"
-#include "support/convert.h"
+#include "base/convert.h"
 
 namespace velmora {
 

@@ -12,8 +12,8 @@
 #include <QPushButton>
 
 #include "app/images.h"
-#include "support/errors.h"
-#include "support/qt_text.h"
+#include "base/errors.h"
+#include "base/qt_text.h"
 
 namespace velmora {
 

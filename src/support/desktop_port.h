@@ -6,7 +6,7 @@
 #include <string>
 
 #include "support/app_info.h"
-#include "support/errors.h"
+#include "base/errors.h"
 
 namespace velmora {
 

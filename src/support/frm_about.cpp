@@ -2,7 +2,7 @@
 #include "support/frm_about.h"
 
 #include "support/app_info.h"
-#include "support/errors.h"
+#include "base/errors.h"
 #include "support/mail_composer.h"
 
 namespace velmora {

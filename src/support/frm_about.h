@@ -11,7 +11,7 @@
 
 #include "app/controls.h"
 #include "support/desktop_port.h"
-#include "support/timer.h"
+#include "base/timer.h"
 
 namespace velmora {
 

@@ -1,6 +1,6 @@
 #include "support/frm_error.h"
 
-#include "support/errors.h"
+#include "base/errors.h"
 #include "support/mail_composer.h"
 
 namespace velmora {

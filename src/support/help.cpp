@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "app/frm_main.h"
-#include "support/errors.h"
+#include "base/errors.h"
 
 namespace velmora {
 

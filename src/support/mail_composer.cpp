@@ -4,9 +4,9 @@
 #include <cstdint>
 
 #include "support/app_info.h"
-#include "support/convert.h"
+#include "base/convert.h"
 #include "support/desktop_port.h"
-#include "support/errors.h"
+#include "base/errors.h"
 
 namespace velmora {
 

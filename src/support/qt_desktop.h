@@ -7,7 +7,7 @@
 #include <QWidget>
 
 #include "support/desktop_port.h"
-#include "support/timer.h"
+#include "base/timer.h"
 
 namespace velmora {
 

@@ -18,7 +18,7 @@
 #include "capture/frame_slot.h"
 #include "support/about_box.h"
 #include "support/qt_dialogs.h"
-#include "support/qt_text.h"
+#include "base/qt_text.h"
 
 namespace velmora {
 

@@ -13,7 +13,7 @@
 #include "playback/player_port.h"
 #include "settings/settings_port.h"
 #include "support/desktop_port.h"
-#include "support/errors.h"
+#include "base/errors.h"
 #include "support/frm_error.h"
 
 namespace velmora::testing {

@@ -5,7 +5,7 @@
 
 #include "app/frm_main.h"
 #include "support/fakes.h"
-#include "support/virtual_clock.h"
+#include "base/virtual_clock.h"
 
 namespace velmora::testing {
 

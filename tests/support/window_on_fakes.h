@@ -8,7 +8,7 @@
 #include "app/frm_main.h"
 #include "app/main_window.h"
 #include "support/fakes.h"
-#include "support/virtual_clock.h"
+#include "base/virtual_clock.h"
 
 namespace velmora::testing {
 

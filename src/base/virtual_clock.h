@@ -6,7 +6,7 @@
 #include <map>
 #include <tuple>
 
-#include "support/timer.h"
+#include "base/timer.h"
 
 namespace velmora {
 

@@ -1,4 +1,4 @@
-#include "support/timer.h"
+#include "base/timer.h"
 
 namespace velmora {
 

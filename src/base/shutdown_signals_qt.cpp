@@ -1,4 +1,4 @@
-#include "support/shutdown_signals.h"
+#include "base/shutdown_signals.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "support/virtual_clock.h"
+#include "base/virtual_clock.h"
 
 namespace velmora {
 

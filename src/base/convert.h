@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include "support/errors.h"
+#include "base/errors.h"
 #include <string>
 #include <string_view>
 

@@ -3,7 +3,7 @@
 
 #include <QObject>
 
-#include "support/timer.h"
+#include "base/timer.h"
 
 namespace velmora {
 

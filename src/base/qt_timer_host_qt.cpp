@@ -1,4 +1,4 @@
-#include "support/qt_timer_host.h"
+#include "base/qt_timer_host.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "support/convert.h"
+#include "base/convert.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "support/errors.h"
+#include "base/errors.h"
 
 namespace velmora {
 
