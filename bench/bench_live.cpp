@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "proc_figures.h"
 #include "support/frame_number.h"
 #include "support/live_sender.h"
 #include "support/x_session.h"
@@ -24,19 +25,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr double kFrameMs = 40;  // the clip's 25 fps
+using velmora::bench::cpuSeconds;
 
-// CPU seconds a process has used.
-double cpuSeconds(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string s((std::istreambuf_iterator<char>(f)), {});
-    std::istringstream rest(s.substr(s.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i)
-        if (i >= 14) ticks += std::stod(field);
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
+constexpr double kFrameMs = 40;  // the clip's 25 fps
 
 // CPU seconds `argv` takes over 15 s of playing, after 3 s to start.
 double playbackCpu(const std::vector<std::string>& argv, const std::vector<std::string>& env,

@@ -9,6 +9,7 @@
 //
 // usage: bench_program [--only=start,play,step] VELMORA_EXECUTABLE VIDEO...
 // Exits 1 when a goal is missed.
+#include "proc_figures.h"
 #include "support/frame_number.h"
 #include "support/x_session.h"
 
@@ -33,33 +34,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using velmora::bench::cpuSeconds;
+using velmora::bench::median;
+
 constexpr int kRingSize = 50;
 constexpr int kRuns = 5;
 constexpr int kCpuRuns = 5;
 
 double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
-
-double median(std::vector<double> v) {
-    if (v.empty()) return -1;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-// CPU seconds a process has used.
-double cpuSeconds(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string s((std::istreambuf_iterator<char>(f)), {});
-    const auto close = s.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream rest(s.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 long statusKiB(pid_t pid, const char* key) {
     std::ifstream f("/proc/" + std::to_string(pid) + "/status");

@@ -9,6 +9,7 @@
 // Then the tone map's own pass per frame, without the program around it.
 //
 // usage: bench_video_kinds VELMORA_EXECUTABLE MEDIA_DIR
+#include "proc_figures.h"
 #include "support/frame_number.h"
 #include "support/x_session.h"
 
@@ -28,27 +29,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using velmora::bench::cpuSeconds;
+using velmora::bench::median;
+
 constexpr int kRuns = 3;
 constexpr double kPlaySeconds = 20;
-
-double cpuSeconds(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string s((std::istreambuf_iterator<char>(f)), {});
-    const auto close = s.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream rest(s.substr(close + 2));
-    std::string field;
-    unsigned long long ticks = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i)
-        if (i == 14 || i == 15) ticks += std::stoull(field);
-    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-double median(std::vector<double> v) {
-    if (v.empty()) return -1;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 struct Run {
     double cpu = -1, xCpu = 0;  // seconds over the playback
