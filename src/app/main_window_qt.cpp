@@ -8,12 +8,10 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShowEvent>
 #include <cmath>
-#include <xcb/xcb.h>
 
 #include "app/frm_main.h"
 #include "app/images.h"
@@ -28,10 +26,8 @@ constexpr int kDesignClientWidth = 592;
 constexpr int kDesignClientHeight = 551;
 // The speed scroll bar's model values run from 0 (normal) to 2 (very slow).
 constexpr int kSpeedMax = 2;
-// How long the window manager has to answer a size asked for the shown
-// window, and to give a newly shown window its first size.
+// How long the window manager has to answer a size asked for the shown window.
 constexpr int kSizeAnswerMs = 1000;
-constexpr int kFirstSizeMs = 5000;
 
 QRect pixelRect(const Control& c) {
     const auto px = [](double v) { return static_cast<int>(std::lround(v)); };
@@ -427,15 +423,6 @@ void MainWindow::setClientSize(int w, int h) {
     if (to != frame.topLeft()) move(to);
 }
 
-void MainWindow::judgeGivenSize() {
-    // A maximized or minimized window has the size of its state.
-    const bool kept = !(QWidget::windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) &&
-                      size() != askedSize_;
-    if (kept == sizeKept_) return;
-    sizeKept_ = kept;
-    if (frm_) frm_->Form_Resize();
-}
-
 ClientSize MainWindow::largestClientSize() const {
     const QScreen* s = screen();
     if (!s) s = QGuiApplication::primaryScreen();
@@ -474,28 +461,6 @@ void MainWindow::setWindowState(WindowState state) {
 
 void MainWindow::setCaption(const std::string& caption) { setWindowTitle(fromUtf8(caption)); }
 
-// A review step is painted and handed to the X server before the handler of
-// its key or timer returns, not when the event loop next delivers the
-// window's update request, after whatever else it has queued.
-void MainWindow::showNow() {
-    for (int i = 1; i <= kRingSize; ++i)
-        if (QWidget* w = widgetOf(Ctl::oCaptured, i); w && w->isVisible()) {
-            // A widget just shown has its update posted; taken now, the frame
-            // is painted once.
-            QCoreApplication::sendPostedEvents(w, QEvent::UpdateLater);
-            // Whole rows of the window: the X server copies a picture of whole
-            // rows of its shared memory in one go, and part of each row by way
-            // of a pixmap, which took twice as long at 1080p.
-            const QRect rows(0, w->mapTo(this, QPoint(0, 0)).y(), width(), w->height());
-            repaint(rows);
-            // Qt hands its requests to the X server when the event loop next
-            // waits, which is after the next paint's: this one goes now.
-            auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-            if (x11 && x11->connection()) xcb_flush(x11->connection());
-            return;
-        }
-}
-
 void MainWindow::setFocus(Ctl control) {
     // The procedures ask only for controls that can take the focus.
     if (QWidget* w = widgetOf(control)) w->setFocus(Qt::OtherFocusReason);
@@ -511,17 +476,6 @@ void MainWindow::showEvent(QShowEvent* event) {
         shown_ = true;
         firstSize_.start();
         frm_->Form_Resize();
-    }
-}
-
-void MainWindow::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    // The first size the window manager gives a newly shown window answers
-    // the size asked before it was shown.
-    if (event->spontaneous() && firstSize_.isValid()) {
-        const bool answer = firstSize_.elapsed() < kFirstSizeMs && !answerTimer_.isActive();
-        firstSize_.invalidate();
-        if (answer) judgeGivenSize();
     }
 }
 

@@ -76,6 +76,7 @@ protected:
 private:
     const QImage& image() const { return picture_.image(); }
     void renderFrame(bool fromUpdate);
+    void updateVideoRows();
     // The size the next picture is drawn at: the video area's, or while the
     // area keeps changing, the size the picture has now.
     QSize pictureSize(bool wanted);

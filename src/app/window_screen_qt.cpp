@@ -1,0 +1,61 @@
+// The window's size as the window manager gives it, and a review step put
+// on the screen at once.
+#include <QApplication>
+#include <QResizeEvent>
+#include <xcb/xcb.h>
+
+#include "app/frm_main.h"
+#include "app/main_window.h"
+
+namespace velmora {
+
+namespace {
+
+// How long the window manager has to give a newly shown window its first size.
+constexpr int kFirstSizeMs = 5000;
+
+}  // namespace
+
+void MainWindow::judgeGivenSize() {
+    // A maximized or minimized window has the size of its state.
+    const bool kept = !(QWidget::windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) &&
+                      size() != askedSize_;
+    if (kept == sizeKept_) return;
+    sizeKept_ = kept;
+    if (frm_) frm_->Form_Resize();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // The first size the window manager gives a newly shown window answers
+    // the size asked before it was shown.
+    if (event->spontaneous() && firstSize_.isValid()) {
+        const bool answer = firstSize_.elapsed() < kFirstSizeMs && !answerTimer_.isActive();
+        firstSize_.invalidate();
+        if (answer) judgeGivenSize();
+    }
+}
+
+// A review step is painted and handed to the X server before the handler of
+// its key or timer returns, not when the event loop next delivers the
+// window's update request, after whatever else it has queued.
+void MainWindow::showNow() {
+    for (int i = 1; i <= kRingSize; ++i)
+        if (QWidget* w = widgetOf(Ctl::oCaptured, i); w && w->isVisible()) {
+            // A widget just shown has its update posted; taken now, the frame
+            // is painted once.
+            QCoreApplication::sendPostedEvents(w, QEvent::UpdateLater);
+            // Whole rows of the window: the X server copies a picture of whole
+            // rows of its shared memory in one go, and part of each row by way
+            // of a pixmap, which took twice as long at 1080p.
+            const QRect rows(0, w->mapTo(this, QPoint(0, 0)).y(), width(), w->height());
+            repaint(rows);
+            // Qt hands its requests to the X server when the event loop next
+            // waits, which is after the next paint's: this one goes now.
+            auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+            if (x11 && x11->connection()) xcb_flush(x11->connection());
+            return;
+        }
+}
+
+}  // namespace velmora
