@@ -742,7 +742,7 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
         resizeHold_->stop();
         imageStale_ = true;
         ++renderedFrames_;
-        update(videoRect());
+        updateVideoRows();
         emit frameRendered();
         return;
     }
@@ -767,8 +767,21 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
     if (target == videoRect().size()) resizeHold_->stop();
     pictureShown_ = true;
     ++renderedFrames_;
-    update(videoRect());
+    updateVideoRows();
     emit frameRendered();
+}
+
+// A new frame is flushed as whole rows of the window: the X server copies
+// those from the window's shared memory in one go, and part rows by way of
+// a pixmap, which cost it 40 % more CPU while playing 1080p under Xvfb.
+// Beside the video the rows hold background, repainted with it.
+void MpvPlayer::updateVideoRows() {
+    const QRect area = videoRect();
+    update(area);
+    QWidget* top = window();
+    if (top == this || area.isEmpty() || !isVisible()) return;
+    const QRect video(mapTo(top, area.topLeft()), area.size());
+    for (const QRect& side : QRegion(0, video.y(), top->width(), video.height()) - QRegion(video)) top->update(side);
 }
 
 void MpvPlayer::syncImage() {

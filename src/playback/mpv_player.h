@@ -80,6 +80,7 @@ private:
     void drainEvents();
     void handleEvent(const mpv_event& event);
     void renderFrame(bool fromUpdate);
+    void updateVideoRows();
     // The size the next picture is drawn at: the video area's, or while the
     // area keeps changing, the size the picture has now.
     QSize pictureSize(bool wanted);
