@@ -252,7 +252,7 @@ int connectTo(const std::string& path) {
 void row(const char* what, const std::string& ours, const std::string& mpv, const std::string& ratio,
          const std::string& goal, bool met) {
     const bool figure = goal.empty() || goal == "(figure)";
-    std::printf("| %-34s | %-22s | %-22s | %-10s | %-18s | %-4s |\n", what, ours.c_str(), mpv.c_str(), ratio.c_str(),
+    std::printf("| %-40s | %-22s | %-22s | %-10s | %-21s | %-4s |\n", what, ours.c_str(), mpv.c_str(), ratio.c_str(),
                 goal.c_str(), figure ? "" : met ? "met" : "MISS");
 }
 
@@ -288,10 +288,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     bool allMet = true;
-    std::printf("| %-34s | %-22s | %-22s | %-10s | %-18s | %-4s |\n", "measure", "Velmora", "mpv", "ratio", "goal",
+    std::printf("| %-40s | %-22s | %-22s | %-10s | %-21s | %-4s |\n", "measure", "Velmora", "mpv", "ratio", "goal",
                 "");
-    std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(36, '-').c_str(), std::string(24, '-').c_str(),
-                std::string(24, '-').c_str(), std::string(12, '-').c_str(), std::string(20, '-').c_str(),
+    std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(42, '-').c_str(), std::string(24, '-').c_str(),
+                std::string(24, '-').c_str(), std::string(12, '-').c_str(), std::string(23, '-').c_str(),
                 std::string(6, '-').c_str());
 
     for (int i = first + 1; i < argc; ++i) {
