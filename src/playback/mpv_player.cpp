@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "capture/opaque_rows.h"
 #include "playback/mpv_control_strip.h"
 
 namespace velmora {
@@ -30,12 +31,11 @@ bool alphaShown() {
     return shown;
 }
 
-// mpv leaves the fourth byte of "bgr0" at 0; an opaque picture has 0xFF there.
+// mpv leaves the fourth byte of "bgr0" at 0; an opaque picture has 0xFF
+// there.  The capture's row copy sets it, here in place.
 void makeOpaque(uchar* pixels, QSize size, std::size_t stride) {
-    for (int y = 0; y < size.height(); ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(pixels + static_cast<std::size_t>(y) * stride);
-        for (int x = 0; x < size.width(); ++x) row[x] |= 0xFF000000u;
-    }
+    copyOpaqueRows(reinterpret_cast<Pixel*>(pixels), stride / sizeof(Pixel), pixels, stride, size.width(),
+                   size.height(), SlotStores::Cached);
 }
 
 }  // namespace
