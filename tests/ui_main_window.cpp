@@ -23,7 +23,6 @@
 #include "capture/qt_client_area.h"
 #include "support/fakes.h"
 #include "support/qt_desktop.h"
-#include "base/qt_timer_host.h"
 #include "base/shutdown_signals.h"
 #include "support/window_on_fakes.h"
 
@@ -351,30 +350,6 @@ TEST(MainWindowSize, StoredSizeRoundTrips) {
 
 TEST(QtDesktopFilter, ConvertsTheStoredFilter) {
     EXPECT_EQ(qtFileFilter("A|*.a;;*.b|Empty|;\"|B|*.c").toStdString(), "A (*.a *.b);;B (*.c)");
-}
-
-TEST(QtTimerHostTest, TicksFromTheEventLoopAndStops) {
-    QtTimerHost host;
-    int ticks = 0;
-    auto t = std::make_unique<Timer>(host, "t", 10);
-    t->setHandler([&] { ++ticks; });
-    t->setEnabled(true);
-    spin(120);
-    EXPECT_GE(ticks, 3);
-    t->setEnabled(false);
-    EXPECT_EQ(host.activeCount(), 0);
-    const int stopped = ticks;
-    spin(50);
-    EXPECT_EQ(ticks, stopped);
-    // A handler that switches its own timer off; a timer that goes away armed.
-    t->setHandler([&] { ++ticks, t->setEnabled(false); });
-    t->setEnabled(true);
-    spin(60);
-    EXPECT_EQ(ticks, stopped + 1);
-    t->setEnabled(true);
-    EXPECT_EQ(host.activeCount(), 1);
-    t.reset();
-    EXPECT_EQ(host.activeCount(), 0);
 }
 
 // The client area: a player with a 100 x 50 video rectangle at (10, 5) in it.

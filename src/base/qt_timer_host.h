@@ -19,9 +19,6 @@ public:
     void arm(Timer& timer, int intervalMs) override;
     void disarm(Timer& timer) override;
 
-    // Number of timers currently ticking.
-    int activeCount() const;
-
 private:
     QObject owner_;  // parent of every QTimer
 };

@@ -35,11 +35,4 @@ void QtTimerHost::disarm(Timer& timer) {
     timer.hostData = nullptr;
 }
 
-int QtTimerHost::activeCount() const {
-    int n = 0;
-    for (auto* qt : owner_.findChildren<QTimer*>(Qt::FindDirectChildrenOnly))
-        if (qt->isActive()) ++n;
-    return n;
-}
-
 }  // namespace velmora
