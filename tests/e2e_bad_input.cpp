@@ -317,7 +317,8 @@ std::string around(const std::string& odd) {
     return "[Velmora]\nStartCount=20\nMyKey=mine\n\n[Other]\nkeep=this\n" + odd + "\n[Later]\nkeep=too\n";
 }
 
-// (Any bytes and long lines in the file: the settings fuzzer.)
+// (Any bytes and long lines in the file: the settings fuzzer; a read-only file
+// and a pipe in its place: the settings unit tests, on the same file code.)
 const SettingsCase kSettingsCases[] = {
     {"HundredThousandLines",
      [](const Session& s) {
@@ -325,12 +326,6 @@ const SettingsCase kSettingsCases[] = {
          for (int i = 0; i < 100000; ++i) many += "line" + std::to_string(i) + "=value " + std::to_string(i) + "\n";
          writeAll(s.ini(), around(many));
      }},
-    {"ReadOnlyFile",
-     [](const Session& s) {
-         writeAll(s.ini(), around(""));
-         ::chmod(s.ini().c_str(), 0444);
-     },
-     true},
     {"ReadOnlyFolder",
      [](const Session& s) {
          writeAll(s.ini(), around(""));
@@ -341,11 +336,6 @@ const SettingsCase kSettingsCases[] = {
      [](const Session& s) {
          fs::remove(s.ini());
          fs::create_directory(s.ini());
-     }},
-    {"PipeInPlace",
-     [](const Session& s) {
-         fs::remove(s.ini());
-         ::mkfifo(s.ini().c_str(), 0644);
      }},
 };
 
