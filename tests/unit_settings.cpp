@@ -242,5 +242,33 @@ TEST_F(ConfigStoreTest, AReadOnlyFileIsReadAndItsCopyTakesTheWrites) {
     EXPECT_EQ(readAll(program / "Velmora.ini"), provisioned);
 }
 
+// A file of 100 000 lines of other keys, read and written as at a start and
+// an exit: every other line stays in its place.  Beside it in a read-only
+// folder (root writes into any folder), the writes go to the user's copy.
+TEST_F(ConfigStoreTest, AHugeFileKeepsItsLinesAndAReadOnlyFolderGivesACopy) {
+    const testing::TempDir home("xdg");
+    EnvGuard xdg("XDG_CONFIG_HOME", home.path.c_str());
+    std::string many;
+    for (int i = 0; i < 100000; ++i) many += "line" + std::to_string(i) + "=value " + std::to_string(i) + "\n";
+    const std::string path = (dir / "Velmora.ini").string();
+    writeAll(path, "[Velmora]\nStartCount=20\nMyKey=mine\n\n[Other]\n" + many + "\n[Later]\nkeep=too\n");
+    {
+        ConfigStore store(path, desktop);
+        for (const char* key : {"StartCount", "width", "height", "zoom", "FrameTime"}) store.GetConfigValue(key);
+        for (const char* key : {"StartCount", "width", "height", "zoom"}) store.SetConfigValue(key, "21");
+    }
+    const std::string written = readAll(path);
+    EXPECT_TRUE(written == "[Velmora]\nStartCount=21\nMyKey=mine\nwidth=21\nheight=21\nzoom=21\n\n[Other]\n" + many +
+                               "\n[Later]\nkeep=too\n");
+    if (::geteuid() != 0) {
+        fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+        ConfigStore(path, desktop).SetConfigValue("zoom", "2");
+        fs::permissions(dir, fs::perms::owner_all);
+        EXPECT_TRUE(readAll(path) == written);
+        EXPECT_NE(readAll(home.path / "Velmora" / "Velmora.ini").find("\nzoom=2\n"), std::string::npos);
+    }
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
 }  // namespace
 }  // namespace velmora
