@@ -28,9 +28,8 @@ TEST(Lifecycle, StartsWithoutAVideoAreCountedAndIntroducedBelowTen) {
         EXPECT_EQ(h.desktop.modals.size(), r.about ? 1u : 0u);
         EXPECT_TRUE(h.desktop.boxes.empty());
     }
-}
 
-TEST(Lifecycle, StartCountOverflowIsReportedAndSkipsTheRest) {
+    // A count that overflows is reported and skips the rest of the start.
     Harness h;
     h.settings.values["StartCount"] = "32767";
     h.load();

@@ -47,7 +47,7 @@ protected:
 
 // ---------------------------------------------------------------- IniFile
 
-TEST(IniFileTest, MatchesNamesIgnoringCaseAndBlanks) {
+TEST(IniFileTest, MatchesNamesIgnoringCaseAndBlanksAndSetsInPlaceOrAppends) {
     const std::string text =
         "top=1\n[ Video ]\n  Width  =  640  \nwidth=999\n;Height=1\n# Depth=2\n"
         "Title=\"  spaced  \"\nEmpty=\n[Audio]\nVolume=80\n[video]\nExtra=1\n";
@@ -62,15 +62,14 @@ TEST(IniFileTest, MatchesNamesIgnoringCaseAndBlanks) {
     EXPECT_EQ(ini.get("Video", "top"), std::nullopt);     // before any section
     EXPECT_EQ(ini.text(), text);
     // (Line ends, kept and given to new lines: the settings fuzzer.)
-}
 
-TEST(IniFileTest, SetReplacesInPlaceOrAppends) {
-    IniFile ini("; head\n[A]\n  Width  =  640  \nx=1\n; about B\n\n[B]\ny=2\n\n[C]\n; c\n");
-    ini.set("a", "WIDTH", "1280");  // the file's spelling and spacing stay
-    ini.set("A", "z", "3");         // after the last key, before the comment
-    ini.set("b", "w", "4");         // before the trailing blank line
-    ini.set("C", "k", "v");         // a section without keys
-    EXPECT_EQ(ini.text(),
+    // A set replaces in place or appends.
+    IniFile edited("; head\n[A]\n  Width  =  640  \nx=1\n; about B\n\n[B]\ny=2\n\n[C]\n; c\n");
+    edited.set("a", "WIDTH", "1280");  // the file's spelling and spacing stay
+    edited.set("A", "z", "3");         // after the last key, before the comment
+    edited.set("b", "w", "4");         // before the trailing blank line
+    edited.set("C", "k", "v");         // a section without keys
+    EXPECT_EQ(edited.text(),
               "; head\n[A]\n  Width  =  1280\nx=1\nz=3\n; about B\n\n[B]\ny=2\nw=4\n\n"
               "[C]\nk=v\n; c\n");
 
