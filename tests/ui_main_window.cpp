@@ -69,17 +69,6 @@ protected:
 
 };
 
-// ---- The controls as designed ----
-
-TEST_F(MainWindowTest, LabelTextsFitTheirLabels) {
-    auto fits = [](QLabel* label, const char* text) {
-        return QFontMetrics(label->font()).horizontalAdvance(QString::fromLatin1(text)) <= label->width();
-    };
-    EXPECT_TRUE(fits(child<QLabel>("lblSpeed"), "Speed: very slow"));
-    EXPECT_TRUE(fits(child<QLabel>("lblReviewTime"), "-0.0 sec"));
-    EXPECT_TRUE(fits(child<QLabel>("lblReviewTime"), "-2.5 sec"));
-}
-
 // ---- The menu bar ----
 
 TEST_F(MainWindowTest, FileExitOrATerminationSignalUnloadsOnce) {
@@ -222,27 +211,33 @@ TEST_F(MainWindowTest, AReviewStepIsInTheWindowWhenItsKeyReturns) {
     }
 }
 
-TEST_F(MainWindowTest, ReviewButtonMouse) {
+// The controls show the model, not the toggles Qt makes of clicks; what the
+// procedures set changes the picture and nothing else.  Their labels hold
+// their longest texts.
+TEST_F(MainWindowTest, ControlsShowTheModel) {
+    auto fits = [](QLabel* label, const char* text) {
+        return QFontMetrics(label->font()).horizontalAdvance(QString::fromLatin1(text)) <= label->width();
+    };
+    EXPECT_TRUE(fits(child<QLabel>("lblSpeed"), "Speed: very slow"));
+    EXPECT_TRUE(fits(child<QLabel>("lblReviewTime"), "-0.0 sec"));
+    EXPECT_TRUE(fits(child<QLabel>("lblReviewTime"), "-2.5 sec"));
+
+    // The review button: the left button near the left edge steps back;
+    // beyond 800 twips (53 pixels at 96 dpi) any button steps forward.
     auto* review = static_cast<ReviewButton*>(child("cmdReview"));
     const QPoint border = review->contentsRect().topLeft();
-    // Left button near the left edge: back.
     mouse(review, QEvent::MouseButtonPress, Qt::LeftButton, border + QPoint(10, 5));
     EXPECT_EQ(frm->mlReviewDirection, 1);
     EXPECT_EQ(review->picture(), kReviewBack);
     mouse(review, QEvent::MouseButtonRelease, Qt::LeftButton, border + QPoint(10, 5));
     EXPECT_EQ(frm->mlReviewDirection, 0);
     EXPECT_EQ(review->picture(), kReviewIdle);
-    // Beyond 800 twips (53 pixels at 96 dpi) any button steps forward.
     ASSERT_EQ(window->dotsPerInch(), 96);
     mouse(review, QEvent::MouseButtonPress, Qt::LeftButton, border + QPoint(60, 5));
     EXPECT_EQ(review->picture(), kReviewForward);
     mouse(review, QEvent::MouseButtonRelease, Qt::LeftButton, border + QPoint(60, 5));
     EXPECT_EQ(review->picture(), kReviewIdle);
-}
 
-// The controls show the model, not the toggles Qt makes of clicks; what the
-// procedures set changes the picture and nothing else.
-TEST_F(MainWindowTest, ControlsShowTheModel) {
     QAction* z100 = action("mnuZoom100");
     QAction* fit = action("mnuZoomFit");
     ASSERT_TRUE(z100->isChecked());
