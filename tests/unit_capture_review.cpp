@@ -60,19 +60,6 @@ TEST(Ring, CapturesWalkDownFromFiftyAndWrap) {
     }
 }
 
-TEST(Ring, BeforeAnyCaptureAgeOneIsSlotOneEmpty) {
-    Harness h;
-    h.load();
-    h.frm.ShowImage(1);
-    EXPECT_TRUE(h.frm.oCaptured[1].visible());
-    EXPECT_EQ(h.frm.capturedImage[1].pixels[0], kSlotBackground);
-    h.desktop.clipboardCleared = false;
-    h.frm.ShowImage(0);
-    h.frm.mnuToolsCopy_Click();  // k = 51 -> 1
-    EXPECT_TRUE(h.desktop.clipboardCleared);
-    EXPECT_EQ(h.desktop.clipboardPixels.front(), kSlotBackground);
-}
-
 TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {
     RingHarness h;
     h.player.openable["/tiny.mp4"] = {100, 70};
@@ -308,6 +295,17 @@ TEST(Review, KeysStepOnPressAndAutoRepeatAddsNothing) {
 }
 
 TEST(Copy, TheShownFrameOrTheNewestCapture) {
+    // Before any capture, age 1 is slot 1, empty.
+    Harness empty;
+    empty.load();
+    empty.frm.ShowImage(1);
+    EXPECT_TRUE(empty.frm.oCaptured[1].visible());
+    empty.desktop.clipboardCleared = false;
+    empty.frm.ShowImage(0);
+    empty.frm.mnuToolsCopy_Click();  // k = 51 -> 1
+    EXPECT_TRUE(empty.desktop.clipboardCleared);
+    EXPECT_EQ(empty.desktop.clipboardPixels.front(), kSlotBackground);
+
     RingHarness h;
     h.loadPlaying();
     h.clock.advance(1000);  // captures 1..10
