@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "playback/camera_devices.h"
+#include "playback/live_feed.h"
 #include "playback/media_source.h"
 #include "support/fake_video_devices.h"
 #include "support/harness.h"
@@ -87,8 +88,42 @@ TEST(Source, LiveSourcesPlayAtOnceFromABoundedCache) {
     EXPECT_EQ(optionValue(camera, "demuxer-lavf-o"),
               "fflags=+nobuffer,input_format=mjpeg,video_size=1280x720,framerate=30000/1001");
     EXPECT_EQ(optionValue(camera, "network-timeout"), "(none)");
+    // The camera's pictures are kept encoded: the cache holds what the
+    // encoder's highest rate gives in 90 s, a minute of time-shift and more.
+    EXPECT_EQ(optionValue(camera, "demuxer-max-back-bytes"), std::to_string(kFeedCacheBytes));
+    EXPECT_EQ(optionValue(camera, "demuxer-max-bytes"), std::to_string(kFeedCacheBytes));
+    EXPECT_GE(kFeedCacheBytes, 60 * kFeedMaxBitrate / 8 * 3 / 2);
+    EXPECT_LE(kFeedCacheBytes, 128ll << 20);
     // Lengths in bytes keep commas, brackets and equals signs inside a value.
     EXPECT_EQ(playerOptionList({{"a", "x=1,y=[2,3]"}, {"b", "\xc3\xa9"}}), "a=%11%x=1,y=[2,3],b=%2%\xc3\xa9");
+}
+
+TEST(Source, RawAndMjpegCamerasAreEncodedFirstAndH264CamerasReadDirectly) {
+    const MediaSource camera = classifySource("/dev/video2").source;
+    const CameraSettings mjpeg{"mjpeg", 1920, 1080, 30, 1}, h264{"h264", 1920, 1080, 30, 1};
+    const auto options = liveOptions(camera, {}, &mjpeg);
+    const CameraFeed feed = cameraFeed(camera, options, nullptr, true);
+    ASSERT_TRUE(feed.encoded);
+    EXPECT_EQ(feed.input, (CaptureInput{"video4linux2", "/dev/video2",
+                                        {{"input_format", "mjpeg"}, {"video_size", "1920x1080"}, {"framerate", "30/1"}}}));
+    // The player reads MPEG-TS, otherwise as any live stream.
+    EXPECT_EQ(optionValue(feed.playerOptions, "demuxer-lavf-o"), "fflags=+nobuffer");
+    EXPECT_EQ(optionValue(feed.playerOptions, "demuxer-lavf-format"), "mpegts");
+    EXPECT_EQ(feed.playerOptions.size(), options.size() + 1);
+    EXPECT_EQ(optionValue(feed.playerOptions, "demuxer-max-back-bytes"), optionValue(options, "demuxer-max-back-bytes"));
+
+    const auto direct = cameraFeed(camera, liveOptions(camera, {}, &h264), nullptr, true);
+    EXPECT_FALSE(direct.encoded);
+    EXPECT_EQ(direct.directTarget, "av://v4l2:/dev/video2");
+    EXPECT_EQ(direct.playerOptions, liveOptions(camera, {}, &h264));
+    EXPECT_EQ(optionValue(direct.playerOptions, "demuxer-max-bytes"), std::to_string(LiveBuffer{}.aheadBytes));
+
+    // A stand-in set by code replaces the device and leaves its mode out.
+    const CaptureInput standIn{"lavfi", "testsrc2", {}};
+    EXPECT_EQ(cameraFeed(camera, options, &standIn, true).input, standIn);
+    const auto raw = cameraFeed(camera, options, &standIn, false);
+    EXPECT_EQ(raw.directTarget, "av://lavfi:testsrc2");
+    EXPECT_EQ(optionValue(raw.playerOptions, "demuxer-lavf-o"), "fflags=+nobuffer");
 }
 
 // ---- Cameras ----

@@ -36,7 +36,7 @@ struct MpvOptions {
     std::string audioOutput;  // "" = mpv's default (PulseAudio, PipeWire or ALSA); "null" = silent
     int openTimeoutMs = 15000;
     // Read in place of every camera's device (benches and tests; set by code only).
-    std::optional<CaptureInput> cameraStandIn;
+    std::optional<CaptureInput> cameraStandIn{};
     // Off: cameras are read by mpv directly, their pictures kept as they come.
     bool encodeCameras = true;
 };
