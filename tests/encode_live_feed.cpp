@@ -1,6 +1,6 @@
-// The live encoder on FFmpeg's generated test picture at 320 x 240: an
-// MPEG-TS stream of H.264 with a key frame every second that ends when the
-// input does; pictures left out while nobody reads; a waiting read given up;
+// The live encoder on FFmpeg's generated test picture at 320 x 240, raw and
+// as MJPEG: an MPEG-TS stream of H.264 with a key frame every second that
+// ends when the input does; pictures left out while nobody reads; a waiting read given up;
 // stop() with the input still sending.
 #include <gtest/gtest.h>
 
@@ -31,34 +31,42 @@ std::string readAllOf(LiveEncoder& encoder, std::size_t limit = 1 << 30) {
     return bytes;
 }
 
-TEST(LiveEncoder, EncodesTheInputToMpegTsWithAKeyFrameEverySecondAndEndsWithIt) {
-    LiveEncoder encoder(testPicture(":duration=2"));
-    ASSERT_TRUE(encoder.start()) << encoder.error();
-    const std::string bytes = readAllOf(encoder);
-    // The stream ended by itself: the thread is gone, later reads say so.
-    char one;
-    EXPECT_EQ(encoder.read(&one, 1), 0);
-    EXPECT_EQ(LiveEncoder::running(), 0);
-
-    ASSERT_GT(bytes.size(), 188u * 10);
-    EXPECT_EQ(bytes.size() % 188, 0u);
-    for (std::size_t at = 0; at < bytes.size(); at += 188) ASSERT_EQ(bytes[at], 0x47) << at;
-    const auto figures = encoder.figures();
-    EXPECT_EQ(figures.picturesRead, 60);
-    EXPECT_EQ(figures.picturesEncoded, 60);
-    EXPECT_EQ(figures.picturesLeftOut, 0);
-    EXPECT_EQ(figures.bytesOut, static_cast<long long>(bytes.size()));
-
+TEST(LiveEncoder, EncodesRawAndMjpegToMpegTsWithAKeyFrameEverySecondAndEndsWithTheInput) {
     TempDir dir("live-feed");
-    const std::string file = (dir.path / "feed.ts").string();
-    testing::writeAll(file, bytes);
-    EXPECT_EQ(run("ffprobe -v error -show_entries format=format_name:stream=codec_name,width,height,pix_fmt "
-                  "-of csv=p=0 '" + file + "' | grep . | sort -u | tr '\\n' ' '"),
-              "h264,320,240,yuv420p mpegts ");
-    // One line per packet, in order: the key frames are pictures 0 and 30.
-    const std::string flags = run("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" +
-                                  file + "' | grep . | grep -n K | cut -d: -f1 | tr '\\n' ' '");
-    EXPECT_EQ(flags, "1 31 ");
+    // MJPEG as a camera sends it: full-range 4:2:2, which stays full range.
+    const std::string mjpeg = (dir.path / "camera.mjpeg").string();
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=30:duration=2 -pix_fmt yuvj422p "
+                  "-c:v mjpeg -f mjpeg '" + mjpeg + "' && echo ok"),
+              "ok\n");
+    for (const auto& [input, pixels] : {std::pair{testPicture(":duration=2"), "yuv420p"},
+                                        std::pair{CaptureInput{"mjpeg", mjpeg, {{"framerate", "30"}}}, "yuvj420p"}}) {
+        LiveEncoder encoder(input);
+        ASSERT_TRUE(encoder.start()) << encoder.error();
+        const std::string bytes = readAllOf(encoder);
+        // The stream ended by itself: the thread is gone, later reads say so.
+        char one;
+        EXPECT_EQ(encoder.read(&one, 1), 0);
+        EXPECT_EQ(LiveEncoder::running(), 0);
+
+        ASSERT_GT(bytes.size(), 188u * 10);
+        EXPECT_EQ(bytes.size() % 188, 0u);
+        for (std::size_t at = 0; at < bytes.size(); at += 188) ASSERT_EQ(bytes[at], 0x47) << at;
+        const auto figures = encoder.figures();
+        EXPECT_EQ(figures.picturesRead, 60);
+        EXPECT_EQ(figures.picturesEncoded, 60);
+        EXPECT_EQ(figures.picturesLeftOut, 0);
+        EXPECT_EQ(figures.bytesOut, static_cast<long long>(bytes.size()));
+
+        const std::string file = (dir.path / "feed.ts").string();
+        testing::writeAll(file, bytes);
+        EXPECT_EQ(run("ffprobe -v error -show_entries format=format_name:stream=codec_name,width,height,pix_fmt "
+                      "-of csv=p=0 '" + file + "' | grep . | sort -u | tr '\\n' ' '"),
+                  std::string("h264,320,240,") + pixels + " mpegts ");
+        // One line per packet, in order: the key frames are pictures 0 and 30.
+        EXPECT_EQ(run("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" + file +
+                      "' | grep . | grep -n K | cut -d: -f1 | tr '\\n' ' '"),
+                  "1 31 ");
+    }
 }
 
 TEST(LiveEncoder, LeavesPicturesOutWhileNobodyReadsAndStopsPromptlyWhileTheInputSends) {

@@ -223,10 +223,9 @@ bool LiveEncoder::State::take(AVFrame& decoded) {
     if (lastPts != AV_NOPTS_VALUE && pts <= lastPts) return true;
     if (!encoder && !openOutput(decoded)) return false;
     AVFrame* source = &decoded;
-    if (decoded.format != AV_PIX_FMT_YUV420P || decoded.width != encoder->width ||
-        decoded.height != encoder->height) {
+    if (decoded.format != encoder->pix_fmt || decoded.width != encoder->width || decoded.height != encoder->height) {
         sws = sws_getCachedContext(sws, decoded.width, decoded.height, static_cast<AVPixelFormat>(decoded.format),
-                                   encoder->width, encoder->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                                   encoder->width, encoder->height, encoder->pix_fmt, SWS_BILINEAR, nullptr,
                                    nullptr, nullptr);
         if (!sws || av_frame_make_writable(picture) < 0) return false;
         sws_scale(sws, decoded.data, decoded.linesize, 0, decoded.height, picture->data, picture->linesize);
@@ -243,7 +242,12 @@ bool LiveEncoder::State::openOutput(const AVFrame& first) {
     encoder->width = first.width & ~1;
     encoder->height = first.height & ~1;
     encoder->sample_aspect_ratio = first.sample_aspect_ratio;
-    encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+    // 4:2:0; full range stays full range (MJPEG's pictures): converting the
+    // range would cost three times what halving the chroma does.
+    const auto format = static_cast<AVPixelFormat>(first.format);
+    const bool fullRange = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
+                           format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P;
+    encoder->pix_fmt = fullRange ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
     encoder->time_base = kTsTime;
     encoder->framerate = rate;
     encoder->gop_size = std::max(1, static_cast<int>(av_q2d(rate) * kFeedKeyFrameSeconds + 0.5));
@@ -254,7 +258,7 @@ bool LiveEncoder::State::openOutput(const AVFrame& first) {
     av_opt_set(encoder->priv_data, "tune", kTune, 0);
     av_opt_set_double(encoder->priv_data, "crf", kQuality, 0);
     if (avcodec_open2(encoder, codec, nullptr) < 0) return false;
-    picture->format = AV_PIX_FMT_YUV420P;
+    picture->format = encoder->pix_fmt;
     picture->width = encoder->width;
     picture->height = encoder->height;
     if (av_frame_get_buffer(picture, 0) < 0) return false;

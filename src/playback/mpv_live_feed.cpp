@@ -2,7 +2,9 @@
 
 #include <mpv/stream_cb.h>
 
+#include <cstdio>
 #include <memory>
+#include <random>
 
 #include "playback/live_encoder.h"
 
@@ -21,9 +23,18 @@ MpvLiveFeed::MpvLiveFeed(mpv_handle* mpv) { mpv_stream_cb_add_ro(mpv, kProtocol,
 std::string MpvLiveFeed::target(CaptureInput input) {
     std::lock_guard lock(m_);
     input_ = std::move(input);
-    current_ = std::string(kProtocol) + "://" + std::to_string(++serial_);
+    static std::random_device random;
+    char name[24];
+    std::snprintf(name, sizeof name, "%08x%08x", random(), random());
+    current_ = std::string(kProtocol) + "://" + name;
     lastError_.clear();
     return current_;
+}
+
+void MpvLiveFeed::forget() {
+    std::lock_guard lock(m_);
+    current_.clear();
+    input_ = {};
 }
 
 std::string MpvLiveFeed::lastError() {
@@ -37,7 +48,7 @@ int MpvLiveFeed::open(void* self, char* uri, mpv_stream_cb_info* info) {
     CaptureInput input;
     {
         std::lock_guard lock(feed->m_);
-        if (uri != feed->current_) return MPV_ERROR_LOADING_FAILED;
+        if (feed->current_.empty() || uri != feed->current_) return MPV_ERROR_LOADING_FAILED;
         input = feed->input_;
     }
     auto encoder = std::make_unique<LiveEncoder>(std::move(input));

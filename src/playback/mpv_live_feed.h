@@ -20,8 +20,11 @@ public:
     // (mpv_terminate_destroy() closes every stream still open).
     explicit MpvLiveFeed(mpv_handle* mpv);
 
-    // The target that opens `input`; a target handed out before no longer opens.
+    // The target that opens `input`; a target handed out before no longer
+    // opens.  It holds a random part, so that no playlist can name it.
     std::string target(CaptureInput input);
+    // No target opens any more (the camera is closed).
+    void forget();
     // Why the last open failed, in words ("" when it did not).
     std::string lastError();
 
@@ -31,7 +34,6 @@ private:
     std::mutex m_;
     CaptureInput input_;
     std::string current_;
-    unsigned serial_ = 0;
     std::string lastError_;
 };
 

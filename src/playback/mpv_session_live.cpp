@@ -131,6 +131,7 @@ void MpvSession::Timers::disarm(Timer& timer) {
 
 void MpvSession::stopLive() {
     live_ = reconnecting_ = false;
+    feed_->forget();
     cachePoll_->stop();
     watchdog_.reset();
     seekableKnown_ = false;
