@@ -32,6 +32,8 @@ inline constexpr int kFeedCacheSeconds = 90;
 // Those seconds in bytes at the highest rate, and a quarter more for the
 // rate control's overshoot.
 inline constexpr long long kFeedCacheBytes = kFeedCacheSeconds * kFeedMaxBitrate / 8 * 5 / 4;
+static_assert(kFeedCacheBytes >= 60 * kFeedMaxBitrate / 8 * 3 / 2, "a minute of time-shift, and a margin");
+static_assert(kFeedCacheBytes <= 128ll << 20, "no more than a stream's cache");
 // A key frame about every second, so that a seek lands close to where it aims.
 inline constexpr double kFeedKeyFrameSeconds = 1.0;
 
