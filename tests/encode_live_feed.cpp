@@ -83,7 +83,12 @@ TEST(LiveEncoder, LeavesPicturesOutWhileNobodyReadsAndStopsPromptlyWhileTheInput
     // Read again: encoding goes on, from current pictures.
     const std::string bytes = readAllOf(encoder, static_cast<std::size_t>(full.bytesOut) + (1 << 20));
     EXPECT_GT(encoder.figures().picturesEncoded, full.picturesEncoded);
-    EXPECT_EQ(bytes[0], 0x47);
+    // Without a gap in time where pictures were left out: 1/30 s apart.
+    TempDir dir("live-feed");
+    testing::writeAll(dir.path / "feed.ts", bytes);
+    EXPECT_EQ(run("ffprobe -v error -show_entries packet=pts -of csv=p=0 '" + (dir.path / "feed.ts").string() +
+                  "' | grep . | awk -F, 'NR > 1 && $1 - p != 3000 { n++ } { p = $1 } END { print (NR > 100), n + 0 }'"),
+              "1 0\n");
 
     const auto t0 = Clock::now();
     encoder.stop();

@@ -117,6 +117,8 @@ struct LiveEncoder::State {
     AVPacket* packet = nullptr;
     std::int64_t firstTimestamp = AV_NOPTS_VALUE;
     std::int64_t lastPts = AV_NOPTS_VALUE;
+    std::int64_t leftOutTicks = 0;  // stream time taken out for pictures left out
+    bool afterGap = false;
 
     bool open();
     void run();
@@ -137,6 +139,10 @@ struct LiveEncoder::State {
 bool LiveEncoder::State::open() {
     static std::once_flag devices;
     std::call_once(devices, [] { avdevice_register_all(); });
+    if (!avcodec_find_encoder_by_name("libx264")) {
+        error = "the H.264 encoder (libx264) is not available.";
+        return false;
+    }
     const AVInputFormat* format = av_find_input_format(input.format.c_str());
     if (!format) {
         error = "the input format " + input.format + " is not available.";
@@ -209,6 +215,7 @@ void LiveEncoder::State::run() {
 bool LiveEncoder::State::take(AVFrame& decoded) {
     if (pipe.room() < kPictureRoom) {
         ++picturesLeftOut;  // nobody reads: what is encoded later is current
+        afterGap = true;
         return true;
     }
     // Stream time from the first picture on, strictly rising.
@@ -220,6 +227,14 @@ bool LiveEncoder::State::take(AVFrame& decoded) {
     } else {
         pts = lastPts == AV_NOPTS_VALUE ? 0 : lastPts + av_rescale_q(1, av_inv_q(rate), kTsTime);
     }
+    // Pictures left out leave no gap: the stream holds what was encoded.
+    const std::int64_t frameTicks = av_rescale_q(1, av_inv_q(rate), kTsTime);
+    pts -= leftOutTicks;
+    if (afterGap && lastPts != AV_NOPTS_VALUE && pts > lastPts + frameTicks) {
+        leftOutTicks += pts - (lastPts + frameTicks);
+        pts = lastPts + frameTicks;
+    }
+    afterGap = false;
     if (lastPts != AV_NOPTS_VALUE && pts <= lastPts) return true;
     if (!encoder && !openOutput(decoded)) return false;
     AVFrame* source = &decoded;
