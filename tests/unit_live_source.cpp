@@ -47,6 +47,7 @@ TEST(Source, EverythingElseIsRefusedNamingWhatOpens) {
     const std::pair<const char*, const char*> cases[] = {
         {"av://v4l2:/dev/video0", "Velmora does not open av:// addresses."},
         {"lavfi://testsrc", "Velmora does not open lavfi:// addresses."},
+        {"velmora-feed://1", "Velmora does not open velmora-feed:// addresses."},
         {"EDL://a.mp4", "Velmora does not open edl:// addresses."},
         {"memory://abc", "Velmora does not open memory:// addresses."},
         {"file://server/share/x.mp4", "Only local files open from a file:// address."},
