@@ -220,16 +220,15 @@ bool LiveEncoder::State::take(AVFrame& decoded) {
     }
     // Stream time from the first picture on, strictly rising.
     const AVRational base = in->streams[video]->time_base;
-    std::int64_t pts = AV_NOPTS_VALUE;
+    const std::int64_t frameTicks = av_rescale_q(1, av_inv_q(rate), kTsTime);
+    std::int64_t pts = 0;
     if (decoded.best_effort_timestamp != AV_NOPTS_VALUE) {
         if (firstTimestamp == AV_NOPTS_VALUE) firstTimestamp = decoded.best_effort_timestamp;
-        pts = av_rescale_q(decoded.best_effort_timestamp - firstTimestamp, base, kTsTime);
-    } else {
-        pts = lastPts == AV_NOPTS_VALUE ? 0 : lastPts + av_rescale_q(1, av_inv_q(rate), kTsTime);
+        pts = av_rescale_q(decoded.best_effort_timestamp - firstTimestamp, base, kTsTime) - leftOutTicks;
+    } else if (lastPts != AV_NOPTS_VALUE) {
+        pts = lastPts + frameTicks;
     }
     // Pictures left out leave no gap: the stream holds what was encoded.
-    const std::int64_t frameTicks = av_rescale_q(1, av_inv_q(rate), kTsTime);
-    pts -= leftOutTicks;
     if (afterGap && lastPts != AV_NOPTS_VALUE && pts > lastPts + frameTicks) {
         leftOutTicks += pts - (lastPts + frameTicks);
         pts = lastPts + frameTicks;
