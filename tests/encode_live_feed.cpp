@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -20,6 +21,15 @@ using Clock = std::chrono::steady_clock;
 
 CaptureInput testPicture(const std::string& extra) {
     return {"lavfi", "testsrc2=size=320x240:rate=30" + extra, {}};
+}
+
+// Whether this process holds `path` open.
+bool heldOpen(const std::string& path) {
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(fd.path(), ec) == path) return true;
+    }
+    return false;
 }
 
 // Everything read until the stream ends (or `limit` bytes).
@@ -43,10 +53,12 @@ TEST(LiveEncoder, EncodesRawAndMjpegToMpegTsWithAKeyFrameEverySecondAndEndsWithT
         LiveEncoder encoder(input);
         ASSERT_TRUE(encoder.start()) << encoder.error();
         const std::string bytes = readAllOf(encoder);
-        // The stream ended by itself: the thread is gone, later reads say so.
+        // The stream ended by itself: the thread and the input are gone,
+        // later reads say so.
         char one;
         EXPECT_EQ(encoder.read(&one, 1), 0);
         EXPECT_EQ(LiveEncoder::running(), 0);
+        EXPECT_FALSE(heldOpen(mjpeg));
 
         ASSERT_GT(bytes.size(), 188u * 10);
         EXPECT_EQ(bytes.size() % 188, 0u);
