@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 # qt6-wayland makes Velmora a native client of a Wayland session; sway, wtype,
 # grim and wl-clipboard run the Wayland end-to-end test.
 DEPS := build-essential cmake pkg-config qt6-base-dev qt6-wayland libmpv-dev \
-        libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libgtest-dev libgmock-dev \
+        libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libavdevice-dev libgtest-dev libgmock-dev \
         ffmpeg xvfb xauth xdg-utils desktop-file-utils file \
         clang libclang-rt-14-dev libx11-dev libxext-dev libxtst-dev \
         sway wtype grim wl-clipboard

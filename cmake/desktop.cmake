@@ -58,7 +58,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
-# dpkg-shlibdeps finds the libraries the program links (Qt 6 widgets, libmpv);
+# dpkg-shlibdeps finds the libraries the program links (Qt 6 widgets, libmpv,
+# FFmpeg's libavcodec, libavformat, libavdevice and libswscale: libavcodec
+# brings the H.264 encoder that compresses a camera's pictures);
 # what they do not name is Qt's platform plugins (the window on X11 and
 # Wayland) and the opener of the FAQ page.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland")

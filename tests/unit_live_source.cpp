@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "playback/camera_devices.h"
+#include "playback/live_feed.h"
 #include "playback/media_source.h"
 #include "support/fake_video_devices.h"
 #include "support/harness.h"
@@ -46,6 +47,7 @@ TEST(Source, EverythingElseIsRefusedNamingWhatOpens) {
     const std::pair<const char*, const char*> cases[] = {
         {"av://v4l2:/dev/video0", "Velmora does not open av:// addresses."},
         {"lavfi://testsrc", "Velmora does not open lavfi:// addresses."},
+        {"velmora-feed://1", "Velmora does not open velmora-feed:// addresses."},
         {"EDL://a.mp4", "Velmora does not open edl:// addresses."},
         {"memory://abc", "Velmora does not open memory:// addresses."},
         {"file://server/share/x.mp4", "Only local files open from a file:// address."},
@@ -87,8 +89,37 @@ TEST(Source, LiveSourcesPlayAtOnceFromABoundedCache) {
     EXPECT_EQ(optionValue(camera, "demuxer-lavf-o"),
               "fflags=+nobuffer,input_format=mjpeg,video_size=1280x720,framerate=30000/1001");
     EXPECT_EQ(optionValue(camera, "network-timeout"), "(none)");
+    // The camera's pictures are kept encoded, in bytes for 90 s of them.
+    EXPECT_EQ(optionValue(camera, "demuxer-max-back-bytes"), std::to_string(kFeedCacheBytes));
+    EXPECT_EQ(optionValue(camera, "demuxer-max-bytes"), std::to_string(kFeedCacheBytes));
     // Lengths in bytes keep commas, brackets and equals signs inside a value.
     EXPECT_EQ(playerOptionList({{"a", "x=1,y=[2,3]"}, {"b", "\xc3\xa9"}}), "a=%11%x=1,y=[2,3],b=%2%\xc3\xa9");
+}
+
+TEST(Source, RawAndMjpegCamerasAreEncodedFirstAndH264CamerasReadDirectly) {
+    const MediaSource camera = classifySource("/dev/video2").source;
+    const CameraSettings mjpeg{"mjpeg", 1920, 1080, 30, 1}, h264{"h264", 1920, 1080, 30, 1};
+    const auto options = liveOptions(camera, {}, &mjpeg);
+    const CameraFeed feed = cameraFeed(camera, options, nullptr, true);
+    ASSERT_TRUE(feed.encoded);
+    EXPECT_EQ(feed.input, (CaptureInput{"video4linux2", "/dev/video2",
+                                        {{"input_format", "mjpeg"}, {"video_size", "1920x1080"}, {"framerate", "30/1"}}}));
+    // The player reads MPEG-TS, otherwise as any live stream.
+    EXPECT_EQ(optionValue(feed.playerOptions, "demuxer-lavf-o"), "fflags=+nobuffer");
+    EXPECT_EQ(optionValue(feed.playerOptions, "demuxer-lavf-format"), "mpegts");
+
+    const auto direct = cameraFeed(camera, liveOptions(camera, {}, &h264), nullptr, true);
+    EXPECT_FALSE(direct.encoded);
+    EXPECT_EQ(direct.directTarget, "av://v4l2:/dev/video2");
+    EXPECT_EQ(direct.playerOptions, liveOptions(camera, {}, &h264));
+    EXPECT_EQ(optionValue(direct.playerOptions, "demuxer-max-bytes"), std::to_string(LiveBuffer{}.aheadBytes));
+
+    // A stand-in set by code replaces the device and leaves its mode out.
+    const CaptureInput standIn{"lavfi", "testsrc2", {}};
+    EXPECT_EQ(cameraFeed(camera, options, &standIn, true).input, standIn);
+    const auto raw = cameraFeed(camera, options, &standIn, false);
+    EXPECT_EQ(raw.directTarget, "av://lavfi:testsrc2");
+    EXPECT_EQ(optionValue(raw.playerOptions, "demuxer-lavf-o"), "fflags=+nobuffer");
 }
 
 // ---- Cameras ----

@@ -1,5 +1,7 @@
 #include "playback/media_source.h"
 
+#include "playback/live_feed.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -187,13 +189,16 @@ std::vector<PlayerOption> liveOptions(const MediaSource& source, const LiveBuffe
     // give the latency of its low-latency profile (one decoding thread, no
     // probing beyond the first packets, no input buffering) and keep the
     // cache, which that profile leaves to its defaults, for time-shift.
+    // A camera's encoded pictures are kept for as long as the encoder's
+    // highest rate allows in the same bytes.
+    const bool encoded = source.kind == SourceKind::Camera && cameraFeedEncoded(camera);
     std::vector<PlayerOption> options{
         // The cache keeps receiving while paused and can be sought in,
         // although the stream itself cannot.
         {"cache", "yes"},
         {"demuxer-seekable-cache", "yes"},
-        {"demuxer-max-bytes", std::to_string(buffer.aheadBytes)},
-        {"demuxer-max-back-bytes", std::to_string(buffer.behindBytes)},
+        {"demuxer-max-bytes", std::to_string(encoded ? kFeedCacheBytes : buffer.aheadBytes)},
+        {"demuxer-max-back-bytes", std::to_string(encoded ? kFeedCacheBytes : buffer.behindBytes)},
         // Play the first frame at once, and never wait for the cache to fill.
         {"cache-pause", "no"},
         {"cache-pause-initial", "no"},

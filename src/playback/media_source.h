@@ -69,7 +69,8 @@ struct PlayerOption {
 };
 
 // How much of a live source is kept for time-shift: compressed packets ahead
-// of and behind the play position.
+// of and behind the play position.  (A camera whose pictures the program
+// encodes keeps what the encoder's rate gives: see live_feed.h.)
 struct LiveBuffer {
     long long aheadBytes = 128ll << 20;
     long long behindBytes = 128ll << 20;

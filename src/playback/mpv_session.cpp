@@ -1,5 +1,7 @@
 #include "playback/mpv_session.h"
 
+#include "playback/mpv_live_feed.h"
+
 #include <mpv/client.h>
 #include <sys/stat.h>
 
@@ -118,6 +120,7 @@ MpvSession::MpvSession(MpvOptions options) : options_(std::move(options)) {
         mpv_terminate_destroy(mpv_);
         throw std::runtime_error("The video player could not be started.");
     }
+    feed_ = std::make_unique<MpvLiveFeed>(mpv_);
     mpv_hook_add(mpv_, kPreloadedHook, "on_preloaded", 0);
     mpv_observe_property(mpv_, 0, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(mpv_, 0, "duration", MPV_FORMAT_DOUBLE);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "playback/live_feed.h"
 #include "playback/live_state.h"
 #include "playback/player_port.h"
 #include "playback/tone_map.h"
@@ -29,9 +30,15 @@ struct mpv_node;
 
 namespace velmora {
 
+class MpvLiveFeed;
+
 struct MpvOptions {
     std::string audioOutput;  // "" = mpv's default (PulseAudio, PipeWire or ALSA); "null" = silent
     int openTimeoutMs = 15000;
+    // Read in place of every camera's device (benches and tests; set by code only).
+    std::optional<CaptureInput> cameraStandIn{};
+    // Off: cameras are read by mpv directly, their pictures kept as they come.
+    bool encodeCameras = true;
 };
 
 class MpvSession : public QObject {
@@ -176,6 +183,7 @@ private:
     QTimer* cachePoll_ = nullptr;  // asks for the cache's state while live
     LiveFollower follower_;
     std::unique_ptr<SignalWatchdog> watchdog_;
+    std::unique_ptr<MpvLiveFeed> feed_;  // a camera's encoded pictures
 
     long long frameDrops_ = 0;
     long long decoderFrameDrops_ = 0;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "playback/mpv_answers.h"
+#include "playback/mpv_live_feed.h"
 #include "playback/mpv_session.h"
 #include "playback/video_filters.h"
 
@@ -26,6 +27,14 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     live_ = true;
     liveTarget_ = playerTarget(source);
     liveOptionList_ = playerOptionList(options);
+    bool encoded = false;  // a camera's pictures, encoded here first
+    if (source.kind == SourceKind::Camera) {
+        const auto& standIn = options_.cameraStandIn;
+        CameraFeed feed = cameraFeed(source, options, standIn ? &*standIn : nullptr, options_.encodeCameras);
+        encoded = feed.encoded;
+        liveTarget_ = encoded ? feed_->target(std::move(feed.input)) : feed.directTarget;
+        liveOptionList_ = playerOptionList(feed.playerOptions);
+    }
     aheadBytes_ = 0;
     for (const PlayerOption& o : options)
         if (o.name == "demuxer-max-bytes") aheadBytes_ = std::atoll(o.value.c_str());
@@ -34,6 +43,7 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     openTarget(liveTarget_, liveOptionList_, prefix);
     if (mediaEntryId_ < 0) {
         stopLive();
+        if (const std::string why = encoded ? feed_->lastError() : ""; !why.empty()) error_ = prefix + why;
         // A datagram stream that sends nothing fails only when the player
         // finds no format in the silence: say what happened instead.
         const auto timeout = std::find_if(options.begin(), options.end(),
@@ -43,6 +53,7 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
             error_ = prefix + "nothing arrived within " + timeout->value + " seconds.";
         return true;
     }
+    fileName_ = playerTarget(source);
     cacheEnd_ = -1;
     cacheFull_ = false;
     follower_ = LiveFollower{};
@@ -120,6 +131,7 @@ void MpvSession::Timers::disarm(Timer& timer) {
 
 void MpvSession::stopLive() {
     live_ = reconnecting_ = false;
+    feed_->forget();
     cachePoll_->stop();
     watchdog_.reset();
     seekableKnown_ = false;
