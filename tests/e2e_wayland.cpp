@@ -262,6 +262,20 @@ TEST(Wayland, ATiledWindowCoversItsPlaceAtEveryZoom) {
     const QImage shot = c.screen();
     EXPECT_LT(desktopPixels(shot, *window), 50) << "at 200 % the window does not cover its place";
     EXPECT_NE(shot.pixel(window->topLeft() + QPoint(2, 2)), kDesktop);
+
+    // Shown floating and tiled later, past the time a first size is waited
+    // for, it covers its place as well.
+    c.run("swaymsg 'for_window [app_id=velmora] floating enable'");
+    c.start({c.clip()});
+    ASSERT_TRUE(c.window("Velmora - " + c.clip())) << c.log();
+    sleepMs(5500);
+    c.run("swaymsg '[app_id=velmora] floating disable'");
+    for (const char* key : {"F2", "F3"}) {
+        c.chord("ctrl", key);
+        sleepMs(1500);
+        EXPECT_LT(desktopPixels(c.screen(), *c.window("Velmora - " + c.clip())), 50)
+            << "tiled later, Ctrl+" << key;
+    }
 }
 
 TEST(Wayland, OpensPlaysReviewsAndCopiesInTrueColours) {

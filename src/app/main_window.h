@@ -154,6 +154,7 @@ private:
     bool unloadReported_ = false;
     bool shown_ = false;
     QSize askedSize_;
+    QSize shownSize_;  // the size the window was first shown at
     bool sizeKept_ = false;
     QTimer answerTimer_;
     QElapsedTimer firstSize_;  // since the window was first shown, until it got a size

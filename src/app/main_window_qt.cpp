@@ -474,6 +474,7 @@ void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (frm_ && !shown_ && !event->spontaneous()) {
         shown_ = true;
+        shownSize_ = size();
         firstSize_.start();
         frm_->Form_Resize();
     }

@@ -27,12 +27,28 @@ void MainWindow::judgeGivenSize() {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    if (!event->spontaneous()) return;
     // The first size the window manager gives a newly shown window answers
     // the size asked before it was shown.
-    if (event->spontaneous() && firstSize_.isValid()) {
+    if (firstSize_.isValid()) {
         const bool answer = firstSize_.elapsed() < kFirstSizeMs && !answerTimer_.isActive();
         firstSize_.invalidate();
-        if (answer) judgeGivenSize();
+        if (answer) return judgeGivenSize();
+    }
+    // A Wayland compositor tells the window every size it gives it, also when
+    // it tiles a floating window or floats a tiled one: a size the window did
+    // not ask for is one the compositor keeps it at.  A window floated again
+    // is given back the size it was first shown at: its own, and the zoom's
+    // size is asked once more.
+    if (!shown_ || answerTimer_.isActive() ||
+        !QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return;
+    const bool wasKept = sizeKept_;
+    if (size() == shownSize_) askedSize_ = size();
+    judgeGivenSize();
+    if (frm_ && wasKept && !sizeKept_) {
+        if (frm_->mnuZoom100.checked()) frm_->mnuZoom100_Click();
+        if (frm_->mnuZoom200.checked()) frm_->mnuZoom200_Click();
     }
 }
 
