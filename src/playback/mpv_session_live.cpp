@@ -5,6 +5,7 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "playback/mpv_answers.h"
@@ -46,6 +47,7 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     cacheEnd_ = -1;
     cacheFull_ = false;
     follower_ = LiveFollower{};
+    follower_.setDelay(liveDelay_);
     follower_.goLive();
     watchdog_ = std::make_unique<SignalWatchdog>(timers_, source.kind);
     watchdog_->onLost = watchdog_->onBack = [this] { emit timesChanged(); };
@@ -133,12 +135,24 @@ void MpvSession::stopLive() {
 void MpvSession::goLive() {
     if (!live()) return;
     follower_.goLive();
+    // With a delay the follower asks for the seek to it.
+    if (follower_.delay() > 0) return followLive();
     // The newest point that can be sought to is the last key frame; the
     // catch-up runs from where the seek lands.
     if (seekableKnown_) {
         seekTo(seekEnd_);
         goingLive_ = true;
     }
+}
+
+void MpvSession::setLiveDelay(int seconds) {
+    seconds = std::clamp(seconds, 0, kMaxLiveDelay);
+    if (seconds == liveDelay_) return;
+    liveDelay_ = seconds;
+    follower_.setDelay(seconds);
+    // Followed now, the new delay is gone to at once; behind (paused, moved
+    // back) it waits for Go Live.
+    if (live() && follower_.following()) goLive();
 }
 
 std::string MpvSession::liveText() const {
@@ -179,7 +193,24 @@ void MpvSession::followCache(const mpv_node& state) {
 
 void MpvSession::followLive() {
     if (!live() || cacheEnd_ < 0) return;
-    follower_.update(currentPosition(), cacheEnd_, playState_ == play_state::kPlaying && !pendingSeek_);
+    // A seek of Go Live's keeps following: the position is where it goes.
+    const bool playing = playState_ == play_state::kPlaying && (!pendingSeek_ || goingLive_);
+    follower_.update(currentPosition(), cacheEnd_, playing);
+    if (follower_.seekWanted() && !pendingSeek_) {
+        // To the delay, as far back as the cache holds; a move of less than
+        // half a second is not worth a seek (gathering makes up for it).
+        const double held = seekableKnown_ ? seekStart_ : currentPosition();
+        const double target = std::clamp(cacheEnd_ - follower_.delay(), held, std::max(held, cacheEnd_));
+        follower_.sought();
+        if (std::abs(target - currentPosition()) > 0.5) {
+            seekTo(target);
+            goingLive_ = true;
+        }
+        follower_.update(currentPosition(), cacheEnd_, playing);
+    }
+    // Gathering holds the picture; mpv goes on receiving while paused.
+    const bool hold = playState_ == play_state::kPlaying && follower_.gathering();
+    if (playState_ == play_state::kPlaying && hold != pauseSent_) setFlag("pause", hold);
     // At slow speed the window plays in steps of its own: no catching up.
     const double speed = slow_ ? 1.0 : follower_.speed();
     if (speed != speed_) {
