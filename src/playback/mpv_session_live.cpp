@@ -49,6 +49,8 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     follower_ = LiveFollower{};
     follower_.setDelay(liveDelay_);
     follower_.goLive();
+    // A delay is gathered from the first frame on.
+    if (liveDelay_ > 0) setFlag("pause", true);
     watchdog_ = std::make_unique<SignalWatchdog>(timers_, source.kind);
     watchdog_->onLost = watchdog_->onBack = [this] { emit timesChanged(); };
     watchdog_->onRetry = [this] { reconnect(); };
