@@ -137,8 +137,12 @@ void MpvSession::stopLive() {
 void MpvSession::goLive() {
     if (!live()) return;
     follower_.goLive();
-    // With a delay the follower asks for the seek to it.
-    if (follower_.delay() > 0) return followLive();
+    // With a delay the follower asks for the seek to it, at once while
+    // playing, else when playing starts (F8 in a review plays on after it).
+    if (follower_.delay() > 0) {
+        if (playState_ == play_state::kPlaying) followLive();
+        return;
+    }
     // The newest point that can be sought to is the last key frame; the
     // catch-up runs from where the seek lands.
     if (seekableKnown_) {
