@@ -43,35 +43,44 @@ constexpr double kFps = 25;
 // Frames from number `older` on to number `newer`.
 int framesFrom(int older, int newer) { return ((newer - older) % kClipFrames + kClipFrames) % kClipFrames; }
 
-TEST(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
-    LiveSender sender(LiveSender::Protocol::Http);
-    ASSERT_TRUE(sender.start()) << sender.log();
-
-    // Built as the program builds itself, the settings file holding the delay.
-    QtTimerHost timers;
-    testing::FakeDesktop desktop;
-    MpvPlayer player(nullptr, MpvOptions{"null"});
-    testing::FakeSettings settings;
-    settings.values = {{"StartCount", "100"}, {"LiveDelay", "5"}};
-    MainWindow window(&player);
-    QtClientArea clientArea(
-        window.clientArea(), &player, [&]() -> const QImage* { return &player.videoImage(); },
-        [&] { return player.videoRect(); });
-    FrmMain frm(timers, desktop, player, settings, clientArea);
-    window.bind(frm);
-
-    // What the strip says beside the play state, and the number on the screen.
-    const auto stripLabels = player.findChildren<QLabel*>();
-    const auto strip = [&] {
-        for (const QLabel* label : stripLabels)
-            if (label->text().startsWith(QStringLiteral("Playing    ")))
-                return label->text().mid(11).toStdString();
-        return std::string();
-    };
-    const auto shown = [&] {
+// The program built as it builds itself, the settings file holding the
+// delay, on the numbered clip sent live.
+struct DelayedWindow {
+    explicit DelayedWindow(const char* delay) {
+        settings.values = {{"StartCount", "100"}, {"LiveDelay", delay}};
+        window.bind(frm);
+    }
+    // What the strip says beside the play state.
+    std::string strip() const {
+        for (const QLabel* label : player.findChildren<QLabel*>())
+            if (label->text().startsWith(QStringLiteral("Playing    "))) return label->text().mid(11).toStdString();
+        return {};
+    }
+    // The number on the screen.
+    int shown() {
         const QImage& picture = player.videoImage();
         return picture.isNull() ? -1 : frameNumber(picture, player.videoRect().topLeft());
-    };
+    }
+
+    LiveSender sender{LiveSender::Protocol::Http};
+    QtTimerHost timers;
+    testing::FakeDesktop desktop;
+    MpvPlayer player{nullptr, MpvOptions{"null"}};
+    testing::FakeSettings settings;
+    MainWindow window{&player};
+    QtClientArea clientArea{window.clientArea(), &player, [this]() -> const QImage* { return &player.videoImage(); },
+                            [this] { return player.videoRect(); }};
+    FrmMain frm{timers, desktop, player, settings, clientArea};
+};
+
+TEST(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
+    DelayedWindow w("5");
+    ASSERT_TRUE(w.sender.start()) << w.sender.log();
+    MpvPlayer& player = w.player;
+    LiveSender& sender = w.sender;
+    FrmMain& frm = w.frm;
+    const auto strip = [&] { return w.strip(); };
+    const auto shown = [&] { return w.shown(); };
     std::vector<std::string> texts;  // each strip text as it changed
     std::vector<int> heldNumbers;    // the numbers shown while gathering
     const auto watch = [&] {
@@ -84,7 +93,7 @@ TEST(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
     };
 
     frm.Form_Load(sender.url());
-    window.show();
+    w.window.show();
     ASSERT_EQ(player.playState(), play_state::kPlaying) << player.errorDescription();
     QElapsedTimer sinceOpen;
     sinceOpen.start();
@@ -142,7 +151,26 @@ TEST(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
         const double expected = (s.ms - samples[i - 1].ms) / 1000.0 * kFps;
         EXPECT_NEAR(framesFrom(samples[i - 1].number, s.number), expected, 3.0);
     }
-    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_TRUE(w.desktop.boxes.empty());
+}
+
+// A delay longer than the cache holds ahead: cut to what it holds, instead
+// of gathering for ever.  (300 kB hold about 6 s of the clip as sent.)
+TEST(EndToEndDelay, ADelayBeyondTheCacheIsCutToWhatItHolds) {
+    DelayedWindow w("20");
+    w.frm.liveBuffer.aheadBytes = 300 << 10;
+    ASSERT_TRUE(w.sender.start()) << w.sender.log();
+    w.frm.Form_Load(w.sender.url());
+    w.window.show();
+    ASSERT_TRUE(waitUntil([&] { return w.player.session().liveText().find(':') == std::string::npos; }, 15000));
+    const std::string text = w.player.session().liveText();
+    ASSERT_TRUE(text.starts_with("Delay ") && text.ends_with(" s")) << text;
+    const int cut = std::stoi(text.substr(6));
+    EXPECT_GE(cut, 3);
+    EXPECT_LE(cut, 7);
+    testing::spin(3000);
+    EXPECT_EQ(w.player.session().liveText(), text);
+    EXPECT_NEAR(w.player.session().liveBehind(), cut, 0.25);
 }
 
 }  // namespace

@@ -192,6 +192,14 @@ void MpvSession::followCache(const mpv_node& state) {
         const bool held = playState_ != play_state::kPlaying && ahead->u.int64 >= aheadBytes_ * 9 / 10;
         if (held != cacheFull_) watchdog_->setHeld(cacheFull_ = held);
     }
+    // A delay longer than the cache holds ahead (a source sending more than
+    // it allows for that long) is cut to the whole seconds it does hold,
+    // gone to from here.
+    if (follower_.gathering() && ahead && ahead->format == MPV_FORMAT_INT64 && aheadBytes_ > 0 &&
+        ahead->u.int64 >= aheadBytes_ * 9 / 10 && follower_.behind() >= 1) {
+        follower_.setDelay(std::floor(follower_.behind()));
+        follower_.goLive();
+    }
     const mpv_node* eof = nodeValue(state, "eof");
     if (eof && eof->format == MPV_FORMAT_FLAG && eof->u.flag) liveEnded();
     followLive();
