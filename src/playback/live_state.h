@@ -51,8 +51,8 @@ public:
     // what is not held that far back is gathered.
     static constexpr double kGatherBelow = 0.5;
 
-    // Seconds behind the newest frame to play at; 0 follows live.  Takes
-    // effect at the next goLive().
+    // Seconds behind the newest frame to play at; 0 follows live.  The
+    // player goes there with goLive().
     void setDelay(double seconds) { delay_ = seconds > 0 ? seconds : 0; }
     double delay() const { return delay_; }
 
