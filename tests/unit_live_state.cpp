@@ -84,7 +84,7 @@ TEST(LiveFollower, DelayGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
         double arg;
         const char* text;  // nullptr: behind, not following
         double lag;        // expected lag (±0.25), or -1
-        int seeks;     // seeks so far
+        int seeks;         // seeks so far
     } steps[] = {
         {Delay, 10, "Delay 10 s: 0 s gathered", -1, 0},  // a fresh open: nothing gathered yet
         {Run, 4, "Delay 10 s: 4 s gathered", 4.3, 0},    // held at the first frame meanwhile
