@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -16,6 +17,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <functional>
 
@@ -202,6 +204,29 @@ TEST_F(DialogTest, StreamAndCameraDialogsOpenWhatIsChosenAndF8GoesLive) {
     EXPECT_EQ(window->findChild<QAction*>("mnuViewGoLive")->shortcut(), QKeySequence(Qt::Key_F8));
     menu("mnuViewGoLive");
     EXPECT_EQ(player.count("golive"), 1);
+}
+
+TEST_F(DialogTest, DelayDialogKeepsItsChoiceOnCloseOnlyAndSaysWhatItAppliesTo) {
+    QtLiveDialogs live(window.get());
+    frm->setLiveDialogs(&live);
+    EXPECT_EQ(window->findChild<QAction*>("mnuViewDelay")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_D));
+    for (const bool close : {false, true}) {
+        onDialog([&](QDialog& dlg) {
+            auto* spin = dlg.findChild<QSpinBox*>("spnDelay");
+            EXPECT_EQ(spin->maximum(), 60);
+            EXPECT_EQ(spin->value(), close ? 0 : 10);  // the change Esc dropped is gone
+            // Nothing live is open: the dialog says what the delay is for.
+            EXPECT_TRUE(dlg.findChild<QLabel*>("lblDelayNote")->text().contains("only to live sources"));
+            spin->setValue(45);
+            if (close) return dlg.findChild<QPushButton*>("cmdClose")->click();
+            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(&dlg, &esc);
+        });
+        settings.values["LiveDelay"] = close ? "0" : "10";
+        menu("mnuViewDelay");
+        EXPECT_EQ(settings.values["LiveDelay"], close ? "45" : "10");
+        EXPECT_EQ(player.liveDelay, close ? 45 : 0);
+    }
 }
 
 }  // namespace

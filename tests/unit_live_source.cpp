@@ -223,6 +223,11 @@ struct FakeLiveDialogs : LiveDialogsPort {
         asked.push_back("camera:" + std::to_string(selected.camera) + ":" + modeKey(selected.mode));
         return camera;
     }
+    std::optional<int> delay;
+    std::optional<int> askDelay(int seconds, bool liveOpen) override {
+        asked.push_back("delay:" + std::to_string(seconds) + (liveOpen ? ":live" : ":not live"));
+        return delay;
+    }
 };
 
 struct LiveHarness : Harness {
@@ -283,6 +288,21 @@ TEST(OpenLive, DialogsOfferTheLastChoiceAndTheCameraKeepsItsMode) {
     h.frm.mnuFileOpenCamera_Click();
     EXPECT_EQ(h.dialogs.asked.size(), 2u);
     EXPECT_EQ(h.desktop.boxes.back().text, "No camera found.");
+}
+
+// (The dialog's Close and close box on Qt: ui_dialogs.)
+TEST(OpenLive, DelayIsStoredAndGivenToThePlayerAtOnceAndAtEachOpen) {
+    LiveHarness h;
+    h.settings.values["LiveDelay"] = "oops";
+    h.dialogs.delay = 12;
+    h.frm.mnuViewDelay_Click();  // a file plays: the dialog says the delay is for live sources
+    EXPECT_EQ(h.settings.values["LiveDelay"], "12");
+    EXPECT_EQ(h.player.liveDelay, 12);
+    h.settings.values["LiveDelay"] = "7";  // edited by hand: taken at the next open
+    h.frm.OpenMedia("http://127.0.0.1:8080/live.ts");
+    EXPECT_EQ(h.player.liveDelay, 7);
+    h.frm.mnuViewDelay_Click();
+    EXPECT_EQ(h.dialogs.asked, (std::vector<std::string>{"delay:0:not live", "delay:7:live"}));
 }
 
 TEST(OpenLive, GoLiveTheJumpBackAndASizeChangeOnALiveSource) {

@@ -1,6 +1,9 @@
 // Playing behind live and the lost-signal watchdog, on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "playback/live_state.h"
 #include "base/virtual_clock.h"
 
@@ -42,6 +45,102 @@ TEST(LiveFollower, StripTextAndCatchUpStepByStep) {
         EXPECT_EQ(f.speed(), s.speed) << s.position << " " << s.newest;
     }
     EXPECT_EQ(f.behind(), 0.0);
+}
+
+// A live source and its player on simulated time, in steps of the cache
+// poll: the newest frame received advances at `rate` (a sender whose clock
+// runs a little off the player's); the player plays at the follower's
+// speed, holds the picture while it gathers, and seeks where the follower
+// asks, as far back as it holds (`held` seconds).
+struct DelayedPlayer {
+    LiveFollower f;
+    double newest = 0.3, position = 0.1, rate = 1, held = 1000;
+    bool playing = true, stalled = false;
+    double worst = 0;  // the largest |lag - delay| while the delay is followed
+    int seeks = 0;
+
+    void step() {
+        newest += 0.2 * rate;
+        if (playing && !stalled && !f.gathering()) position += 0.2 * f.speed();
+        f.update(position, newest, playing);
+        if (f.seekWanted()) {
+            const double target = std::clamp(newest - f.delay(), std::max(0.0, newest - held), newest);
+            if (std::abs(target - position) > 0.5) ++seeks, position = target;
+            f.sought();
+            f.update(position, newest, playing);
+        }
+        if (f.following() && !f.gathering()) worst = std::max(worst, std::abs(f.behind() - f.delay()));
+    }
+    void run(double seconds) {
+        for (int i = 0; i < std::lround(seconds / 0.2); ++i) step();
+    }
+};
+
+TEST(LiveFollower, DelayGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
+    DelayedPlayer p;
+    enum Do { Run, Delay, GoLive, Pause, Play, Stall, Rate, Held };
+    const struct {
+        Do what;
+        double arg;
+        const char* text;  // nullptr: behind, not following
+        double lag;        // expected lag (±0.25), or -1
+        int seeks;         // seeks so far
+    } steps[] = {
+        {Delay, 10, "Delay 10 s: 0 s gathered", -1, 0},  // a fresh open: nothing gathered yet
+        {Run, 4, "Delay 10 s: 4 s gathered", 4.3, 0},    // held at the first frame meanwhile
+        {Run, 5.6, "Delay 10 s: 9 s gathered", 9.9, 0},
+        {Run, 0.4, "Delay 10 s", 10, 0},                 // gathered: playing from here
+        {Rate, 1.002, "Delay 10 s", 10, 0},
+        {Run, 600, "Delay 10 s", 10, 0},                 // a fast sender for 10 minutes: held by speed
+        {Rate, 0.998, "Delay 10 s", 10, 0},
+        {Run, 600, "Delay 10 s", 10, 0},                 // and a slow one
+        {Rate, 1, "Delay 10 s", 10, 0},
+        {Pause, 3, nullptr, 13, 0},                      // a pause leaves the delay ...
+        {Play, 5, nullptr, 13, 0},                       // ... and playing on stays behind
+        {GoLive, 0, "Delay 10 s", 10, 1},                // until Go Live returns to it
+        {Stall, 3.2, "Delay 10 s", 10, 2},               // a stall past 3 s: a seek back to the delay
+        {Delay, 20, "Delay 20 s", 20, 3},                // a change goes to the new delay at once
+        {Held, 25.5, "Delay 20 s", 20, 3},
+        {Delay, 30, "Delay 30 s: 25 s gathered", 25.5, 4},  // as far back as held, the rest gathered
+        {Run, 5, "Delay 30 s", 30, 4},
+        {Delay, 3, "Delay 3 s", 3, 5},
+        {Delay, 0, "LIVE", -1, 5},                       // back to live, catching up
+    };
+    for (const auto& s : steps) {
+        switch (s.what) {
+            case Run:  // the lag is held within a quarter second throughout
+                p.worst = 0;
+                p.run(s.arg);
+                EXPECT_LE(p.worst, 0.25) << s.arg;
+                break;
+            case Delay:  // as the player does: Go Live with the new delay, then the next poll
+                p.f.setDelay(s.arg);
+                p.f.goLive();
+                p.step();
+                break;
+            case GoLive: p.f.goLive(); p.step(); break;
+            case Pause: p.playing = false; p.run(s.arg); break;
+            case Play: p.playing = true; p.run(s.arg); break;
+            case Stall: p.stalled = true; p.run(s.arg); p.stalled = false; p.step(); break;
+            case Rate: p.rate = s.arg; break;
+            case Held: p.held = s.arg; break;
+        }
+        SCOPED_TRACE(s.text ? s.text : "behind");
+        if (s.text) EXPECT_EQ(p.f.text(), s.text);
+        EXPECT_EQ(p.f.following(), s.text != nullptr);
+        if (s.lag >= 0) EXPECT_NEAR(p.f.behind(), s.lag, 0.25);
+        EXPECT_EQ(p.seeks, s.seeks);
+        // Gentle corrections only while the delay is followed.
+        if (p.f.delay() > 0) EXPECT_LE(std::abs(p.f.speed() - 1), LiveFollower::kCorrection + 1e-9);
+    }
+    EXPECT_EQ(p.f.speed(), LiveFollower::kCatchUpSpeed);
+}
+
+TEST(LiveFollower, DelaySettingIsWholeSecondsUpToAMinute) {
+    for (const auto& [text, seconds] : std::vector<std::pair<std::string, int>>{
+             {"5", 5}, {"60", 60}, {"007", 7}, {"0", 0}, {"", 0}, {"61", 0}, {"-3", 0}, {"5.5", 0}, {"10 s", 0},
+             {"abc", 0}})
+        EXPECT_EQ(liveDelayFromText(text), seconds) << text;
 }
 
 struct Watched {

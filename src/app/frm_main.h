@@ -142,6 +142,10 @@ public:
     void mnuFileOpenStream_Click();
     void mnuFileOpenCamera_Click();
     void mnuViewGoLive_Click();
+    // View > Delay: the delay behind live, stored in the settings file.
+    void mnuViewDelay_Click();
+    // The delay behind live the settings file holds, in seconds (0: live).
+    int liveDelaySetting();
 
     // ---- Playback control ----
     void PauseVideo();

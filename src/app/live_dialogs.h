@@ -1,4 +1,5 @@
-// The two dialogs that open a live source, as the main window asks for them.
+// The dialogs that open a live source and set the delay behind live, as the
+// main window asks for them.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +26,15 @@ public:
     // `selected` chosen to begin with.  The choice, or nothing when cancelled.
     virtual std::optional<CameraChoice> askCamera(const std::vector<Camera>& cameras,
                                                   const CameraChoice& selected) = 0;
+    // View > Delay: the seconds behind live (0 to 60), `seconds` to begin
+    // with; `liveOpen` is false when what is open (if anything) is no live
+    // source, which the dialog then says it applies to.  The seconds when
+    // closed with Close, nothing when closed otherwise (Esc, the close box).
+    virtual std::optional<int> askDelay(int seconds, bool liveOpen) {
+        (void)seconds;
+        (void)liveOpen;
+        return std::nullopt;
+    }
 };
 
 }  // namespace velmora

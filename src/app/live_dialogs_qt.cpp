@@ -5,11 +5,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/qt_live_dialogs.h"
 #include "base/qt_text.h"
+#include "playback/live_state.h"
 
 namespace velmora {
 
@@ -113,6 +115,39 @@ std::optional<LiveDialogsPort::CameraChoice> QtLiveDialogs::askCamera(const std:
     if (modes->currentIndex() >= 0 && modes->currentIndex() < static_cast<int>(shown.size()))
         choice.mode = shown[static_cast<std::size_t>(modes->currentIndex())];
     return choice;
+}
+
+std::optional<int> QtLiveDialogs::askDelay(int seconds, bool liveOpen) {
+    QDialog dialog(parent_);
+    dialog.setObjectName(QStringLiteral("dlgDelay"));
+    dialog.setWindowTitle(QStringLiteral("Delay"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* label = new QLabel(QStringLiteral("&Play live sources this many seconds behind live (0 = off):"), &dialog);
+    auto* spin = new QSpinBox(&dialog);
+    spin->setObjectName(QStringLiteral("spnDelay"));
+    spin->setRange(0, kMaxLiveDelay);
+    spin->setSuffix(QStringLiteral(" s"));
+    spin->setValue(std::clamp(seconds, 0, kMaxLiveDelay));
+    spin->selectAll();
+    label->setBuddy(spin);
+    layout->addWidget(label);
+    layout->addWidget(spin);
+    if (!liveOpen) {
+        auto* note = new QLabel(QStringLiteral("The delay applies only to live sources (streams and cameras)."),
+                                &dialog);
+        note->setObjectName(QStringLiteral("lblDelayNote"));
+        note->setWordWrap(true);
+        layout->addWidget(note);
+    }
+    // Close keeps the choice; Esc and the close box drop it.
+    auto* buttons = new QDialogButtonBox(&dialog);
+    QPushButton* close = buttons->addButton(QStringLiteral("Close"), QDialogButtonBox::AcceptRole);
+    close->setObjectName(QStringLiteral("cmdClose"));
+    close->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return spin->value();
 }
 
 }  // namespace velmora

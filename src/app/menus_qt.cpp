@@ -59,6 +59,8 @@ void MainWindow::buildMenus() {
     view->addSeparator()->setObjectName(QStringLiteral("s6"));
     addEntry(view, "mnuToolsBack", "&Back 6 seconds     F4", [this] { frm_->mnuToolsBack_Click(); });
     addEntry(view, "mnuViewGoLive", "Go &Live", [this] { frm_->mnuViewGoLive_Click(); }, QKeySequence(Qt::Key_F8));
+    addEntry(view, "mnuViewDelay", "&Delay...", [this] { frm_->mnuViewDelay_Click(); },
+             QKeySequence(Qt::CTRL | Qt::Key_D));
 
     QMenu* zoom = bar->addMenu(QStringLiteral("&Zoom"));
     zoom->setObjectName(QStringLiteral("mnuViewZoom"));

@@ -4,6 +4,7 @@
 
 #include "app/frm_main.h"
 #include "base/errors.h"
+#include "playback/live_state.h"
 
 namespace velmora {
 
@@ -15,6 +16,8 @@ constexpr const char* kLastStreamKey = "LastStreamUrl";
 constexpr const char* kLastCameraKey = "LastCamera";
 constexpr const char* kLastCameraNameKey = "LastCameraName";
 constexpr const char* kLastCameraModeKey = "LastCameraMode";
+// Seconds behind live that live sources play at; 0 or missing: live.
+constexpr const char* kLiveDelayKey = "LiveDelay";
 
 std::string trimmed(std::string s) {
     const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -116,6 +119,21 @@ void FrmMain::mnuViewGoLive_Click() {
         } else {
             setPlayButton(1);
         }
+    });
+}
+
+int FrmMain::liveDelaySetting() { return liveDelayFromText(settings_.GetConfigValue(kLiveDelayKey)); }
+
+void FrmMain::mnuViewDelay_Click() {
+    trap("mnuViewDelay_Click: ", [&] {
+        if (!liveDialogs_) return;
+        // The source plays on behind the dialog, so that a change is seen.
+        const int before = liveDelaySetting();
+        const auto chosen = liveDialogs_->askDelay(before, player_.live());
+        if (!chosen) return;  // closed without Close: the change is dropped
+        const int seconds = std::clamp(*chosen, 0, kMaxLiveDelay);
+        settings_.SetConfigValue(kLiveDelayKey, std::to_string(seconds));
+        if (seconds != before) player_.setLiveDelay(seconds);
     });
 }
 

@@ -14,6 +14,7 @@ public:
 
     std::optional<std::string> askStreamAddress(const std::string& last) override;
     std::optional<CameraChoice> askCamera(const std::vector<Camera>& cameras, const CameraChoice& selected) override;
+    std::optional<int> askDelay(int seconds, bool liveOpen) override;
 
 private:
     QPointer<QWidget> parent_;

@@ -7,23 +7,83 @@ namespace velmora {
 
 // ---- LiveFollower ----
 
+int liveDelayFromText(std::string_view text) {
+    if (text.empty() || text.size() > 4) return 0;
+    int seconds = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return 0;
+        seconds = seconds * 10 + (c - '0');
+    }
+    return seconds <= kMaxLiveDelay ? seconds : 0;
+}
+
 void LiveFollower::update(double position, double newest, bool playing) {
     behind_ = std::max(0.0, newest - position);
     if (!playing) {
-        following_ = catchingUp_ = false;
+        following_ = catchingUp_ = gathering_ = seekWanted_ = sought_ = false;
+        correcting_ = 0;
         return;
     }
-    if (!following_ && behind_ <= kRejoinWithin) following_ = true;
+    if (!following_ && std::abs(behind_ - delay_) <= kRejoinWithin) following_ = true;
     if (!following_) return;
+    if (delay_ > 0) return holdDelay();
     if (behind_ > kCatchUpAbove) catchingUp_ = true;
     if (behind_ < kCatchUpUntil) catchingUp_ = false;
 }
 
-void LiveFollower::goLive() { following_ = catchingUp_ = true; }
+void LiveFollower::holdDelay() {
+    if (seekWanted_) return;  // the player has yet to move
+    const double off = behind_ - delay_;
+    if (gathering_) {
+        if (off < 0) return;
+        gathering_ = false;  // gathered: play from here
+    }
+    if (off > kSeekAbove || off < -kGatherBelow) {
+        correcting_ = 0;
+        // Once sent to the delay and still short of it, the rest is
+        // gathered; too far behind it, the speed corrects what is left.
+        if (!sought_) seekWanted_ = true;
+        else if (off < 0) gathering_ = true;
+        if (seekWanted_ || gathering_) return;
+    } else if (std::abs(off) <= kGatherBelow) {
+        sought_ = false;
+    }
+    if (correcting_ == 0 && std::abs(off) > kCorrectAbove) correcting_ = off > 0 ? 1 : -1;
+    if (correcting_ != 0 && off * correcting_ < kCorrectUntil) correcting_ = 0;
+}
 
-void LiveFollower::leave() { following_ = catchingUp_ = false; }
+void LiveFollower::goLive() {
+    following_ = catchingUp_ = true;
+    gathering_ = sought_ = false;
+    correcting_ = 0;
+    // With a delay the player is sent to it at the next update.
+    seekWanted_ = delay_ > 0;
+}
+
+void LiveFollower::sought() {
+    seekWanted_ = false;
+    sought_ = true;
+}
+
+void LiveFollower::leave() {
+    following_ = catchingUp_ = gathering_ = seekWanted_ = sought_ = false;
+    correcting_ = 0;
+}
+
+double LiveFollower::speed() const {
+    if (!following_) return 1.0;
+    if (delay_ > 0) return 1.0 + correcting_ * kCorrection;
+    return catchingUp_ ? kCatchUpSpeed : 1.0;
+}
 
 std::string LiveFollower::text() const {
+    if (following_ && delay_ > 0) {
+        const std::string chosen = "Delay " + std::to_string(std::llround(delay_)) + " s";
+        if (!gathering_ && behind_ >= delay_ - kGatherBelow) return chosen;
+        // Whole seconds received so far, short of the delay.
+        const long long gathered = std::min(std::llround(delay_) - 1, static_cast<long long>(behind_));
+        return chosen + ": " + std::to_string(std::max(0ll, gathered)) + " s gathered";
+    }
     if (following_) return "LIVE";
     // Tenths by hand: the decimal point does not depend on the locale.
     const long long tenths = std::llround(behind_ * 10);

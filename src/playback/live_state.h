@@ -6,14 +6,30 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "playback/media_source.h"
 #include "base/timer.h"
 
 namespace velmora {
 
-// Playback against the live edge.  Times are the stream's seconds: the play
-// position and the time of the newest frame received.
+// The longest delay behind live a user can choose, in seconds.
+inline constexpr int kMaxLiveDelay = 60;
+
+// The delay behind live as the settings file holds it: a whole number of
+// seconds from 0 to kMaxLiveDelay; anything else (missing, text, a fraction,
+// out of range) is 0, no delay.
+int liveDelayFromText(std::string_view text);
+
+// Playback against the live edge, or a chosen delay behind it.  Times are
+// the stream's seconds: the play position and the time of the newest frame
+// received.
+//
+// Without a delay the player follows live: it catches up at a higher speed
+// when the lag grows.  With a delay d it first gathers d seconds (the
+// picture held while the source keeps arriving), then plays d seconds
+// behind the newest frame, holding that lag with speeds a few percent off 1
+// and, when it is off by seconds (a stall), with a seek back to d.
 class LiveFollower {
 public:
     // While following live, a lag above this has grown (a stall, a slower
@@ -22,32 +38,66 @@ public:
     // ... until it is this close again.
     static constexpr double kCatchUpUntil = 0.3;
     static constexpr double kCatchUpSpeed = 4.0;
-    // Playing this close to the newest frame is following live.
+    // Playing this close to the newest frame (or to the delay) is following it.
     static constexpr double kRejoinWithin = 0.5;
+    // With a delay: a lag off by more than this is corrected by the speed ...
+    static constexpr double kCorrectAbove = 0.1;
+    // ... which is this much off 1 until the lag is back within kCorrectUntil.
+    static constexpr double kCorrection = 0.03;
+    static constexpr double kCorrectUntil = 0.02;
+    // Further behind than the delay by more than this: a seek to the delay.
+    static constexpr double kSeekAbove = 3.0;
+    // Less behind than the delay by more than this: a seek back to it, and
+    // what is not held that far back is gathered.
+    static constexpr double kGatherBelow = 0.5;
+
+    // Seconds behind the newest frame to play at; 0 follows live.  The
+    // player goes there with goLive().
+    void setDelay(double seconds) { delay_ = seconds > 0 ? seconds : 0; }
+    double delay() const { return delay_; }
 
     // The player's state now; `playing` is false while paused (review,
-    // F7, slow speed between its steps).  A pause leaves live: the source
-    // keeps arriving, the picture stays behind.
+    // F7, slow speed between its steps).  A pause leaves live (and the
+    // delay): the source keeps arriving, the picture stays behind.
     void update(double position, double newest, bool playing);
     // A fresh open or Go Live: the player was sent to the newest frame it
     // can seek to (a key frame, up to one group of pictures back) and
-    // catches up from there.
+    // catches up from there; with a delay it goes to the delay (see
+    // seekWanted()).
     void goLive();
     // The user moved back (F4, a seek): playback stays behind.
     void leave();
 
+    // With a delay: the player is to seek to newest - delay, as far back as
+    // it holds, and call sought() (also when it did not need to move).
+    bool seekWanted() const { return seekWanted_; }
+    void sought();
+    // With a delay: the picture is to be held (paused, still receiving)
+    // until the delay is gathered.
+    bool gathering() const { return following_ && gathering_; }
+
     bool following() const { return following_; }
     // Seconds behind the newest frame, never negative.
     double behind() const { return behind_; }
-    // The speed the player plays at now: 1, or faster while catching up.
-    double speed() const { return following_ && catchingUp_ ? kCatchUpSpeed : 1.0; }
-    // "LIVE" while following live, otherwise how far behind: "-12.4 s".
+    // The speed the player plays at now: 1, faster while catching up, a
+    // little off 1 while holding the delay.
+    double speed() const;
+    // "LIVE" while following live; "Delay 10 s: 4 s gathered" and then
+    // "Delay 10 s" while following the delay; otherwise how far behind:
+    // "-12.4 s".
     std::string text() const;
 
 private:
+    void holdDelay();
+
+    double delay_ = 0;
     double behind_ = 0;
     bool following_ = true;
     bool catchingUp_ = false;
+    bool gathering_ = false;
+    bool seekWanted_ = false;
+    bool sought_ = false;       // the last seek to the delay is done; no other until the lag is held
+    int correcting_ = 0;        // +1 faster, -1 slower, 0 at speed 1
 };
 
 // Watches that a live source still sends.  Silence for `lostAfterMs`, give

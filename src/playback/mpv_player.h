@@ -50,6 +50,7 @@ public:
     }
     bool live() const override { return session_->live(); }
     void goLive() override { session_->goLive(); }
+    void setLiveDelay(int seconds) override { session_->setLiveDelay(seconds); }
 
     // The session behind the player: the file, seeking and mpv's properties.
     MpvSession& session() { return *session_; }

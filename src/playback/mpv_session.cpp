@@ -263,6 +263,7 @@ void MpvSession::command(std::initializer_list<const char*> args, std::uint64_t 
 }
 
 void MpvSession::setFlag(const char* name, bool value) {
+    if (std::strcmp(name, "pause") == 0) pauseSent_ = value;
     int flag = value ? 1 : 0;
     mpv_set_property_async(mpv_, 0, name, MPV_FORMAT_FLAG, &flag);
 }
@@ -498,7 +499,9 @@ void MpvSession::handleEvent(const mpv_event& event) {
                 if (event.error >= 0 && prop->format == MPV_FORMAT_DOUBLE)
                     timePos_ = *static_cast<double*>(prop->data);
                 pendingSeek_.reset();
-                if (goingLive_) follower_.goLive();
+                // Landed where Go Live sent it: following from here (a
+                // delay not reached by the seek is gathered).
+                if (goingLive_ && follower_.delay() == 0) follower_.goLive();
                 goingLive_ = false;
                 emit timesChanged();
             } else if (kind == kLandedEofReply && generation == seekGeneration_ && !pendingSeek_ &&

@@ -57,9 +57,15 @@ public:
     bool setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options);
     bool live() const { return live_ && mediaEntryId_ >= 0; }
     void goLive();
-    // A live source's state for the strip: "LIVE", "-12.4 s" or the lost
-    // signal; "" for a file.
+    // Seconds behind live that live sources play at (0: live); a change
+    // takes effect at once while the delay (or live) is followed.
+    void setLiveDelay(int seconds);
+    int liveDelay() const { return liveDelay_; }
+    // A live source's state for the strip: "LIVE", "Delay 10 s", "-12.4 s"
+    // or the lost signal; "" for a file.
     std::string liveText() const;
+    // A live source's seconds behind its newest frame received, as last measured.
+    double liveBehind() const { return follower_.behind(); }
     const std::string& fileName() const { return fileName_; }
     double currentPosition() const;
     void setCurrentPosition(double seconds);
@@ -173,6 +179,8 @@ private:
     std::int64_t reconnectEntryId_ = -1;  // the entry of a reconnect in progress
     bool reconnecting_ = false;
     bool goingLive_ = false;  // a Go Live seek has not landed yet
+    int liveDelay_ = 0;
+    bool pauseSent_ = false;  // the last "pause" asked of mpv
     // The watchdog's timers on Qt's event loop.
     class Timers : public TimerHost {
     public:

@@ -5,6 +5,7 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "playback/mpv_answers.h"
@@ -57,7 +58,10 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     cacheEnd_ = -1;
     cacheFull_ = false;
     follower_ = LiveFollower{};
+    follower_.setDelay(liveDelay_);
     follower_.goLive();
+    // A delay is gathered from the first frame on.
+    if (liveDelay_ > 0) setFlag("pause", true);
     watchdog_ = std::make_unique<SignalWatchdog>(timers_, source.kind);
     watchdog_->onLost = watchdog_->onBack = [this] { emit timesChanged(); };
     watchdog_->onRetry = [this] { reconnect(); };
@@ -145,12 +149,28 @@ void MpvSession::stopLive() {
 void MpvSession::goLive() {
     if (!live()) return;
     follower_.goLive();
+    // With a delay the follower asks for the seek to it, at once while
+    // playing, else when playing starts (F8 in a review plays on after it).
+    if (follower_.delay() > 0) {
+        if (playState_ == play_state::kPlaying) followLive();
+        return;
+    }
     // The newest point that can be sought to is the last key frame; the
     // catch-up runs from where the seek lands.
     if (seekableKnown_) {
         seekTo(seekEnd_);
         goingLive_ = true;
     }
+}
+
+void MpvSession::setLiveDelay(int seconds) {
+    seconds = std::clamp(seconds, 0, kMaxLiveDelay);
+    if (seconds == liveDelay_) return;
+    liveDelay_ = seconds;
+    follower_.setDelay(seconds);
+    // Followed now, the new delay is gone to at once; behind (paused, moved
+    // back) it waits for Go Live.
+    if (live() && follower_.following()) goLive();
 }
 
 std::string MpvSession::liveText() const {
@@ -184,6 +204,14 @@ void MpvSession::followCache(const mpv_node& state) {
         const bool held = playState_ != play_state::kPlaying && ahead->u.int64 >= aheadBytes_ * 9 / 10;
         if (held != cacheFull_) watchdog_->setHeld(cacheFull_ = held);
     }
+    // A delay longer than the cache holds ahead (a source sending more than
+    // it allows for that long) is cut to the whole seconds it does hold,
+    // gone to from here.
+    if (follower_.gathering() && ahead && ahead->format == MPV_FORMAT_INT64 && aheadBytes_ > 0 &&
+        ahead->u.int64 >= aheadBytes_ * 9 / 10 && follower_.behind() >= 1) {
+        follower_.setDelay(std::floor(follower_.behind()));
+        follower_.goLive();
+    }
     const mpv_node* eof = nodeValue(state, "eof");
     if (eof && eof->format == MPV_FORMAT_FLAG && eof->u.flag) liveEnded();
     followLive();
@@ -191,7 +219,24 @@ void MpvSession::followCache(const mpv_node& state) {
 
 void MpvSession::followLive() {
     if (!live() || cacheEnd_ < 0) return;
-    follower_.update(currentPosition(), cacheEnd_, playState_ == play_state::kPlaying && !pendingSeek_);
+    // A seek of Go Live's keeps following: the position is where it goes.
+    const bool playing = playState_ == play_state::kPlaying && (!pendingSeek_ || goingLive_);
+    follower_.update(currentPosition(), cacheEnd_, playing);
+    if (follower_.seekWanted() && !pendingSeek_) {
+        // To the delay, as far back as the cache holds; a move of less than
+        // half a second is not worth a seek (gathering makes up for it).
+        const double held = seekableKnown_ ? seekStart_ : currentPosition();
+        const double target = std::clamp(cacheEnd_ - follower_.delay(), held, std::max(held, cacheEnd_));
+        follower_.sought();
+        if (std::abs(target - currentPosition()) > 0.5) {
+            seekTo(target);
+            goingLive_ = true;
+        }
+        follower_.update(currentPosition(), cacheEnd_, playing);
+    }
+    // Gathering holds the picture; mpv goes on receiving while paused.
+    const bool hold = playState_ == play_state::kPlaying && follower_.gathering();
+    if (playState_ == play_state::kPlaying && hold != pauseSent_) setFlag("pause", hold);
     // At slow speed the window plays in steps of its own: no catching up.
     const double speed = slow_ ? 1.0 : follower_.speed();
     if (speed != speed_) {

@@ -40,6 +40,7 @@ void FrmMain::openMedia(const std::string& path) {
         } else {
             std::vector<PlayerOption> options;
             std::string problem = prepareLive(source, options, cameraName);
+            if (problem.empty()) player_.setLiveDelay(liveDelaySetting());
             if (problem.empty() && !player_.setLiveSource(source, options))
                 problem = "This player cannot play streams or cameras.";
             if (!problem.empty()) return refuse(problem);

@@ -76,6 +76,10 @@ public:
     // Plays on from the newest frame received at once, keeping what has been
     // received for time-shift; nothing unless a live source is open.
     virtual void goLive() {}
+    // Seconds (0 to 60) behind live that live sources are played at: a
+    // steady delay, gathered first; 0 plays live.  Kept for later opens; a
+    // change takes effect at once while the open source follows its delay.
+    virtual void setLiveDelay(int seconds) { (void)seconds; }
 
     // PlayStateChange(previous, new) and the open-state change (previous, new).
     std::function<void(int, int)> onPlayStateChange;

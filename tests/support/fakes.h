@@ -63,6 +63,8 @@ public:
     bool setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options) override;
     bool live() const override { return isLive; }
     void goLive() override { calls.push_back("golive"); }
+    int liveDelay = 0;
+    void setLiveDelay(int seconds) override { liveDelay = seconds; }
 
     // Moves to `s` as if the player itself had changed state.
     void changeState(int s);
