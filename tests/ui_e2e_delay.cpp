@@ -123,7 +123,9 @@ TEST(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
         EXPECT_LE(behind, 5.5);
         // 25 frames a second apart: the full frame rate, not the ring's ten;
         // the correction makes it at most 3 % more or less.
-        if (lastNumber >= 0) EXPECT_NEAR(framesFrom(lastNumber, number), (ms - lastMs) / 1000.0 * kFps, 3.0);
+        if (lastNumber >= 0) {
+            EXPECT_NEAR(framesFrom(lastNumber, number), (ms - lastMs) / 1000.0 * kFps, 3.0);
+        }
         lastMs = ms;
         lastNumber = number;
     }
