@@ -16,57 +16,23 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QDeadlineTimer>
-#include <QImage>
-#include <QLabel>
-#include <QLocale>
 #include <unistd.h>
 
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
-
-#include "app/frm_main.h"
-#include "app/main_window.h"
-#include "capture/qt_client_area.h"
 #include "capture/qt_frame_files.h"
-#include "playback/mpv_player.h"
-#include "support/fakes.h"
 #include "support/files.h"
-#include "support/frame_number.h"
-#include "support/qt_desktop.h"
-#include "base/qt_timer_host.h"
+#include "support/whole_program.h"
 
 namespace velmora {
 namespace {
 
 using testing::waitUntil;
 
-using testing::FakeSettings;
+using testing::Capture;
 using testing::frameNumber;
 using testing::mediaPath;
+using testing::pictureOf;
 using testing::run;
-
-// The real clipboard, but nothing modal: a box or a window the program wants
-// to show is recorded, so that a failure shows up in the test's output
-// instead of waiting for a click that never comes.
-class RecordingDesktop : public DesktopPort {
-public:
-    std::vector<std::string> boxes;
-    std::vector<ModalWindow> modals;
-
-    void messageBox(const std::string& text, const std::string& caption) override {
-        boxes.push_back(caption + ": " + text);
-    }
-    void showModal(ModalWindow window) override { modals.push_back(window); }
-    std::optional<std::string> openFileDialog(const std::string&, const std::string&) override { return {}; }
-    void openExternal(const std::string&) override {}
-    void clipboardClear() override { qt_.clipboardClear(); }
-    void clipboardSetImage(const FrameSlot& slot) override { qt_.clipboardSetImage(slot); }
-
-private:
-    QtDesktop qt_;
-};
+using testing::Shown;
 
 // The real writers behind scripted dialogs.
 class ScriptedFrameFiles : public QtFrameFiles {
@@ -84,106 +50,11 @@ public:
     }
 };
 
-// A slot's pixels as an image, without a copy.
-QImage pictureOf(const FrameSlot& slot) {
-    if (!slot.pixels) return {};
-    return QImage(reinterpret_cast<const uchar*>(slot.pixels.get()), slot.width, slot.height, slot.stride(),
-                  QImage::Format_RGB32);
-}
-
-// "-0.3 sec", "-1 sec", "-1.2 sec": the review time of frame `age` at 100 ms
-// per frame, cut to four characters.
-std::string reviewTimeText(long age, const std::string& separator) {
-    std::string s = "-" + std::to_string(age / 10);
-    if (age % 10 != 0) s += separator + std::to_string(age % 10);
-    return s.substr(0, 4) + " sec";
-}
-
-// One tick of the capture timer: the slot it wrote, the number the player
-// showed just before, and the number that landed in the slot.
-struct Capture {
-    long slot;
-    int onScreen;  // -1: no picture yet
-    int stored;
-    bool opaque;  // every pixel of the slot (mpv's pictures leave alpha 0)
-};
-
-// One frame shown by review.
-struct Shown {
-    long age;
-    std::vector<int> slotViews;  // the visible slot widgets
-    int painted;                 // the number in the visible slot widget's picture
-    std::string label;
-};
-
-class EndToEndReview : public ::testing::Test {
+class EndToEndReview : public testing::WholeProgram {
 protected:
     void SetUp() override {
-        // Built as the program builds itself.
-        player = std::make_unique<MpvPlayer>(nullptr, MpvOptions{"null"});
-        MpvPlayer* p = player.get();
-        settings.values["StartCount"] = "100";
-        window = std::make_unique<MainWindow>(p);
-        clientArea = std::make_unique<QtClientArea>(
-            window->clientArea(), p, [p]() -> const QImage* { return &p->videoImage(); },
-            [p] { return p->videoRect(); });
-        frm = std::make_unique<FrmMain>(timers, desktop, *p, settings, *clientArea);
-        frm->decimalSeparator = QLocale::system().decimalPoint().toStdString();
-        window->bind(*frm);
+        WholeProgram::SetUp();
         frm->setFrameFiles(&files);
-
-        // Every capture tick, checked against the picture on the screen.
-        frm->PlayTimer.setHandler([this] {
-            const long slot = frm->mlCapturePos;
-            const QImage& picture = player->videoImage();
-            const int onScreen = picture.isNull() ? -1 : frameNumber(picture, player->videoRect().topLeft());
-            frm->PlayTimer_Timer();
-            if (slot >= 1 && slot <= kRingSize) {
-                const FrameSlot& s = frm->capturedImage[slot];
-                const bool opaque = std::all_of(s.pixels.get(), s.pixels.get() + s.bytes() / sizeof(Pixel),
-                                                [](Pixel p) { return p >> 24 == 0xff; });
-                captures.push_back({slot, onScreen, frameNumber(pictureOf(s)), opaque});
-            }
-        });
-    }
-
-    SlotView* slotView(int index) const {
-        return static_cast<SlotView*>(window->widgetOf(Ctl::oCaptured, index));
-    }
-
-    std::vector<int> visibleSlots() const {
-        std::vector<int> shown;
-        for (int i = 0; i <= kRingSize; ++i)
-            if (slotView(i)->isVisible()) shown.push_back(i);
-        return shown;
-    }
-
-    // Either the live video (the player, no slot, no review time) or exactly
-    // one frame slot with the review time; the window agrees with the model.
-    bool displayIsConsistent() const {
-        const std::vector<int> slotViews = visibleSlots();
-        const bool playerShown = window->playerWidget()->isVisible();
-        const bool timeShown = window->widgetOf(Ctl::frReviewTime)->isVisible();
-        std::vector<int> modelSlots;
-        for (int i = 1; i <= kRingSize; ++i)
-            if (frm->oCaptured[static_cast<std::size_t>(i)].visible()) modelSlots.push_back(i);
-        const bool live = playerShown && slotViews.empty() && !timeShown;
-        const bool review = !playerShown && slotViews.size() == 1 && timeShown;
-        return (live || review) && slotViews == modelSlots && playerShown == frm->oMediaPlayer.visible() &&
-               timeShown == frm->frReviewTime.visible();
-    }
-
-    // The frame shown now, as the user sees it.
-    Shown shownNow() const {
-        Shown s{frm->mlFrameAge, visibleSlots(), -1,
-                static_cast<QLabel*>(window->widgetOf(Ctl::lblReviewTime))->text().toStdString()};
-        if (s.slotViews.size() == 1) s.painted = frameNumber(slotView(s.slotViews.front())->grab().toImage());
-        return s;
-    }
-
-    // What age n must show: the n-th last capture.
-    const Capture& capturedAtAge(long age) const {
-        return captures[captures.size() - static_cast<std::size_t>(age)];
     }
 
     // Captures from `from` on: each holds the frame that was on the screen,
@@ -207,29 +78,7 @@ protected:
         return compared;
     }
 
-    void expectShowsAge(const Shown& s, long age) {
-        SCOPED_TRACE("age " + std::to_string(age));
-        EXPECT_EQ(s.age, age);
-        ASSERT_GE(captures.size(), static_cast<std::size_t>(age));
-        const Capture& c = capturedAtAge(age);
-        ASSERT_EQ(s.slotViews.size(), 1u);
-        EXPECT_EQ(s.slotViews.front(), c.slot);
-        EXPECT_GE(c.stored, 0);
-        EXPECT_EQ(s.painted, c.stored);
-        EXPECT_EQ(s.label, reviewTimeText(age, frm->decimalSeparator));
-    }
-
-    // Declared in the order the program declares them, so they go in its order.
-    QtTimerHost timers;
-    RecordingDesktop desktop;
-    std::unique_ptr<MpvPlayer> player;
-    FakeSettings settings;
-    std::unique_ptr<MainWindow> window;
-    std::unique_ptr<QtClientArea> clientArea;
-    std::unique_ptr<FrmMain> frm;
     ScriptedFrameFiles files;
-
-    std::vector<Capture> captures;
 };
 
 TEST_F(EndToEndReview, PlayStepBackCopyTheShownFrameAndPlayOn) {
