@@ -68,7 +68,8 @@ public:
     int videoHeight() const { return videoHeight_; }
     double duration() const { return duration_; }
     // Whether the frames mpv renders now are to be shown: those of the open
-    // file, or of the file being opened once it has loaded.
+    // file (not while a live source is being opened again), or of the file
+    // being opened once it has loaded.
     bool picturesWanted() const;
 
     void toggleMute();
