@@ -231,6 +231,7 @@ void MpvSession::reconnect() {
     reconnectEntryId_ = -1;
     seekableKnown_ = false;
     cacheEnd_ = -1;
+    emit reopening();
     command({"loadfile", liveTarget_.c_str(), "replace", liveOptionList_.c_str()}, kReconnectReply);
 }
 

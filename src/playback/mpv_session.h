@@ -94,6 +94,9 @@ signals:
     // The open video's size changed while it played (a live source's sender
     // turned or restarted).
     void videoSizeChanged();
+    // A live source is about to be opened again: from now on mpv has no
+    // picture of it to draw.
+    void reopening();
 
 private:
     struct OpenAttempt;
