@@ -27,6 +27,9 @@ TEST(Source, NamesOpenAsStreamsCamerasOrAbsoluteFiles) {
         {"\"rtmp://host/app/key\"", SourceKind::Stream, "rtmp://host/app/key", "host/app/key"},
         {"rtsp://[::1]:8554/cam", SourceKind::Stream, "rtsp://[::1]:8554/cam", "[::1]:8554/cam"},
         {"udp://@:1234", SourceKind::Stream, "udp://@:1234", "udp://:1234"},
+        {"SRT://127.0.0.1:9000?latency=20000", SourceKind::Stream, "srt://127.0.0.1:9000?latency=20000",
+         "127.0.0.1:9000"},
+        {"srt://:9000?mode=listener", SourceKind::Stream, "srt://:9000?mode=listener", "srt://:9000"},
         {"/dev/video3", SourceKind::Camera, "/dev/video3", "/dev/video3"},
         {"file:///tmp/My%20Clip.mp4", SourceKind::File, "/tmp/My Clip.mp4", "/tmp/My Clip.mp4"},
         // What is a protocol to the player without "://" is a file here.
@@ -84,6 +87,9 @@ TEST(Source, LiveSourcesPlayAtOnceFromABoundedCache) {
         EXPECT_EQ(optionValue(http, name), value) << name;
     EXPECT_EQ(optionValue(liveOptions(classifySource("udp://@:5000").source, buffer, nullptr), "demuxer-lavf-o"),
               "fflags=+nobuffer");
+    const auto srt = liveOptions(classifySource("srt://127.0.0.1:9000").source, buffer, nullptr);
+    EXPECT_EQ(optionValue(srt, "network-timeout"), "7");
+    EXPECT_EQ(optionValue(srt, "demuxer-lavf-o"), "fflags=+nobuffer");
     const CameraSettings mjpeg{"mjpeg", 1280, 720, 30000, 1001};
     const auto camera = liveOptions(classifySource("/dev/video0").source, buffer, &mjpeg);
     EXPECT_EQ(optionValue(camera, "demuxer-lavf-o"),

@@ -13,6 +13,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -74,6 +75,7 @@ MpvPlayer::MpvPlayer(QWidget* parent, MpvOptions options)
     connect(session_.get(), &MpvSession::videoSizeChanged, this, [this] { raiseVideoSizeChange(); });
     connect(session_.get(), &MpvSession::mutedChanged, strip_, &MpvControlStrip::showMuted);
     connect(session_.get(), &MpvSession::mediaForgotten, this, &MpvPlayer::clearPicture);
+    connect(session_.get(), &MpvSession::reopening, this, &MpvPlayer::keepScreen);
     connect(session_.get(), &MpvSession::transferChanged, this, [this](Transfer transfer, double peak) {
         if (toneMap_.follow(transfer, peak) && pictureShown_)
             renderFrame(false);  // the picture shown was drawn the other way
@@ -236,7 +238,8 @@ void MpvPlayer::updateVideoRows() {
 void MpvPlayer::syncImage() {
     if (!imageStale_) return;
     imageStale_ = false;
-    if (image().isNull() || !pictureShown_) return;
+    // A live source being opened again has no frame in mpv: the picture stays.
+    if (image().isNull() || !pictureShown_ || !session_->picturesWanted()) return;
     if (!image().isDetached() && !picture_.tryRenew()) return;
     // mpv draws its current frame again, at the size its scaler was made for.
     uchar* pixels = picture_.bits();
@@ -271,8 +274,25 @@ QImage MpvPlayer::storeArea(QPainter& painter, QImage& image, const QRegion& reg
     return QImage(first, at.width(), at.height(), image.bytesPerLine(), QImage::Format_RGB32);
 }
 
-bool MpvPlayer::screenValid() {
-    if (!direct_ || screen_.isNull() || !isVisible()) return false;
+void MpvPlayer::keepScreen() {
+    if (!imageStale_ || screen_.size() != image().size() || !screenInStore()) return;
+    if (!image().isDetached() && !picture_.tryRenew()) return;
+    uchar* pixels = picture_.bits();
+    const auto row = static_cast<std::size_t>(screen_.width()) * 4;
+    for (int y = 0; y < screen_.height(); ++y)
+        std::memcpy(pixels + static_cast<qsizetype>(y) * image().bytesPerLine(), screen_.constScanLine(y), row);
+    imageStale_ = false;
+}
+
+void MpvPlayer::hideEvent(QHideEvent* event) {
+    keepScreen();
+    QWidget::hideEvent(event);
+}
+
+bool MpvPlayer::screenValid() { return isVisible() && screenInStore(); }
+
+bool MpvPlayer::screenInStore() {
+    if (!direct_ || screen_.isNull()) return false;
     QBackingStore* store = backingStore();
     QPaintDevice* device = store ? store->paintDevice() : nullptr;
     if (!device || device->devType() != QInternal::Image) return false;

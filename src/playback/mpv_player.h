@@ -73,6 +73,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     const QImage& image() const { return picture_.image(); }
@@ -94,10 +95,16 @@ private:
     // there directly by `painter` for `region`; a null image when it cannot.
     QImage storeArea(QPainter& painter, QImage& store, const QRegion& region);
     // Whether the area recorded at the last direct paint is still the
-    // backing store's picture of the video area.
+    // backing store's picture of the video area (also while it is hidden,
+    // until it is painted over), and the player is shown.
+    bool screenInStore();
     bool screenValid();
     // Brings the picture up to the frame on the screen when frames went direct.
     void syncImage();
+    // The same with the frame taken from the screen, while the backing store
+    // still holds it: mpv has no frame to draw again while a live source is
+    // opened again, and a hidden player's area is soon painted over.
+    void keepScreen();
     void refreshStrip();
 
     MpvControlStrip* strip_;

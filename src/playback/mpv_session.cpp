@@ -154,7 +154,11 @@ MpvSession::~MpvSession() {
     mpv_terminate_destroy(mpv_);
 }
 
-bool MpvSession::picturesWanted() const { return open_ ? open_->loaded : mediaEntryId_ >= 0; }
+bool MpvSession::picturesWanted() const {
+    // While a live source is opened again mpv has no picture of it, and
+    // draws black: the last picture stays until the source is back.
+    return open_ ? open_->loaded : mediaEntryId_ >= 0 && currentEntryId_ == mediaEntryId_;
+}
 
 // ---- Opening -----------------------------------------------------------
 
@@ -230,6 +234,7 @@ void MpvSession::reconnect() {
     reconnectEntryId_ = -1;
     seekableKnown_ = false;
     cacheEnd_ = -1;
+    emit reopening();
     command({"loadfile", liveTarget_.c_str(), "replace", liveOptionList_.c_str()}, kReconnectReply);
 }
 

@@ -81,7 +81,8 @@ public:
     int videoHeight() const { return videoHeight_; }
     double duration() const { return duration_; }
     // Whether the frames mpv renders now are to be shown: those of the open
-    // file, or of the file being opened once it has loaded.
+    // file (not while a live source is being opened again), or of the file
+    // being opened once it has loaded.
     bool picturesWanted() const;
 
     void toggleMute();
@@ -106,6 +107,9 @@ signals:
     // The open video's size changed while it played (a live source's sender
     // turned or restarted).
     void videoSizeChanged();
+    // A live source is about to be opened again: from now on mpv has no
+    // picture of it to draw.
+    void reopening();
 
 private:
     struct OpenAttempt;

@@ -45,11 +45,13 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     if (mediaEntryId_ < 0) {
         stopLive();
         if (const std::string why = encoded ? feed_->lastError() : ""; !why.empty()) error_ = prefix + why;
-        // A datagram stream that sends nothing fails only when the player
-        // finds no format in the silence: say what happened instead.
+        // A datagram stream (or an SRT peer that answers) that sends nothing
+        // fails only when the player finds no format in the silence: say
+        // what happened instead.
         const auto timeout = std::find_if(options.begin(), options.end(),
                                           [](const PlayerOption& o) { return o.name == "network-timeout"; });
-        if ((source.scheme == "udp" || source.scheme == "rtp") && timeout != options.end() &&
+        if ((source.scheme == "udp" || source.scheme == "rtp" || source.scheme == "srt") &&
+            timeout != options.end() &&
             error_.find("unrecognized file format") != std::string::npos)
             error_ = prefix + "nothing arrived within " + timeout->value + " seconds.";
         return true;

@@ -5,7 +5,8 @@
 //    connects, so that the player sees the stream from its first frame.
 //  - UDP: ffmpeg sends at once whether anyone receives or not; a player
 //    joins mid-stream, and the stream never ends.
-//  - SRT: ffmpeg listens; the player calls.
+//  - SRT: ffmpeg listens; the player calls.  startSilent() listens and
+//    accepts the call but sends nothing.
 // The port is a free one, kept over stop() and start() so that a player can
 // reconnect to the same address.
 #pragma once
@@ -25,6 +26,9 @@
 #include "support/x_session.h"
 
 namespace velmora::testing {
+
+// Frames from `a` to `b` on the numbered clip's 500-frame loop.
+inline int framesBetween(int a, int b) { return ((b - a) % 500 + 500) % 500; }
 
 class LiveSender {
 public:
@@ -68,6 +72,17 @@ public:
         if (!process_.start(argv, {}, {}, logPath_)) return false;
         if (protocol_ == Protocol::Udp) return process_.running();
         return pollUntil([&] { return !process_.running() || listening(); }, 5000) && process_.running();
+    }
+
+    // An SRT listener that takes the player's call and sends nothing: ffmpeg
+    // listening to receive.  Returns once it listens.
+    bool startSilent() {
+        stop();
+        const std::string at = "srt://127.0.0.1:" + std::to_string(port_) + "?mode=listener";
+        return process_.start({ffmpegPath(), "-hide_banner", "-loglevel", "error", "-nostdin", "-f", "mpegts", "-i",
+                               at, "-f", "null", "-"},
+                              {}, {}, logPath_) &&
+               pollUntil([&] { return !process_.running() || listening(); }, 5000) && process_.running();
     }
 
     // Stops ffmpeg (SIGTERM, SIGKILL when it does not end) and waits for it.

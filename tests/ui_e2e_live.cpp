@@ -1,0 +1,224 @@
+// The whole program on live streams of the numbered clip, sent by ffmpeg on
+// 127.0.0.1: the real player, window, timers and capture.  Every frame is
+// identified by the number drawn into it, and the sender says which number it
+// sent last, so what the window shows can be followed against the source:
+// over HTTP, frames advance at live, review steps back through what was
+// captured, F4 jumps back and Go Live (F8) returns to the newest frames; over
+// UDP, a sender that stops is reported as a lost signal, the ring stays
+// reviewable meanwhile, and the picture returns by itself; over SRT the
+// picture comes, and a peer that sends nothing fails within the network
+// timeout.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <string>
+
+#include "playback/mpv_control_strip.h"
+#include "support/event_loop.h"
+#include "support/qt_app.h"
+#include "support/whole_program.h"
+// Last: it brings the X11 headers' macros.
+#include "support/live_sender.h"
+
+namespace velmora::testing {
+namespace {
+
+constexpr const char* kLost = "Signal lost - reconnecting...";
+
+class EndToEndLive : public WholeProgram {
+protected:
+    // Opens `url` from the command line, as the program started with it does.
+    void open(const std::string& url) {
+        frm->Form_Load(url);
+        ASSERT_FALSE(frm->unloaded());
+        window->show();
+        ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+        ASSERT_TRUE(player->live());
+    }
+
+    // The player's strip under the picture: "Playing    LIVE", "Paused    -8.3 s".
+    std::string strip() const {
+        return player->findChild<MpvControlStrip*>()->findChild<QLabel*>()->text().toStdString();
+    }
+    // How far behind the strip says the picture is, in seconds; -1 at live.
+    double behindLive() const {
+        const std::string s = strip();
+        const auto minus = s.rfind("    -");
+        return minus == std::string::npos ? -1 : std::stod(s.substr(minus + 5));
+    }
+
+    // Frames between the picture on the screen and the sender's newest one.
+    int behindSender(const LiveSender& sender) const {
+        return framesBetween(onScreenNow(), sender.framesSent() - 1);
+    }
+
+    // F5 held until review has stepped `steps` frames back; released.  Each
+    // frame shown on the way is the one captured that many ticks earlier,
+    // which held the picture on the screen at its tick.
+    std::vector<Shown> reviewBack(long steps) {
+        const std::size_t captured = captures.size();
+        EXPECT_GE(captured, static_cast<std::size_t>(steps));
+        std::vector<Shown> shown;
+        const auto sample = [&] {
+            if (shown.empty() || shown.back().age != frm->mlFrameAge) shown.push_back(shownNow());
+        };
+        frm->Form_KeyDown(key::F5, 0);
+        EXPECT_TRUE(waitUntil([&] { return sample(), frm->mlFrameAge >= steps; }, 20000)) << frm->mlFrameAge;
+        frm->Form_KeyUp(key::F5, 0);
+        EXPECT_TRUE(waitUntil([&] { return sample(), !frm->ReviewTimer.enabled(); }));
+        EXPECT_EQ(captures.size(), captured) << "captured while reviewing";
+        EXPECT_TRUE(displayIsConsistent());
+        EXPECT_EQ(shown.size(), static_cast<std::size_t>(steps));
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            expectShowsAge(shown[i], static_cast<long>(i) + 1);
+            EXPECT_EQ(shown[i].painted, capturedAtAge(static_cast<long>(i) + 1).onScreen);
+        }
+        return shown;
+    }
+
+    // From capture `from` on, each holds the picture that was on the screen.
+    void expectCapturesHoldTheScreen(std::size_t from) const {
+        for (std::size_t i = from; i < captures.size(); ++i) {
+            if (captures[i].onScreen >= 0) {
+                EXPECT_EQ(captures[i].stored, captures[i].onScreen) << "capture " << i;
+            }
+        }
+    }
+};
+
+TEST_F(EndToEndLive, HttpAdvancesReviewsJumpsBackEightSecondsAndGoesLive) {
+    LiveSender sender(LiveSender::Protocol::Http);
+    ASSERT_TRUE(sender.start()) << sender.log();
+    ASSERT_NO_FATAL_FAILURE(open(sender.url()));
+
+    // ---- At live: frames advance at the sender's pace; the ring fills with
+    // what was on the screen.  The sender starts at frame 0 with the
+    // player's connection, at the stream time 1.48 s (MPEG-TS starts there);
+    // at 13 s F4 has more than the 10 s it first goes back to, and the
+    // numbers (up to 290) have not wrapped.
+    ASSERT_TRUE(waitUntil([&] { return player->currentPosition() >= 13; }, 30000))
+        << player->currentPosition();
+    ASSERT_GE(captures.size(), 30u);
+    expectCapturesHoldTheScreen(0);
+    for (std::size_t i = 1; i < captures.size(); ++i) EXPECT_GE(captures[i].stored, captures[i - 1].stored);
+    EXPECT_GT(captures.back().stored - captures.front().stored, 150);
+    EXPECT_EQ(strip(), "Playing    LIVE");
+    const int lag = behindSender(sender);
+    EXPECT_LT(lag, 15);
+
+    // ---- F4: back 10 s, then forward 2 s, each an exact seek within what the
+    // cache holds: 8 s, 200 frames, behind the sender from then on.  The
+    // sender's count is written every 0.1 s (2.5 frames) and read twice.
+    frm->Form_KeyUp(key::F4, 0);
+    ASSERT_TRUE(waitUntil([&] { return behindSender(sender) > lag + 150; }, 5000)) << behindSender(sender);
+    spin(500);
+    EXPECT_NEAR(behindSender(sender), lag + 200, 6);
+    EXPECT_TRUE(displayIsConsistent());
+    EXPECT_EQ(player->playState(), play_state::kPlaying);
+    EXPECT_GE(behindLive(), 7.9) << strip();
+    EXPECT_LT(behindLive(), 9) << strip();
+
+    // ---- F5 held there for ten steps, then F8 from the review: the newest
+    // frames again, playing, "LIVE".
+    const std::size_t afterF4 = captures.size();
+    ASSERT_TRUE(waitUntil([&] { return captures.size() >= afterF4 + 15; }));
+    expectCapturesHoldTheScreen(afterF4);
+    reviewBack(10);
+    EXPECT_EQ(player->playState(), play_state::kPaused);
+    window->findChild<QAction*>("mnuViewGoLive")->trigger();
+    EXPECT_TRUE(displayIsConsistent());
+    EXPECT_EQ(frm->mlFrameAge, 0);
+    EXPECT_EQ(player->playState(), play_state::kPlaying);
+    ASSERT_TRUE(waitUntil([&] { return strip() == "Playing    LIVE" && behindSender(sender) < 15; }, 5000))
+        << strip() << ", " << behindSender(sender) << " frames behind";
+    spin(1000);
+    EXPECT_EQ(strip(), "Playing    LIVE");
+    EXPECT_LT(behindSender(sender), 15);
+    EXPECT_TRUE(desktop.boxes.empty()) << desktop.boxes.front();
+    EXPECT_TRUE(frm->msErrorMessages.empty()) << frm->msErrorMessages;
+}
+
+TEST_F(EndToEndLive, UdpLostSignalLeavesTheRingReviewableAndThePictureReturnsByItself) {
+    LiveSender sender(LiveSender::Protocol::Udp);
+    ASSERT_TRUE(sender.start()) << sender.log();
+    // Reconnect attempts on a silent source give up after 2 s: several of
+    // them come and go while the signal is lost here.
+    frm->liveBuffer.openTimeoutSeconds = 2;
+    ASSERT_NO_FATAL_FAILURE(open(sender.url()));
+    ASSERT_TRUE(waitUntil([&] { return captures.size() >= 20 && captures.back().stored > 0; }, 20000));
+
+    sender.stop();
+    const int lastSent = sender.framesSent() - 1;
+    const std::size_t atStop = captures.size();
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    ASSERT_TRUE(waitUntil([&] { return strip().ends_with(kLost); }, 8000)) << strip();
+    EXPECT_LT(sinceStop.elapsed(), 5000);
+
+    // Lost: the capture goes on holding the last picture, and review steps
+    // back through it to the frames from before the stop, numbers and all.
+    const long steps = std::min<long>(kRingSize, static_cast<long>(captures.size() - atStop) + 3);
+    const std::vector<Shown> shown = reviewBack(steps);
+    ASSERT_FALSE(shown.empty());
+    EXPECT_GT(framesBetween(shown.back().painted, shown.front().painted), 0)
+        << "no frame from before the stop";
+
+    // Playing on while still lost, through reconnect attempts that fail:
+    // the picture stays one of the last sent (mpv may still put out a few
+    // frames it held; the sender's count, written every 0.1 s, may miss its
+    // last few), never black.
+    frm->mnuViewPlay_Click();
+    EXPECT_TRUE(displayIsConsistent());
+    const std::size_t beforeRestart = captures.size();
+    spin(5000);
+    EXPECT_TRUE(strip().ends_with(kLost)) << strip();
+    ASSERT_GT(captures.size(), beforeRestart + 20);
+    for (std::size_t i = beforeRestart; i < captures.size(); ++i) {
+        EXPECT_TRUE(captures[i].stored > 0 && framesBetween(captures[i].stored, lastSent + 5) < 30)
+            << "capture " << i - beforeRestart << " after play holds " << captures[i].stored
+            << ", the last sent " << lastSent;
+    }
+
+    // The sender again, and no key pressed: the picture moves on at live.
+    const std::size_t atRestart = captures.size();
+    ASSERT_TRUE(sender.start()) << sender.log();
+    ASSERT_TRUE(waitUntil(
+        [&] { return strip() == "Playing    LIVE" && onScreenNow() != shown.front().painted; }, 15000))
+        << strip();
+    ASSERT_TRUE(waitUntil([&] { return captures.size() >= atRestart + 10; }));
+    expectCapturesHoldTheScreen(atRestart);
+    // Moving on, and at live (it may catch up faster than the sender's pace).
+    const int back = onScreenNow();
+    spin(1000);
+    EXPECT_GT(framesBetween(back, onScreenNow()), 15);
+    EXPECT_LT(behindSender(sender), 15);
+    EXPECT_TRUE(desktop.boxes.empty()) << desktop.boxes.front();
+}
+
+TEST_F(EndToEndLive, SrtPlaysAndASilentPeerFailsWithinTheNetworkTimeout) {
+    LiveSender sender(LiveSender::Protocol::Srt);
+    ASSERT_TRUE(sender.start()) << sender.log();
+    ASSERT_NO_FATAL_FAILURE(open(sender.url()));
+    ASSERT_TRUE(waitUntil([&] { return onScreenNow() >= 0; }, 5000));
+    const int first = onScreenNow();
+    ASSERT_TRUE(waitUntil([&] { return framesBetween(first, onScreenNow()) >= 25; }, 5000));
+    EXPECT_EQ(strip(), "Playing    LIVE");
+    EXPECT_EQ(window->windowTitle().toStdString(), "Velmora - 127.0.0.1:" + std::to_string(sender.port()));
+
+    // A listener that takes the call and never sends: without the network
+    // timeout the read would wait for ever (up to the player's own limit on
+    // an open, 15 s, "did not finish loading"); with it the silence is named.
+    ASSERT_TRUE(sender.startSilent()) << sender.log();
+    frm->liveBuffer.openTimeoutSeconds = 2;
+    frm->OpenMedia(sender.url());
+    EXPECT_EQ(player->playState(), play_state::kNoMedia);
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes.front(), "Velmora: The stream " + sender.url() +
+                                         " could not be opened: nothing arrived within 2 seconds.\r\n" +
+                                         sender.url());
+}
+
+}  // namespace
+}  // namespace velmora::testing
