@@ -1,10 +1,7 @@
 // The frame ring, review navigation and Copy Image, on the virtual clock.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <fstream>
 #include <vector>
 
 #include "capture/opaque_rows.h"
@@ -352,30 +349,6 @@ TEST(OpaqueRows, EveryAlignmentAndWidthArrivesExactlyAndOpaque) {
         copyOpaqueRows(to.data(), 64, reinterpret_cast<const std::uint8_t*>(from.data()), 64 * 4, 64, 5, stores);
         EXPECT_EQ(std::count(to.begin(), to.end(), 0xff102030u), 64 * 5);
     }
-}
-
-TEST(OpaqueRows, EachSlotSizeKeepsTheStoresWithTheShorterBestTime) {
-    SlotStoreChoice choice;
-    const auto run = [&](std::size_t bytes, double cached, double streamed) {
-        std::vector<SlotStores> used;
-        do {
-            used.push_back(choice.next(bytes));
-            // One slow capture of the faster kind (the machine was busy) does not decide.
-            const bool late = used.size() == SlotStoreChoice::kWarmCaptures + 1;
-            choice.took(used.back() == SlotStores::Cached ? cached * (late ? 10 : 1) : streamed);
-        } while (!choice.chosen());
-        return used;
-    };
-    const auto first = run(8 << 20, 600, 450);
-    ASSERT_EQ(first.size(), SlotStoreChoice::kWarmCaptures + 2 * SlotStoreChoice::kTrialsEach);
-    EXPECT_EQ(std::count(first.begin(), first.begin() + SlotStoreChoice::kWarmCaptures, SlotStores::Cached),
-              SlotStoreChoice::kWarmCaptures);  // the freshly cleared ring is no trial
-    EXPECT_EQ(std::count(first.begin(), first.end(), SlotStores::Streamed), SlotStoreChoice::kTrialsEach);
-    EXPECT_EQ(choice.next(8 << 20), SlotStores::Streamed);
-    EXPECT_EQ(choice.kept(), SlotStores::Streamed);
-    // Another size is tried anew.
-    run(300 << 10, 10, 12);
-    EXPECT_EQ(choice.next(300 << 10), SlotStores::Cached);
 }
 
 }  // namespace
