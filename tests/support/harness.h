@@ -27,10 +27,11 @@ struct Harness {
     // Starts the window with the settings as the test left them.
     void load(const std::string& commandLine = "") { frm.Form_Load(commandLine); }
 
-    // Starts with a video that plays.
-    void loadPlaying() {
+    // Starts with a video that plays, and lets it play `ms` on the clock.
+    void loadPlaying(std::int64_t ms = 0) {
         settings.values["StartCount"] = "20";
         load("/videos/clip.avi");
+        if (ms > 0) clock.advance(ms);
     }
 
     // Visible slots, for the display invariant.
