@@ -35,8 +35,7 @@ struct RingHarness : Harness {
 
 TEST(Ring, CapturesWalkDownFromFiftyAndWrap) {
     RingHarness h;
-    h.loadPlaying();
-    h.clock.advance(100);
+    h.loadPlaying(100);
     EXPECT_EQ(h.slotColour(50), 1u);
     h.clock.advance(49 * 100);
     EXPECT_EQ(h.slotColour(1), 50u);
@@ -60,8 +59,7 @@ TEST(Ring, CapturesWalkDownFromFiftyAndWrap) {
 TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {
     RingHarness h;
     h.player.openable["/tiny.mp4"] = {100, 70};
-    h.loadPlaying();
-    h.clock.advance(100);
+    h.loadPlaying(100);
     const Pixel* before = h.frm.capturedImage[50].pixels.get();
     h.frm.clientResized(900, 900);  // 100 %: the player keeps its size
     EXPECT_EQ(h.frm.capturedImage[50].pixels.get(), before);
@@ -165,8 +163,7 @@ TEST(ReviewLabel, AgeTimesTheIntervalsInForceCutToFourCharacters) {
 
 TEST(Review, HoldingBackStepsAtTheCaptureRateAndStopsAtTheOldest) {
     Harness h;
-    h.loadPlaying();
-    h.clock.advance(1000);
+    h.loadPlaying(1000);
     h.frm.cmdReview_MouseDown(mouse::Left, 0, 100, 100);
     EXPECT_EQ(h.frm.mlFrameAge, 1);
     EXPECT_EQ(h.player.state, play_state::kPaused);
@@ -191,8 +188,7 @@ TEST(Review, FiftyMillisecondsWaitsTwoTicksBeforeRepeating) {
 
 TEST(Review, ForwardFromTheNewestPlaysOneIntervalThenPausesAgain) {
     Harness h;
-    h.loadPlaying();
-    h.clock.advance(500);
+    h.loadPlaying(500);
     h.frm.Form_KeyDown(key::F5, 0);
     h.frm.Form_KeyUp(key::F5, 0);
     ASSERT_EQ(h.frm.mlFrameAge, 1);
@@ -214,8 +210,7 @@ TEST(Review, ForwardFromTheNewestPlaysOneIntervalThenPausesAgain) {
 // The other button during a press, or a left click on the shown frame.
 TEST(Review, BackToTheLiveVideo) {
     Harness h;
-    h.loadPlaying();
-    h.clock.advance(500);
+    h.loadPlaying(500);
     h.frm.cmdReview_MouseDown(mouse::Left, 0, 0, 0);
     h.clock.advance(250);
     h.frm.cmdReview_MouseDown(mouse::Right, 0, 0, 0);
@@ -239,8 +234,7 @@ TEST(Review, BackToTheLiveVideo) {
 
 TEST(Review, APressWhileTheMenuStepTimerRunsWaitsForIt) {
     Harness h;
-    h.loadPlaying();
-    h.clock.advance(500);
+    h.loadPlaying(500);
     h.frm.mnuViewPrev_Click();
     EXPECT_EQ(h.frm.mlFrameAge, 1);
     EXPECT_EQ(h.view.focus.back(), Ctl::cmdReview);
@@ -250,8 +244,7 @@ TEST(Review, APressWhileTheMenuStepTimerRunsWaitsForIt) {
     EXPECT_EQ(h.agesAfter({0, 50, 100}), (std::vector<long>{1, 1, 2}));
 
     Harness released;
-    released.loadPlaying();
-    released.clock.advance(500);
+    released.loadPlaying(500);
     released.frm.mnuViewNext_Click();  // at the live video: one forward interval, no focus move
     EXPECT_TRUE(released.view.focus.empty());
     released.clock.advance(100);
@@ -264,8 +257,7 @@ TEST(Review, APressWhileTheMenuStepTimerRunsWaitsForIt) {
 
 TEST(Review, KeysStepOnPressAndAutoRepeatAddsNothing) {
     Harness h;
-    h.loadPlaying();
-    h.clock.advance(1000);
+    h.loadPlaying(1000);
     h.frm.Form_KeyDown(key::F5, 1);  // Shift+F5 acts as F5
     EXPECT_EQ(h.frm.mlFrameAge, 1);
     for (int i = 0; i < 10; ++i) {  // the keyboard repeats every 30 ms
@@ -304,8 +296,7 @@ TEST(Copy, TheShownFrameOrTheNewestCapture) {
     EXPECT_EQ(empty.desktop.clipboardPixels.front(), kSlotBackground);
 
     RingHarness h;
-    h.loadPlaying();
-    h.clock.advance(1000);  // captures 1..10
+    h.loadPlaying(1000);  // captures 1..10
     h.frm.mnuToolsCopy_Click();
     EXPECT_EQ(h.desktop.clipboardPixels.front(), 10u);
     EXPECT_EQ(h.desktop.clipboardWidth, 320);

@@ -131,8 +131,7 @@ TEST(Layout, ZoomRestoresAMaximizedWindowAndSurvivesARestart) {
 
 TEST(Layout, AResizeDuringReviewShowsTheLiveVideo) {
     Harness h;
-    h.loadPlaying();
-    h.clock.advance(300);
+    h.loadPlaying(300);
     h.frm.mnuViewPrev_Click();
     ASSERT_FALSE(h.frm.oMediaPlayer.visible());
     h.frm.clientResized(700, 600);

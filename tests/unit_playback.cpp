@@ -102,8 +102,7 @@ TEST(Play, F7TogglesTheButtonAndTheEndOfTheFileReleasesIt) {
 
 TEST(Play, BackNeedsTenSecondsAndAsksForMinusTenThenPlusTwo) {
     Harness h;
-    h.loadPlaying();
-    h.clock.advance(300);
+    h.loadPlaying(300);
     h.frm.mnuViewPrev_Click();  // reviewing, video paused
     ASSERT_FALSE(h.frm.oMediaPlayer.visible());
     h.player.position = 9.9;
