@@ -127,8 +127,7 @@ TEST(Ring, SlotsLargerThanTheMemoryAllowsAreRefusedOncePerDragAndKept) {
 }
 
 TEST(Ring, PauseAfterCaptureStopsTheVideoWithOneMoreFrame) {
-    Harness h;
-    h.loadPlaying();
+    Playing h;
     h.frm.SpeedScrollBar.setValue(1);
     h.frm.SpeedScrollBar_Change();
     h.frm.mbPauseAfterCapture = true;
@@ -162,8 +161,7 @@ TEST(ReviewLabel, AgeTimesTheIntervalsInForceCutToFourCharacters) {
 }
 
 TEST(Review, HoldingBackStepsAtTheCaptureRateAndStopsAtTheOldest) {
-    Harness h;
-    h.loadPlaying(1000);
+    Playing h(1000);
     h.frm.cmdReview_MouseDown(mouse::Left, 0, 100, 100);
     EXPECT_EQ(h.frm.mlFrameAge, 1);
     EXPECT_EQ(h.player.state, play_state::kPaused);
@@ -187,8 +185,7 @@ TEST(Review, FiftyMillisecondsWaitsTwoTicksBeforeRepeating) {
 }
 
 TEST(Review, ForwardFromTheNewestPlaysOneIntervalThenPausesAgain) {
-    Harness h;
-    h.loadPlaying(500);
+    Playing h(500);
     h.frm.Form_KeyDown(key::F5, 0);
     h.frm.Form_KeyUp(key::F5, 0);
     ASSERT_EQ(h.frm.mlFrameAge, 1);
@@ -209,8 +206,7 @@ TEST(Review, ForwardFromTheNewestPlaysOneIntervalThenPausesAgain) {
 
 // The other button during a press, or a left click on the shown frame.
 TEST(Review, BackToTheLiveVideo) {
-    Harness h;
-    h.loadPlaying(500);
+    Playing h(500);
     h.frm.cmdReview_MouseDown(mouse::Left, 0, 0, 0);
     h.clock.advance(250);
     h.frm.cmdReview_MouseDown(mouse::Right, 0, 0, 0);
@@ -233,8 +229,7 @@ TEST(Review, BackToTheLiveVideo) {
 }
 
 TEST(Review, APressWhileTheMenuStepTimerRunsWaitsForIt) {
-    Harness h;
-    h.loadPlaying(500);
+    Playing h(500);
     h.frm.mnuViewPrev_Click();
     EXPECT_EQ(h.frm.mlFrameAge, 1);
     EXPECT_EQ(h.view.focus.back(), Ctl::cmdReview);
@@ -243,8 +238,7 @@ TEST(Review, APressWhileTheMenuStepTimerRunsWaitsForIt) {
     // No step at once; the first expiry counts the delay down.
     EXPECT_EQ(h.agesAfter({0, 50, 100}), (std::vector<long>{1, 1, 2}));
 
-    Harness released;
-    released.loadPlaying(500);
+    Playing released(500);
     released.frm.mnuViewNext_Click();  // at the live video: one forward interval, no focus move
     EXPECT_TRUE(released.view.focus.empty());
     released.clock.advance(100);
@@ -256,8 +250,7 @@ TEST(Review, APressWhileTheMenuStepTimerRunsWaitsForIt) {
 }
 
 TEST(Review, KeysStepOnPressAndAutoRepeatAddsNothing) {
-    Harness h;
-    h.loadPlaying(1000);
+    Playing h(1000);
     h.frm.Form_KeyDown(key::F5, 1);  // Shift+F5 acts as F5
     EXPECT_EQ(h.frm.mlFrameAge, 1);
     for (int i = 0; i < 10; ++i) {  // the keyboard repeats every 30 ms

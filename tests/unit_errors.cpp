@@ -45,8 +45,7 @@ TEST(ErrorReport, TwoErrorsAreListedInOrderWithTheirOwnLinesAndSentAsOneReport) 
 }
 
 TEST(ErrorReport, ReportingPausesOnlyWhatPlays) {
-    Harness h;
-    h.loadPlaying();
+    Playing h;
     ASSERT_EQ(h.frm.cmdPlay.value(), 1);
     std::string message = "OpenMedia: Something failed";
     h.frm.ShowError(message, 0);
@@ -68,8 +67,7 @@ TEST(ErrorReport, ReportingPausesOnlyWhatPlays) {
 }
 
 TEST(ErrorPatterns, OthersEndSilentlyContinueOrUseAPlainBox) {
-    Harness h;
-    h.loadPlaying();
+    Playing h;
     // The open-file dialog fails: the command ends without a word.
     h.desktop.failFileDialog = true;
     h.frm.mnuFileOpen_Click();

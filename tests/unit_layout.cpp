@@ -130,8 +130,7 @@ TEST(Layout, ZoomRestoresAMaximizedWindowAndSurvivesARestart) {
 }
 
 TEST(Layout, AResizeDuringReviewShowsTheLiveVideo) {
-    Harness h;
-    h.loadPlaying(300);
+    Playing h(300);
     h.frm.mnuViewPrev_Click();
     ASSERT_FALSE(h.frm.oMediaPlayer.visible());
     h.frm.clientResized(700, 600);

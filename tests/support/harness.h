@@ -69,4 +69,9 @@ struct Harness {
     }
 };
 
+// A harness on a video that has played `ms` on the clock.
+struct Playing : Harness {
+    explicit Playing(std::int64_t ms = 0) { loadPlaying(ms); }
+};
+
 }  // namespace velmora::testing
