@@ -4,8 +4,6 @@
 // which the About box test reads back.)
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -7,7 +7,6 @@
 #include <QDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,6 +37,7 @@ protected:
     void SetUp() override {
         desktop.setParentWindow(window.get());
         desktop.setDialogs(&frm->frmOptions, &frm->frmError);
+        frm->setLiveDialogs(&live);
         player.openable["/v/clip.avi"] = {320, 310};
         settings.values["StartCount"] = "20";
         frm->Form_Load("/v/clip.avi");
@@ -59,6 +59,8 @@ protected:
         });
     }
     void menu(const char* name) { window->findChild<QAction*>(QString::fromLatin1(name))->trigger(); }
+
+    QtLiveDialogs live{window.get()};
 };
 
 QRadioButton* option(QDialog& dlg, int index) {
@@ -152,8 +154,6 @@ TEST_F(DialogTest, ClosingTheWindowCancelsAnExport) {
 }
 
 TEST_F(DialogTest, StreamAndCameraDialogsOpenWhatIsChosenAndF8GoesLive) {
-    QtLiveDialogs live(window.get());
-    frm->setLiveDialogs(&live);
     FakeVideoDevices devices;
     devices.devices["/dev/video0"] = {"HD Webcam", {{V4L2_PIX_FMT_MJPEG, {{1920, 1080, {30}}, {1280, 720, {60}}}}}};
     devices.devices["/dev/video1"] = {"USB Cam", {{V4L2_PIX_FMT_YUYV, {{640, 480, {30}}, {1280, 720, {10}}}}}};
@@ -207,8 +207,6 @@ TEST_F(DialogTest, StreamAndCameraDialogsOpenWhatIsChosenAndF8GoesLive) {
 }
 
 TEST_F(DialogTest, DelayDialogKeepsItsChoiceOnCloseOnlyAndSaysWhatItAppliesTo) {
-    QtLiveDialogs live(window.get());
-    frm->setLiveDialogs(&live);
     EXPECT_EQ(window->findChild<QAction*>("mnuViewDelay")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_D));
     for (const bool close : {false, true}) {
         onDialog([&](QDialog& dlg) {

@@ -14,9 +14,6 @@
 #include <QLabel>
 
 #include <algorithm>
-#include <cstdio>
-
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -51,6 +48,11 @@ struct DelayedWindow {
         settings.values = {{"StartCount", "100"}, {"LiveDelay", delay}};
         window.bind(frm);
     }
+    void start() {
+        ASSERT_TRUE(sender.start()) << sender.log();
+        frm.Form_Load(sender.url());
+        window.show();
+    }
     // What the strip says beside the play state, and the number on the screen.
     std::string strip() const {
         for (const QLabel* label : player.findChildren<QLabel*>())
@@ -75,7 +77,6 @@ struct DelayedWindow {
 
 TEST(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
     DelayedWindow w("5");
-    ASSERT_TRUE(w.sender.start()) << w.sender.log();
     std::vector<std::string> texts;  // the strip's texts in turn (before mpv's first report it shows the clock)
     std::set<int> held;              // the numbers shown while the player says it gathers
     const auto watch = [&] {
@@ -85,8 +86,7 @@ TEST(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
         if (w.player.session().liveText().ends_with("gathered") && w.shown() >= 0) held.insert(w.shown());
         return text == "Delay 5 s";
     };
-    w.frm.Form_Load(w.sender.url());
-    w.window.show();
+    ASSERT_NO_FATAL_FAILURE(w.start());
     ASSERT_EQ(w.player.playState(), play_state::kPlaying) << w.player.errorDescription();
     QElapsedTimer sinceOpen;
     sinceOpen.start();
@@ -111,8 +111,6 @@ TEST(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
         const qint64 ms = sinceOpen.elapsed();
         const int number = w.shown(), sent = w.sender.framesSent();
         const double lag = w.player.session().liveBehind(), behind = framesFrom(number, sent - 1) / kFps;
-        std::printf("[ delay ] at %.1f s: shown %d, sent %d: %.2f s behind the sender, %.2f s behind the newest "
-                    "received\n", ms / 1000.0, number, sent - 1, behind, lag);
         ASSERT_GE(number, 0);
         EXPECT_EQ(w.strip(), "Delay 5 s");
         EXPECT_NEAR(lag, 5.0, 0.25);
@@ -137,9 +135,7 @@ TEST(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
 TEST(EndToEndDelay, ADelayBeyondTheCacheIsCutToWhatItHolds) {
     DelayedWindow w("20");
     w.frm.liveBuffer.aheadBytes = 300 << 10;
-    ASSERT_TRUE(w.sender.start()) << w.sender.log();
-    w.frm.Form_Load(w.sender.url());
-    w.window.show();
+    ASSERT_NO_FATAL_FAILURE(w.start());
     ASSERT_TRUE(waitUntil([&] { return w.player.session().liveText().find(':') == std::string::npos; }, 15000));
     const std::string text = w.player.session().liveText();
     ASSERT_TRUE(text.starts_with("Delay ") && text.ends_with(" s")) << text;

@@ -91,8 +91,7 @@ TEST_F(AboutFixture, AMissingPictureIsReportedAtLoadButStopsTheAnimationSilently
 }
 
 TEST(HelpMenu, AboutPausesTheVideoAndAMissingFaqPageIsNotHandedOn) {
-    Harness h;
-    h.loadPlaying();
+    Playing h;
     std::vector<std::string> order;
     h.desktop.whileModal = [&](ModalWindow w) {
         order.push_back(std::string(w == ModalWindow::About ? "about" : "other") + " after " + h.player.calls.back());

@@ -1,10 +1,7 @@
 // The frame ring, review navigation and Copy Image, on the virtual clock.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <fstream>
 #include <vector>
 
 #include "capture/opaque_rows.h"
@@ -38,8 +35,7 @@ struct RingHarness : Harness {
 
 TEST(Ring, CapturesWalkDownFromFiftyAndWrap) {
     RingHarness h;
-    h.loadPlaying();
-    h.clock.advance(100);
+    h.loadPlaying(100);
     EXPECT_EQ(h.slotColour(50), 1u);
     h.clock.advance(49 * 100);
     EXPECT_EQ(h.slotColour(1), 50u);
@@ -63,8 +59,7 @@ TEST(Ring, CapturesWalkDownFromFiftyAndWrap) {
 TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {
     RingHarness h;
     h.player.openable["/tiny.mp4"] = {100, 70};
-    h.loadPlaying();
-    h.clock.advance(100);
+    h.loadPlaying(100);
     const Pixel* before = h.frm.capturedImage[50].pixels.get();
     h.frm.clientResized(900, 900);  // 100 %: the player keeps its size
     EXPECT_EQ(h.frm.capturedImage[50].pixels.get(), before);
@@ -132,8 +127,7 @@ TEST(Ring, SlotsLargerThanTheMemoryAllowsAreRefusedOncePerDragAndKept) {
 }
 
 TEST(Ring, PauseAfterCaptureStopsTheVideoWithOneMoreFrame) {
-    Harness h;
-    h.loadPlaying();
+    Playing h;
     h.frm.SpeedScrollBar.setValue(1);
     h.frm.SpeedScrollBar_Change();
     h.frm.mbPauseAfterCapture = true;
@@ -167,9 +161,7 @@ TEST(ReviewLabel, AgeTimesTheIntervalsInForceCutToFourCharacters) {
 }
 
 TEST(Review, HoldingBackStepsAtTheCaptureRateAndStopsAtTheOldest) {
-    Harness h;
-    h.loadPlaying();
-    h.clock.advance(1000);
+    Playing h(1000);
     h.frm.cmdReview_MouseDown(mouse::Left, 0, 100, 100);
     EXPECT_EQ(h.frm.mlFrameAge, 1);
     EXPECT_EQ(h.player.state, play_state::kPaused);
@@ -193,9 +185,7 @@ TEST(Review, FiftyMillisecondsWaitsTwoTicksBeforeRepeating) {
 }
 
 TEST(Review, ForwardFromTheNewestPlaysOneIntervalThenPausesAgain) {
-    Harness h;
-    h.loadPlaying();
-    h.clock.advance(500);
+    Playing h(500);
     h.frm.Form_KeyDown(key::F5, 0);
     h.frm.Form_KeyUp(key::F5, 0);
     ASSERT_EQ(h.frm.mlFrameAge, 1);
@@ -216,9 +206,7 @@ TEST(Review, ForwardFromTheNewestPlaysOneIntervalThenPausesAgain) {
 
 // The other button during a press, or a left click on the shown frame.
 TEST(Review, BackToTheLiveVideo) {
-    Harness h;
-    h.loadPlaying();
-    h.clock.advance(500);
+    Playing h(500);
     h.frm.cmdReview_MouseDown(mouse::Left, 0, 0, 0);
     h.clock.advance(250);
     h.frm.cmdReview_MouseDown(mouse::Right, 0, 0, 0);
@@ -241,9 +229,7 @@ TEST(Review, BackToTheLiveVideo) {
 }
 
 TEST(Review, APressWhileTheMenuStepTimerRunsWaitsForIt) {
-    Harness h;
-    h.loadPlaying();
-    h.clock.advance(500);
+    Playing h(500);
     h.frm.mnuViewPrev_Click();
     EXPECT_EQ(h.frm.mlFrameAge, 1);
     EXPECT_EQ(h.view.focus.back(), Ctl::cmdReview);
@@ -252,9 +238,7 @@ TEST(Review, APressWhileTheMenuStepTimerRunsWaitsForIt) {
     // No step at once; the first expiry counts the delay down.
     EXPECT_EQ(h.agesAfter({0, 50, 100}), (std::vector<long>{1, 1, 2}));
 
-    Harness released;
-    released.loadPlaying();
-    released.clock.advance(500);
+    Playing released(500);
     released.frm.mnuViewNext_Click();  // at the live video: one forward interval, no focus move
     EXPECT_TRUE(released.view.focus.empty());
     released.clock.advance(100);
@@ -266,9 +250,7 @@ TEST(Review, APressWhileTheMenuStepTimerRunsWaitsForIt) {
 }
 
 TEST(Review, KeysStepOnPressAndAutoRepeatAddsNothing) {
-    Harness h;
-    h.loadPlaying();
-    h.clock.advance(1000);
+    Playing h(1000);
     h.frm.Form_KeyDown(key::F5, 1);  // Shift+F5 acts as F5
     EXPECT_EQ(h.frm.mlFrameAge, 1);
     for (int i = 0; i < 10; ++i) {  // the keyboard repeats every 30 ms
@@ -307,8 +289,7 @@ TEST(Copy, TheShownFrameOrTheNewestCapture) {
     EXPECT_EQ(empty.desktop.clipboardPixels.front(), kSlotBackground);
 
     RingHarness h;
-    h.loadPlaying();
-    h.clock.advance(1000);  // captures 1..10
+    h.loadPlaying(1000);  // captures 1..10
     h.frm.mnuToolsCopy_Click();
     EXPECT_EQ(h.desktop.clipboardPixels.front(), 10u);
     EXPECT_EQ(h.desktop.clipboardWidth, 320);
@@ -352,30 +333,6 @@ TEST(OpaqueRows, EveryAlignmentAndWidthArrivesExactlyAndOpaque) {
         copyOpaqueRows(to.data(), 64, reinterpret_cast<const std::uint8_t*>(from.data()), 64 * 4, 64, 5, stores);
         EXPECT_EQ(std::count(to.begin(), to.end(), 0xff102030u), 64 * 5);
     }
-}
-
-TEST(OpaqueRows, EachSlotSizeKeepsTheStoresWithTheShorterBestTime) {
-    SlotStoreChoice choice;
-    const auto run = [&](std::size_t bytes, double cached, double streamed) {
-        std::vector<SlotStores> used;
-        do {
-            used.push_back(choice.next(bytes));
-            // One slow capture of the faster kind (the machine was busy) does not decide.
-            const bool late = used.size() == SlotStoreChoice::kWarmCaptures + 1;
-            choice.took(used.back() == SlotStores::Cached ? cached * (late ? 10 : 1) : streamed);
-        } while (!choice.chosen());
-        return used;
-    };
-    const auto first = run(8 << 20, 600, 450);
-    ASSERT_EQ(first.size(), SlotStoreChoice::kWarmCaptures + 2 * SlotStoreChoice::kTrialsEach);
-    EXPECT_EQ(std::count(first.begin(), first.begin() + SlotStoreChoice::kWarmCaptures, SlotStores::Cached),
-              SlotStoreChoice::kWarmCaptures);  // the freshly cleared ring is no trial
-    EXPECT_EQ(std::count(first.begin(), first.end(), SlotStores::Streamed), SlotStoreChoice::kTrialsEach);
-    EXPECT_EQ(choice.next(8 << 20), SlotStores::Streamed);
-    EXPECT_EQ(choice.kept(), SlotStores::Streamed);
-    // Another size is tried anew.
-    run(300 << 10, 10, 12);
-    EXPECT_EQ(choice.next(300 << 10), SlotStores::Cached);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ int lineOf(const std::string& message) {
     return at == std::string::npos ? -1 : std::stoi(message.substr(at + 7));
 }
 
-TEST(ErrorReport, TwoErrorsAreListedInOrderWithTheirOwnLinesAndSentAsOneReport) {
+TEST(ErrorReport, TwoErrorsAreListedInOrderWithTheirOwnLines) {
     Harness h;
     h.load();
     // The doubled width overflows in two procedures, through the same checked product.
@@ -32,21 +32,12 @@ TEST(ErrorReport, TwoErrorsAreListedInOrderWithTheirOwnLinesAndSentAsOneReport) 
     EXPECT_NE(lineOf(first), lineOf(second));
     EXPECT_EQ(h.desktop.boxes[1].caption, "Velmora error description");
     EXPECT_EQ(h.frm.frmError.txtError, second);  // the dialog shows the latest only
+    // Both go into the mailed report (whose text the dialog test reads back).
     EXPECT_EQ(h.frm.msErrorMessages, first + "\r\n" + second + "\r\n");
-
-    ASSERT_TRUE(h.frm.frmError.loaded());
-    h.frm.frmError.cmdEmail_Click();
-    EXPECT_FALSE(h.frm.frmError.loaded());
-    ASSERT_EQ(h.desktop.opened.size(), 1u);
-    EXPECT_EQ(h.desktop.opened[0], kAuthorLink + "&Subject=Velmora v1.0.0&Body=" +
-                                       "Please write your message above this line.%0D%0A%0D%0A" +
-                                       "Velmora v1.0.0 error descriptions:%0D%0A" + first + "%0D%0A" +
-                                       second + "%0D%0A%0D%0A");
 }
 
 TEST(ErrorReport, ReportingPausesOnlyWhatPlays) {
-    Harness h;
-    h.loadPlaying();
+    Playing h;
     ASSERT_EQ(h.frm.cmdPlay.value(), 1);
     std::string message = "OpenMedia: Something failed";
     h.frm.ShowError(message, 0);
@@ -68,8 +59,7 @@ TEST(ErrorReport, ReportingPausesOnlyWhatPlays) {
 }
 
 TEST(ErrorPatterns, OthersEndSilentlyContinueOrUseAPlainBox) {
-    Harness h;
-    h.loadPlaying();
+    Playing h;
     // The open-file dialog fails: the command ends without a word.
     h.desktop.failFileDialog = true;
     h.frm.mnuFileOpen_Click();

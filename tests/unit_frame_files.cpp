@@ -74,8 +74,7 @@ std::vector<Pixel> range(Pixel from, Pixel to) {
 
 TEST(ExportFrames, WritesTheFramesOfThisVideoOldestFirstAtTheLabelsPace) {
     FilesHarness h;
-    h.loadPlaying();
-    h.clock.advance(300);
+    h.loadPlaying(300);
     h.frm.mnuFileExportFrames_Click();
     EXPECT_EQ(h.player.state, play_state::kPaused);
     EXPECT_EQ(h.files.proposed.back(), "/videos/clip frames.mp4");
@@ -135,8 +134,7 @@ TEST(ExportFrames, WritesTheFramesOfThisVideoOldestFirstAtTheLabelsPace) {
 
 TEST(SaveFrame, SavesTheNewestOrTheShownFrameUnderItsAge) {
     FilesHarness h;
-    h.loadPlaying();
-    h.clock.advance(500);
+    h.loadPlaying(500);
 
     // Live: the newest capture.
     h.files.nextPath = "/out/live.png";

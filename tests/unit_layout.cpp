@@ -8,9 +8,7 @@ namespace velmora::testing {
 namespace {
 
 TEST(Layout, ZoomCommandsSizeTheWindowThroughTheOuterToClientRatio) {
-    Harness h;
-    h.settings.values["StartCount"] = "20";
-    h.load("/videos/clip.avi");  // natural player size 320 x 310, zoom 100 %
+    Playing h;  // natural player size 320 x 310, zoom 100 %
     // Height: (36 + 310) * 8955 / 551 = 5623.3 twips = 375 px outer, 329 client.
     // Width:  (4 + 320) * 9000 / 592 = 4925.7 twips, raised to the 5000-twip minimum.
     EXPECT_EQ(h.frm.scaleHeight(), 329);
@@ -130,9 +128,7 @@ TEST(Layout, ZoomRestoresAMaximizedWindowAndSurvivesARestart) {
 }
 
 TEST(Layout, AResizeDuringReviewShowsTheLiveVideo) {
-    Harness h;
-    h.loadPlaying();
-    h.clock.advance(300);
+    Playing h(300);
     h.frm.mnuViewPrev_Click();
     ASSERT_FALSE(h.frm.oMediaPlayer.visible());
     h.frm.clientResized(700, 600);

@@ -22,8 +22,7 @@ TEST(Open, CommandLineQuotesAreRemovedAndTheVideoPlays) {
 }
 
 TEST(Open, AFailedOpenReportsAndTouchesNothingElse) {
-    Harness h;
-    h.loadPlaying();
+    Playing h;
     const double w = h.frm.oMediaPlayer.width();
     h.frm.OpenMedia("\"/a/b.mp4\" \"/c/d.mp4\"");  // two paths are one path
     EXPECT_EQ(h.player.calls.back(), "open:/a/b.mp4 /c/d.mp4");
@@ -38,8 +37,7 @@ TEST(Open, AFailedOpenReportsAndTouchesNothingElse) {
     EXPECT_FALSE(h.frm.cmdPlay.enabled());
 
     // A cancelled file dialog: the video paused before the dialog is left paused.
-    Harness cancelled;
-    cancelled.loadPlaying();
+    Playing cancelled;
     cancelled.frm.mnuFileOpen_Click();
     ASSERT_EQ(cancelled.desktop.fileDialogs.size(), 1u);
     EXPECT_EQ(cancelled.player.count("open:/videos/clip.avi"), 1);
@@ -78,8 +76,7 @@ TEST(Open, NamesAreFilesAndAnOpenWaitsForTheOneInProgress) {
 }
 
 TEST(Play, F7TogglesTheButtonAndTheEndOfTheFileReleasesIt) {
-    Harness h;
-    h.loadPlaying();
+    Playing h;
     h.frm.mnuViewPlay_Click();
     EXPECT_EQ(h.player.state, play_state::kPaused);
     EXPECT_EQ(h.frm.cmdPlay.value(), 0);
@@ -101,9 +98,7 @@ TEST(Play, F7TogglesTheButtonAndTheEndOfTheFileReleasesIt) {
 }
 
 TEST(Play, BackNeedsTenSecondsAndAsksForMinusTenThenPlusTwo) {
-    Harness h;
-    h.loadPlaying();
-    h.clock.advance(300);
+    Playing h(300);
     h.frm.mnuViewPrev_Click();  // reviewing, video paused
     ASSERT_FALSE(h.frm.oMediaPlayer.visible());
     h.player.position = 9.9;
@@ -127,8 +122,7 @@ struct SpeedCase {
 class Speed : public ::testing::TestWithParam<SpeedCase> {};
 
 TEST_P(Speed, SlowSpeedsRunOneIntervalAndStandTheRest) {
-    Harness h;
-    h.loadPlaying();
+    Playing h;
     h.frm.SpeedScrollBar.setValue(GetParam().value);
     h.frm.SpeedScrollBar_Change();
     EXPECT_EQ(h.frm.lblSpeed.caption(), GetParam().label);
@@ -158,8 +152,7 @@ INSTANTIATE_TEST_SUITE_P(Play, Speed,
                          ::testing::Values(SpeedCase{1, "Speed: slow", 300}, SpeedCase{2, "Speed: very slow", 500}));
 
 TEST(Play, ASpeedChangeWhilePausedChangesOnlyLabelIntervalAndFlag) {
-    Harness h;
-    h.loadPlaying();
+    Playing h;
     h.frm.mnuViewPlay_Click();
     const auto calls = h.player.calls.size();
     h.frm.SpeedScrollBar.setValue(2);
@@ -177,8 +170,7 @@ TEST(Play, ASpeedChangeWhilePausedChangesOnlyLabelIntervalAndFlag) {
 }
 
 TEST(Play, AnErrorReleasesThePlayButtonAndIsCollected) {
-    Harness h;
-    h.loadPlaying();
+    Playing h;
     h.player.throwOnPlayState = true;
     h.frm.mnuToolsCopy_Click();  // works without the player
     h.frm.cmdReview_MouseDown(mouse::Left, 0, 0, 0);

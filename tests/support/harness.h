@@ -27,10 +27,11 @@ struct Harness {
     // Starts the window with the settings as the test left them.
     void load(const std::string& commandLine = "") { frm.Form_Load(commandLine); }
 
-    // Starts with a video that plays.
-    void loadPlaying() {
+    // Starts with a video that plays, and lets it play `ms` on the clock.
+    void loadPlaying(std::int64_t ms = 0) {
         settings.values["StartCount"] = "20";
         load("/videos/clip.avi");
+        if (ms > 0) clock.advance(ms);
     }
 
     // Visible slots, for the display invariant.
@@ -66,6 +67,11 @@ struct Harness {
         for (auto& b : desktop.boxes) out.push_back(b.text);
         return out;
     }
+};
+
+// A harness on a video that has played `ms` on the clock.
+struct Playing : Harness {
+    explicit Playing(std::int64_t ms = 0) { loadPlaying(ms); }
 };
 
 }  // namespace velmora::testing
