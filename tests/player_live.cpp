@@ -37,6 +37,12 @@ struct LivePlayer {
         const SourceChoice choice = classifySource(url);
         return choice.ok() && player->setLiveSource(choice.source, liveOptions(choice.source, LiveBuffer{}, nullptr));
     }
+    // A camera in MJPEG at 1280 x 720: the player reads `options`' stand-in.
+    bool openCamera() {
+        const MediaSource camera = classifySource("/dev/video0").source;
+        const CameraSettings mjpeg{"mjpeg", 1280, 720, 30, 1};
+        return player->setLiveSource(camera, liveOptions(camera, LiveBuffer{}, &mjpeg));
+    }
     int shown() { return frameNumber(player->videoImage()); }
     std::string text() { return player->session().liveText(); }
 };

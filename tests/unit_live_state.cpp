@@ -124,12 +124,18 @@ TEST(LiveFollower, DelayGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
             case Held: p.held = s.arg; break;
         }
         SCOPED_TRACE(s.text ? s.text : "behind");
-        if (s.text) EXPECT_EQ(p.f.text(), s.text);
+        if (s.text) {
+            EXPECT_EQ(p.f.text(), s.text);
+        }
         EXPECT_EQ(p.f.following(), s.text != nullptr);
-        if (s.lag >= 0) EXPECT_NEAR(p.f.behind(), s.lag, 0.25);
+        if (s.lag >= 0) {
+            EXPECT_NEAR(p.f.behind(), s.lag, 0.25);
+        }
         EXPECT_EQ(p.seeks, s.seeks);
         // Gentle corrections only while the delay is followed.
-        if (p.f.delay() > 0) EXPECT_LE(std::abs(p.f.speed() - 1), LiveFollower::kCorrection + 1e-9);
+        if (p.f.delay() > 0) {
+            EXPECT_LE(std::abs(p.f.speed() - 1), LiveFollower::kCorrection + 1e-9);
+        }
     }
     EXPECT_EQ(p.f.speed(), LiveFollower::kCatchUpSpeed);
 }
