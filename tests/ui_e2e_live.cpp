@@ -15,7 +15,6 @@
 #include <QElapsedTimer>
 #include <string>
 
-#include "playback/mpv_control_strip.h"
 #include "support/event_loop.h"
 #include "support/qt_app.h"
 #include "support/whole_program.h"
@@ -29,19 +28,6 @@ constexpr const char* kLost = "Signal lost - reconnecting...";
 
 class EndToEndLive : public WholeProgram {
 protected:
-    // Opens `url` from the command line, as the program started with it does.
-    void open(const std::string& url) {
-        frm->Form_Load(url);
-        ASSERT_FALSE(frm->unloaded());
-        window->show();
-        ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
-        ASSERT_TRUE(player->live());
-    }
-
-    // The player's strip under the picture: "Playing    LIVE", "Paused    -8.3 s".
-    std::string strip() const {
-        return player->findChild<MpvControlStrip*>()->findChild<QLabel*>()->text().toStdString();
-    }
     // How far behind the strip says the picture is, in seconds; -1 at live.
     double behindLive() const {
         const std::string s = strip();
@@ -91,7 +77,7 @@ protected:
 TEST_F(EndToEndLive, HttpAdvancesReviewsJumpsBackEightSecondsAndGoesLive) {
     LiveSender sender(LiveSender::Protocol::Http);
     ASSERT_TRUE(sender.start()) << sender.log();
-    ASSERT_NO_FATAL_FAILURE(open(sender.url()));
+    ASSERT_NO_FATAL_FAILURE(openLive(sender.url()));
 
     // ---- At live: frames advance at the sender's pace; the ring fills with
     // what was on the screen.  The sender starts at frame 0 with the
@@ -146,7 +132,7 @@ TEST_F(EndToEndLive, UdpLostSignalLeavesTheRingReviewableAndThePictureReturnsByI
     // Reconnect attempts on a silent source give up after 2 s: several of
     // them come and go while the signal is lost here.
     frm->liveBuffer.openTimeoutSeconds = 2;
-    ASSERT_NO_FATAL_FAILURE(open(sender.url()));
+    ASSERT_NO_FATAL_FAILURE(openLive(sender.url()));
     ASSERT_TRUE(waitUntil([&] { return captures.size() >= 20 && captures.back().stored > 0; }, 20000));
 
     sender.stop();
@@ -200,7 +186,7 @@ TEST_F(EndToEndLive, UdpLostSignalLeavesTheRingReviewableAndThePictureReturnsByI
 TEST_F(EndToEndLive, SrtPlaysAndASilentPeerFailsWithinTheNetworkTimeout) {
     LiveSender sender(LiveSender::Protocol::Srt);
     ASSERT_TRUE(sender.start()) << sender.log();
-    ASSERT_NO_FATAL_FAILURE(open(sender.url()));
+    ASSERT_NO_FATAL_FAILURE(openLive(sender.url()));
     ASSERT_TRUE(waitUntil([&] { return onScreenNow() >= 0; }, 5000));
     const int first = onScreenNow();
     ASSERT_TRUE(waitUntil([&] { return framesBetween(first, onScreenNow()) >= 25; }, 5000));

@@ -21,6 +21,7 @@
 #include "app/main_window.h"
 #include "base/qt_timer_host.h"
 #include "capture/qt_client_area.h"
+#include "playback/mpv_control_strip.h"
 #include "playback/mpv_player.h"
 #include "support/fakes.h"
 #include "support/frame_number.h"
@@ -98,6 +99,20 @@ protected:
                 captures.push_back({slot, onScreen, frameNumber(pictureOf(s)), opaque});
             }
         });
+    }
+
+    // Opens the stream `url` from the command line, as the program started with it does.
+    void openLive(const std::string& url) {
+        frm->Form_Load(url);
+        ASSERT_FALSE(frm->unloaded());
+        window->show();
+        ASSERT_EQ(player->playState(), play_state::kPlaying) << player->errorDescription();
+        ASSERT_TRUE(player->live());
+    }
+
+    // The player's strip under the picture: "Playing    LIVE", "Paused    -8.3 s".
+    std::string strip() const {
+        return player->findChild<MpvControlStrip*>()->findChild<QLabel*>()->text().toStdString();
     }
 
     // The number of the picture the player shows, -1 without one.
