@@ -23,6 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_ports.h"
 #include "app/frm_main.h"
 #include "app/main_window.h"
 #include "capture/qt_client_area.h"
@@ -111,12 +112,6 @@ private:
     int w_ = 239, h_ = 251, state_ = play_state::kNoMedia;
     QImage store_;
     QImage image_;
-};
-
-struct MemorySettings : SettingsPort {
-    std::map<std::string, std::string> values{{"StartCount", "100"}};
-    std::string GetConfigValue(const std::string& k) override { return values[k]; }
-    void SetConfigValue(const std::string& k, const std::string& v) override { values[k] = v; }
 };
 
 // mpv stepping back one frame through its JSON IPC, in ms per step.

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_ports.h"
 #include "app/frm_main.h"
 #include "app/main_window.h"
 #include "base/qt_timer_host.h"
@@ -38,23 +39,6 @@ constexpr double kFps = 25;
 
 int framesFrom(int older, int newer) { return ((newer - older) % kClipFrames + kClipFrames) % kClipFrames; }
 
-struct MemorySettings : SettingsPort {
-    std::map<std::string, std::string> values;
-    std::string GetConfigValue(const std::string& key) override { return values[key]; }
-    void SetConfigValue(const std::string& key, const std::string& value) override { values[key] = value; }
-};
-
-struct QuietDesktop : DesktopPort {
-    void messageBox(const std::string& text, const std::string& caption) override {
-        std::fprintf(stderr, "[message] %s: %s\n", caption.c_str(), text.c_str());
-    }
-    void showModal(ModalWindow) override {}
-    std::optional<std::string> openFileDialog(const std::string&, const std::string&) override { return {}; }
-    void openExternal(const std::string&) override {}
-    void clipboardClear() override {}
-    void clipboardSetImage(const FrameSlot&) override {}
-};
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -73,7 +57,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     QtTimerHost timers;
-    QuietDesktop desktop;
+    PrintingDesktop desktop;
     MpvPlayer player(nullptr, MpvOptions{"null"});
     MemorySettings settings;
     settings.values = {{"StartCount", "100"}, {"LiveDelay", std::to_string(delay)}};

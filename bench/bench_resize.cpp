@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "bench_ports.h"
 #include "app/frm_main.h"
 #include "app/main_window.h"
 #include "capture/qt_client_area.h"
@@ -35,21 +36,6 @@ double threadCpuMs() {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
-
-// Messages are printed: nothing modal may wait for a click.
-class PrintingDesktop : public DesktopPort {
-public:
-    int messages = 0;
-    void messageBox(const std::string& text, const std::string& caption) override {
-        ++messages;
-        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-    }
-    void showModal(ModalWindow) override {}
-    std::optional<std::string> openFileDialog(const std::string&, const std::string&) override { return {}; }
-    void openExternal(const std::string&) override {}
-    void clipboardClear() override {}
-    void clipboardSetImage(const FrameSlot&) override {}
-};
 
 struct ResizeCounter : QObject {
     int count = 0;

@@ -29,6 +29,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_ports.h"
 #include "app/frm_main.h"
 #include "app/main_window.h"
 #include "base/qt_timer_host.h"
@@ -58,12 +59,6 @@ double statusBytes(const std::string& field) {
 }
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-struct MemorySettings : SettingsPort {
-    std::map<std::string, std::string> values{{"StartCount", "100"}};
-    std::string GetConfigValue(const std::string& k) override { return values[k]; }
-    void SetConfigValue(const std::string& k, const std::string& v) override { values[k] = v; }
-};
 
 // The encoder alone on `input`, as fast as it goes, read at once: pictures
 // per second.
