@@ -8,6 +8,9 @@
 //    process's resident memory (now and at its peak) against 1 GiB, whether
 //    the seek landed 60 s back, and whether the encoded stream kept pace
 //    with the clock.
+//  - A delay of 60 s (LiveDelay=60): how far behind live it plays once
+//    gathered, its resident memory against 1 GiB, and its CPU against the
+//    same encoded camera played at live.
 //  - The same picture read by the player directly, its raw pictures kept in
 //    the cache as they come (the way before the encoder): its CPU, against
 //    which the time-shift's CPU is set, and how little its cache holds.
@@ -101,12 +104,14 @@ int encodeSpeeds() {
 }
 
 // The window with the real player on the stand-in camera; `encode` off
-// reads it directly.  Prints a RESULT line of figures.
-int play(bool encode, int argc, char** argv) {
+// reads it directly; `delay` plays it that many seconds behind live.  Prints
+// a RESULT line of figures.
+int play(bool encode, int delay, int argc, char** argv) {
     QApplication app(argc, argv);
     QtTimerHost timers;
     QtDesktop desktop;
     MemorySettings settings;
+    settings.values["LiveDelay"] = std::to_string(delay);
     MpvOptions options{"null"};
     options.cameraStandIn = CaptureInput{"lavfi", std::string(kPicture) + ",realtime", {}};
     options.encodeCameras = encode;
@@ -172,6 +177,22 @@ int play(bool encode, int argc, char** argv) {
         std::printf("RESULT direct cpu=%.3f held=%.2f rss=%.0f\n", cpu / wall, held, statusBytes("VmRSS"));
         return 0;
     }
+    if (delay > 0) {
+        // Gathered by now; played behind live for a while, then measured.
+        testing::spin(5000);
+        const auto t1 = Clock::now();
+        const double cpu1 = cpuSeconds(getpid());
+        testing::spin(15000);
+        const double delayedCpu = (cpuSeconds(getpid()) - cpu1) / seconds(Clock::now() - t1);
+        const double rss = statusBytes("VmRSS"), peak = statusBytes("VmHWM");
+        std::printf("  delay %d s (\"%s\"): %.2f s behind the newest received; CPU while delayed %.2f cores; "
+                    "RSS %.0f MiB, peak %.0f MiB\n",
+                    delay, session.liveText().c_str(), session.liveBehind(), delayedCpu, rss / 1048576,
+                    peak / 1048576);
+        std::printf("RESULT delay cpu=%.3f lag=%.2f rss=%.0f peak=%.0f\n", delayedCpu, session.liveBehind(), rss,
+                    peak);
+        return 0;
+    }
 
     // 60 s back, and held there while the source keeps arriving.
     const double target = session.currentPosition() - 60;
@@ -219,7 +240,8 @@ std::map<std::string, double> measure(const std::string& self, const std::string
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "--encode") return encodeSpeeds();
-    if (mode == "--timeshift" || mode == "--direct") return play(mode == "--timeshift", argc, argv);
+    if (mode == "--timeshift" || mode == "--direct") return play(mode == "--timeshift", 0, argc, argv);
+    if (mode == "--delay") return play(true, 60, argc, argv);
 
     const std::string self = "/proc/" + std::to_string(getpid()) + "/exe";
     std::printf("== A camera's 60 s time-shift (raw 1080p30 test picture standing in for the camera)\n");
@@ -227,7 +249,8 @@ int main(int argc, char** argv) {
     auto encodeFigures = measure(self, "--encode");
     auto shift = measure(self, "--timeshift");
     auto direct = measure(self, "--direct");
-    if (encodeFigures.empty() || shift.empty() || direct.empty()) {
+    auto delayed = measure(self, "--delay");
+    if (encodeFigures.empty() || shift.empty() || direct.empty() || delayed.empty()) {
         std::printf("a measure failed\n");
         return 1;
     }
@@ -235,6 +258,8 @@ int main(int argc, char** argv) {
     std::printf("CPU: time-shift %.2f cores, direct %.2f cores: %.2f x (what the encoder and the H.264 decoding "
                 "cost)\n",
                 shift["cpu"], direct["cpu"], ratio);
+    std::printf("CPU: 60 s behind live %.2f cores, at live %.2f cores: %.2f x\n", delayed["cpu"], shift["cpu"],
+                delayed["cpu"] / shift["cpu"]);
     std::printf("the direct cache holds %.1f s of raw pictures in the same bytes; the encoded one %.1f s\n",
                 direct["held"], shift["held"]);
     std::string missed;
@@ -247,6 +272,8 @@ int main(int argc, char** argv) {
     goal(shift["held"] >= 60, "the cache holds 60 s or more");
     goal(std::abs(shift["landed"]) <= 0.5 && shift["behind"] >= 59.5, "the seek lands 60 s back");
     goal(shift["peak"] <= kGiB, "peak resident memory <= 1 GiB");
+    goal(std::abs(delayed["lag"] - 60) <= 0.25, "a 60 s delay plays 60 s behind");
+    goal(delayed["peak"] <= kGiB, "a 60 s delay: peak resident memory <= 1 GiB");
     if (!missed.empty()) std::printf("MISSED: %s\n", missed.c_str());
     return missed.empty() ? 0 : 1;
 }
