@@ -54,6 +54,18 @@ TEST(Ring, CapturesWalkDownFromFiftyAndWrap) {
         EXPECT_EQ(h.shownColour(), static_cast<Pixel>(52 - age)) << age;
         h.expectDisplayConsistent();
     }
+
+    // A live source that shows no new pictures (its signal lost, its delay
+    // gathered) plays on, but the ring keeps what it holds.
+    h.frm.mnuViewPlay_Click();
+    h.clock.advance(100);
+    const long position = h.frm.mlCapturePos;
+    h.player.held = true;
+    h.clock.advance(1000);
+    EXPECT_EQ(h.frm.mlCapturePos, position);
+    h.player.held = false;
+    h.clock.advance(100);
+    EXPECT_EQ(h.frm.mlCapturePos, position - 1);
 }
 
 TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {

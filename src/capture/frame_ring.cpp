@@ -35,7 +35,9 @@ void FrmMain::PlayTimer_Timer() {
         resumeNext([&] { PauseTimer.setEnabled(true); });
         resumeNext([&] { PauseVideo(); });
     }
-    resumeNext([&] { CaptureImage(); });
+    resumeNext([&] {
+        if (!player_.liveHeld()) CaptureImage();
+    });
 }
 
 void FrmMain::CaptureImage() {

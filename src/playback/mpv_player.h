@@ -51,6 +51,7 @@ public:
     bool live() const override { return session_->live(); }
     void goLive() override { session_->goLive(); }
     void setLiveDelay(int seconds) override { session_->setLiveDelay(seconds); }
+    bool liveHeld() const override { return session_->liveHeld(); }
 
     // The session behind the player: the file, seeking and mpv's properties.
     MpvSession& session() { return *session_; }

@@ -56,6 +56,7 @@ public:
     void setFileName(const std::string& path);
     bool setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options);
     bool live() const { return live_ && mediaEntryId_ >= 0; }
+    bool liveHeld() const { return live() && ((watchdog_ && watchdog_->lost()) || follower_.gathering()); }
     void goLive();
     // Seconds behind live that live sources play at (0: live); a change
     // takes effect at once while the delay (or live) is followed.

@@ -80,6 +80,10 @@ public:
     // steady delay, gathered first; 0 plays live.  Kept for later opens; a
     // change takes effect at once while the open source follows its delay.
     virtual void setLiveDelay(int seconds) { (void)seconds; }
+    // A live source shows no new pictures now, though it plays: its signal
+    // is lost, or its delay is being gathered.  The ring then keeps what it
+    // holds instead of filling with copies of the picture that stays.
+    virtual bool liveHeld() const { return false; }
 
     // PlayStateChange(previous, new) and the open-state change (previous, new).
     std::function<void(int, int)> onPlayStateChange;

@@ -65,6 +65,8 @@ public:
     void goLive() override { calls.push_back("golive"); }
     int liveDelay = 0;
     void setLiveDelay(int seconds) override { liveDelay = seconds; }
+    bool held = false;
+    bool liveHeld() const override { return held; }
 
     // Moves to `s` as if the player itself had changed state.
     void changeState(int s);
