@@ -13,13 +13,7 @@ namespace {
 TEST(LiveFollower, StripTextAndCatchUpStepByStep) {
     LiveFollower f;
     enum Do { Update, GoLive, Leave };
-    const struct {
-        Do what;
-        double position, newest;
-        bool playing;
-        const char* text;
-        double speed;
-    } steps[] = {
+    const struct { Do what; double position, newest; bool playing; const char* text; double speed; } steps[] = {
         {Update, 10.0, 10.2, true, "LIVE", 1},
         {Update, 10.5, 11.8, true, "LIVE", 4},   // a stall: the lag grew past 1 s
         {Update, 11.5, 11.9, true, "LIVE", 4},   // still catching up ...
@@ -124,26 +118,19 @@ TEST(LiveFollower, DelayGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
             case Held: p.held = s.arg; break;
         }
         SCOPED_TRACE(s.text ? s.text : "behind");
-        if (s.text) {
-            EXPECT_EQ(p.f.text(), s.text);
-        }
+        EXPECT_EQ(s.text ? p.f.text() : "", s.text ? s.text : "");
         EXPECT_EQ(p.f.following(), s.text != nullptr);
-        if (s.lag >= 0) {
-            EXPECT_NEAR(p.f.behind(), s.lag, 0.25);
-        }
+        EXPECT_NEAR(s.lag >= 0 ? p.f.behind() : -1, s.lag, 0.25);
         EXPECT_EQ(p.seeks, s.seeks);
         // Gentle corrections only while the delay is followed.
-        if (p.f.delay() > 0) {
-            EXPECT_LE(std::abs(p.f.speed() - 1), LiveFollower::kCorrection + 1e-9);
-        }
+        EXPECT_LE(p.f.delay() > 0 ? std::abs(p.f.speed() - 1) : 0, LiveFollower::kCorrection + 1e-9);
     }
     EXPECT_EQ(p.f.speed(), LiveFollower::kCatchUpSpeed);
 }
 
 TEST(LiveFollower, DelaySettingIsWholeSecondsUpToAMinute) {
-    for (const auto& [text, seconds] : std::vector<std::pair<std::string, int>>{
-             {"5", 5}, {"60", 60}, {"007", 7}, {"0", 0}, {"", 0}, {"61", 0}, {"-3", 0}, {"5.5", 0}, {"10 s", 0},
-             {"abc", 0}})
+    for (const auto& [text, seconds] : {std::pair{"5", 5}, {"60", 60}, {"007", 7}, {"", 0}, {"61", 0}, {"-3", 0},
+                                        {"5.5", 0}, {"10 s", 0}, {"abc", 0}})
         EXPECT_EQ(liveDelayFromText(text), seconds) << text;
 }
 
