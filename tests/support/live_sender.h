@@ -1,14 +1,8 @@
-// A live stream for end-to-end tests and benchmarks: a test video (the
-// numbered clip unless told) sent at its own rate by the ffmpeg command-line
-// tool on 127.0.0.1, as MPEG-TS, repeated without end.
-//  - HTTP: ffmpeg listens (-listen 1) and starts sending when the player
-//    connects, so that the player sees the stream from its first frame.
-//  - UDP: ffmpeg sends at once whether anyone receives or not; a player
-//    joins mid-stream, and the stream never ends.
-//  - SRT: ffmpeg listens; the player calls.  startSilent() listens and
-//    accepts the call but sends nothing.
-// The port is a free one, kept over stop() and start() so that a player can
-// reconnect to the same address.
+// A live stream for end-to-end tests and benchmarks: a test video (the numbered
+// clip unless told) sent at its own rate by ffmpeg on 127.0.0.1 as MPEG-TS, looped.
+// Over HTTP and SRT ffmpeg listens (HTTP sends from the player's connection on);
+// over UDP it sends at once, received or not.  The free port found is kept over
+// stop() and start() so that a player can reconnect to the same address.
 #pragma once
 
 #include <netinet/in.h>
@@ -36,8 +30,8 @@ public:
 
     explicit LiveSender(Protocol protocol, std::string video = mediaPath("numbered.mp4"))
         : protocol_(protocol), video_(std::move(video)), port_(freePort(protocol != Protocol::Http)) {
-        const std::string dir = std::filesystem::temp_directory_path().string();
-        const std::string stem = dir + "/velmora-sender-" + std::to_string(::getpid()) + "-" + std::to_string(port_);
+        const std::string stem = std::filesystem::temp_directory_path().string() + "/velmora-sender-" +
+                                 std::to_string(::getpid()) + "-" + std::to_string(port_);
         progressPath_ = stem + ".progress";
         logPath_ = stem + ".log";
     }
@@ -50,32 +44,23 @@ public:
     LiveSender(const LiveSender&) = delete;
     LiveSender& operator=(const LiveSender&) = delete;
 
-    // Starts sending; for HTTP and SRT returns once ffmpeg listens.  False
-    // when ffmpeg cannot be started or does not listen within 5 s.
+    // Starts sending; for HTTP and SRT returns once ffmpeg listens (false: not within 5 s).
     bool start() {
         stop();
         std::filesystem::remove(progressPath_);
         std::vector<std::string> argv{ffmpegPath(), "-hide_banner", "-loglevel", "error", "-nostdin",
                                       "-re", "-stream_loop", "-1", "-i", video_, "-c", "copy", "-an",
                                       "-progress", progressPath_, "-stats_period", "0.1", "-f", "mpegts"};
-        switch (protocol_) {
-            case Protocol::Http:
-                argv.insert(argv.end(), {"-listen", "1", "http://127.0.0.1:" + std::to_string(port_) + "/live.ts"});
-                break;
-            case Protocol::Udp:
-                argv.push_back("udp://127.0.0.1:" + std::to_string(port_) + "?pkt_size=1316");
-                break;
-            case Protocol::Srt:
-                argv.push_back("srt://127.0.0.1:" + std::to_string(port_) + "?mode=listener&latency=20000");
-                break;
-        }
+        if (protocol_ == Protocol::Http) argv.insert(argv.end(), {"-listen", "1"});
+        argv.push_back(url() + (protocol_ == Protocol::Udp   ? "?pkt_size=1316"
+                                : protocol_ == Protocol::Srt ? "&mode=listener"
+                                                             : ""));
         if (!process_.start(argv, {}, {}, logPath_)) return false;
         if (protocol_ == Protocol::Udp) return process_.running();
         return pollUntil([&] { return !process_.running() || listening(); }, 5000) && process_.running();
     }
 
-    // An SRT listener that takes the player's call and sends nothing: ffmpeg
-    // listening to receive.  Returns once it listens.
+    // An SRT listener that takes the player's call and sends nothing.
     bool startSilent() {
         stop();
         const std::string at = "srt://127.0.0.1:" + std::to_string(port_) + "?mode=listener";
@@ -85,10 +70,7 @@ public:
                pollUntil([&] { return !process_.running() || listening(); }, 5000) && process_.running();
     }
 
-    // Stops ffmpeg (SIGTERM, SIGKILL when it does not end) and waits for it.
     void stop() { process_.stop(); }
-    bool running() { return process_.running(); }
-    pid_t pid() const { return process_.pid(); }
 
     // What the player opens.
     std::string url() const {
@@ -102,8 +84,7 @@ public:
     }
     int port() const { return port_; }
 
-    // Frames sent since the last start, as ffmpeg last reported them (every
-    // 0.1 s); the numbered clip shows frame number (sent - 1) mod 500.
+    // Frames sent since the last start as ffmpeg last reported them (every 0.1 s).
     int framesSent() const {
         std::ifstream in(progressPath_);
         int frames = 0;
@@ -111,20 +92,16 @@ public:
             if (line.starts_with("frame=")) frames = std::atoi(line.c_str() + 6);
         return frames;
     }
-    // What ffmpeg said on standard error.
-    std::string log() const { return readAll(logPath_); }
+    std::string log() const { return readAll(logPath_); }  // ffmpeg's standard error
 
-    // Whether ffmpeg took this protocol's port: a TCP socket listening, or
-    // for SRT the UDP socket it listens on (read from /proc, so that no
-    // connection is used up).
+    // Whether ffmpeg took this protocol's port, read from /proc so that no connection is used up.
     bool listening() const {
         char hex[8];
         std::snprintf(hex, sizeof hex, ":%04X", port_);
         const bool tcp = protocol_ == Protocol::Http;
         std::istringstream table(readAll(tcp ? "/proc/net/tcp" : "/proc/net/udp"));
         std::string line;
-        std::getline(table, line);  // the heading
-        while (std::getline(table, line)) {
+        for (std::getline(table, line); std::getline(table, line);) {  // after the heading
             std::istringstream fields(line);
             std::string slot, local, remote, state;
             fields >> slot >> local >> remote >> state;
@@ -159,8 +136,7 @@ private:
     Protocol protocol_;
     std::string video_;
     int port_;
-    std::string progressPath_;
-    std::string logPath_;
+    std::string progressPath_, logPath_;
     Child process_;
 };
 
