@@ -49,8 +49,7 @@ TEST(LiveProgram, TheLastPictureStaysWhileTheSignalIsLostThroughReviewAndPlay) {
         << readAll(home.path / "stderr.txt");
     const auto shown = [&] { return stripNumber(x.grab(window, px, py, 320, 32), 0, 0); };
 
-    // The sender gone: the picture stands still.  The end of the stream is
-    // noticed at once, and every reconnect fails at once while nobody listens.
+    // The sender gone (the end noticed at once, every reconnect failing): the picture stands still.
     sender.stop();
     int last = -1;
     ASSERT_TRUE(pollUntil(
