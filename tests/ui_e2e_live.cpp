@@ -22,13 +22,6 @@ constexpr const char* kLost = "Signal lost - reconnecting...";
 
 class EndToEndLive : public WholeProgram {
 protected:
-    // How far behind the strip says the picture is, in seconds; -1 at live.
-    double behindLive() const {
-        const std::string s = strip();
-        const auto minus = s.rfind("    -");
-        return minus == std::string::npos ? -1 : std::stod(s.substr(minus + 5));
-    }
-
     // Frames between the picture on the screen and the sender's newest one.
     int behindSender(const LiveSender& sender) const {
         return framesBetween(onScreenNow(), sender.framesSent() - 1);
@@ -92,8 +85,6 @@ TEST_F(EndToEndLive, HttpAdvancesReviewsJumpsBackEightSecondsAndGoesLive) {
     EXPECT_NEAR(behindSender(sender), lag + 200, 6);
     EXPECT_TRUE(displayIsConsistent());
     EXPECT_EQ(player->playState(), play_state::kPlaying);
-    EXPECT_GE(behindLive(), 7.9) << strip();
-    EXPECT_LT(behindLive(), 9) << strip();
 
     // Ten steps of review there, then Go Live from the review: the newest frames.
     const std::size_t afterF4 = captures.size();
