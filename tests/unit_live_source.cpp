@@ -93,12 +93,10 @@ TEST(Source, RawAndMjpegCamerasAreEncodedFirstAndH264CamerasReadDirectly) {
     // The player reads MPEG-TS, otherwise as any live stream.
     EXPECT_EQ(optionValue(feed.playerOptions, "demuxer-lavf-o"), "fflags=+nobuffer");
     EXPECT_EQ(optionValue(feed.playerOptions, "demuxer-lavf-format"), "mpegts");
-
     const auto direct = cameraFeed(camera, liveOptions(camera, {}, &h264), nullptr, true);
     EXPECT_FALSE(direct.encoded);
     EXPECT_EQ(direct.directTarget, "av://v4l2:/dev/video2");
     EXPECT_EQ(direct.playerOptions, liveOptions(camera, {}, &h264));
-
     // A stand-in set by code replaces the device and leaves its mode out.
     const CaptureInput standIn{"lavfi", "testsrc2", {}};
     EXPECT_EQ(cameraFeed(camera, options, &standIn, true).input, standIn);
@@ -165,7 +163,6 @@ TEST(Camera, ModeChoicePrefersMjpegUpToFullHdAt25To30Fps) {
     };
     for (const auto& c : cases) EXPECT_EQ(chooseMode(c.modes), c.chosen) << modeText(c.chosen);
     EXPECT_FALSE(chooseMode({}));
-
     EXPECT_EQ(modeText({kYuyv, 640, 480, 1001, 30000}), "640 \u00d7 480, 29.97 fps, YUYV");
     EXPECT_EQ(modeFromKey(modeKey({kYuyv, 640, 480, 1001, 30000})), (CameraMode{kYuyv, 640, 480, 1001, 30000}));
     for (const char* bad : {"", "MJPG", "MJPG 0x480 1/30", "MJPG 640x480 1/0", "MJPG 640x480 1/30 x"})
@@ -224,7 +221,6 @@ TEST(OpenLive, StreamsAndCamerasOpenWithTheirOptionsAndCaptionsOrAreRefused) {
     EXPECT_EQ(h.lavf(), "fflags=+nobuffer,input_format=mjpeg,video_size=1920x1080,framerate=30/1");
     EXPECT_EQ(h.frm.caption(), "Velmora - HD Webcam");
     EXPECT_EQ(h.frm.cmdPlay.value(), 1);
-
     // Refused, or not to be opened now: said so, and what plays plays on.
     const std::size_t calls = h.player.calls.size();
     h.frm.OpenMedia("lavfi://testsrc");
@@ -244,7 +240,6 @@ TEST(OpenLive, DialogsOfferTheLastChoiceAndTheCameraKeepsItsMode) {
     h.frm.mnuFileOpenStream_Click();
     h.frm.mnuFileOpenStream_Click();
     EXPECT_EQ(h.dialogs.asked, (std::vector<std::string>{"stream:", "stream:", "stream:http://127.0.0.1:8080/live.ts"}));
-
     h.dialogs.asked.clear();
     h.dialogs.camera = LiveDialogsPort::CameraChoice{0, mode(kMjpg, 1280, 720, 60)};
     h.frm.mnuFileOpenCamera_Click();
@@ -253,7 +248,6 @@ TEST(OpenLive, DialogsOfferTheLastChoiceAndTheCameraKeepsItsMode) {
     EXPECT_EQ(h.lavf(), "fflags=+nobuffer,input_format=mjpeg,video_size=1280x720,framerate=60/1");
     h.frm.mnuFileOpenCamera_Click();
     EXPECT_EQ(h.dialogs.asked, (std::vector<std::string>{"camera:0:MJPG 1920x1080 1/30", "camera:0:MJPG 1280x720 1/60"}));
-
     h.devices.devices.clear();
     h.frm.mnuFileOpenCamera_Click();
     EXPECT_EQ(h.dialogs.asked.size(), 2u);
@@ -283,7 +277,6 @@ TEST(OpenLive, GoLiveTheJumpBackAndASizeChangeOnALiveSource) {
     h.frm.mnuViewGoLive_Click();
     EXPECT_EQ(h.player.count("golive"), 1);
     EXPECT_EQ(h.player.state, play_state::kPlaying);
-
     ASSERT_TRUE(h.frm.mnuZoom100.checked());
     h.player.changeSize(240, 390);  // the phone turned
     EXPECT_EQ(h.frm.oMediaPlayer.width(), 240);
