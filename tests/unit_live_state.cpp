@@ -48,7 +48,6 @@ struct DelayedPlayer {
     bool playing = true, stalled = false;
     double worst = 0;  // the largest |lag - delay| while the delay is followed
     int seeks = 0;
-
     void step() {
         newest += 0.2 * rate;
         if (playing && !stalled && !f.gathering()) position += 0.2 * f.speed();
@@ -137,7 +136,6 @@ struct Watched {
     SignalWatchdog dog{clock, SourceKind::Stream};
     std::vector<std::string> log;  // "ms:event"
     bool failRetries = true;
-
     Watched() {
         const auto note = [this](const char* what) { log.push_back(std::to_string(clock.now()) + ":" + what); };
         dog.onLost = [=] { note("lost"); };
@@ -170,7 +168,6 @@ TEST(SignalWatchdog, SilenceLosesTheSignalAndRetriesUntilFramesReturn) {
     w.frames(5000);
     EXPECT_EQ(w.log, (std::vector<std::string>{"11000:back"}));
     EXPECT_FALSE(w.dog.lost());
-
     // One attempt at a time: a reconnect still opening is not started again.
     w.failRetries = false;
     w.log.clear();
@@ -180,7 +177,6 @@ TEST(SignalWatchdog, SilenceLosesTheSignalAndRetriesUntilFramesReturn) {
     w.dog.retryFailed();
     w.clock.advance(3000);
     EXPECT_EQ(w.log.back(), "25000:retry");
-
     // Closed: nothing more is asked for, a later end is not a loss.
     w.log.clear();
     w.dog.stop();
