@@ -1,7 +1,6 @@
-// The live encoder on FFmpeg's generated test picture at 320 x 240, raw and
-// as MJPEG: an MPEG-TS stream of H.264 with a key frame every second that
-// ends when the input does; pictures left out while nobody reads; a waiting read given up;
-// stop() with the input still sending.
+// The live encoder on FFmpeg's generated test picture, raw and as MJPEG: MPEG-TS of
+// H.264, a key frame a second, ending with the input; pictures left out while nobody
+// reads; a waiting read given up; stop() while the input sends.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -53,13 +52,11 @@ TEST(LiveEncoder, EncodesRawAndMjpegToMpegTsWithAKeyFrameEverySecondAndEndsWithT
         LiveEncoder encoder(input);
         ASSERT_TRUE(encoder.start()) << encoder.error();
         const std::string bytes = readAllOf(encoder);
-        // The stream ended by itself: the thread and the input are gone,
-        // later reads say so.
+        // The stream ended by itself: the thread and the input are gone, later reads say so.
         char one;
         EXPECT_EQ(encoder.read(&one, 1), 0);
         EXPECT_EQ(LiveEncoder::running(), 0);
         EXPECT_FALSE(heldOpen(mjpeg));
-
         ASSERT_GT(bytes.size(), 188u * 10);
         EXPECT_EQ(bytes.size() % 188, 0u);
         for (std::size_t at = 0; at < bytes.size(); at += 188) ASSERT_EQ(bytes[at], 0x47) << at;
@@ -68,7 +65,6 @@ TEST(LiveEncoder, EncodesRawAndMjpegToMpegTsWithAKeyFrameEverySecondAndEndsWithT
         EXPECT_EQ(figures.picturesEncoded, 60);
         EXPECT_EQ(figures.picturesLeftOut, 0);
         EXPECT_EQ(figures.bytesOut, static_cast<long long>(bytes.size()));
-
         const std::string file = (dir.path / "feed.ts").string();
         testing::writeAll(file, bytes);
         EXPECT_EQ(run("ffprobe -v error -show_entries format=format_name:stream=codec_name,width,height,pix_fmt "
@@ -101,7 +97,6 @@ TEST(LiveEncoder, LeavesPicturesOutWhileNobodyReadsAndStopsPromptlyWhileTheInput
     EXPECT_EQ(run("ffprobe -v error -show_entries packet=pts -of csv=p=0 '" + (dir.path / "feed.ts").string() +
                   "' | grep . | awk -F, 'NR > 1 && $1 - p != 3000 { n++ } { p = $1 } END { print (NR > 100), n + 0 }'"),
               "1 0\n");
-
     const auto t0 = Clock::now();
     encoder.stop();
     // A hang check, not a speed measure: the thread waits on nothing.
@@ -122,7 +117,6 @@ TEST(LiveEncoder, AWaitingReadIsGivenUpAndInputsThatDoNotOpenAreRefused) {
     slow.cancel();
     reader.join();
     EXPECT_EQ(last, -1);
-
     for (const CaptureInput& input : {CaptureInput{"video4linux2", "/dev/video-none", {}},
                                       CaptureInput{"no-such-format", "x", {}},
                                       CaptureInput{"lavfi", "anullsrc", {}}}) {
