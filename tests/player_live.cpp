@@ -24,7 +24,6 @@ using testing::waitUntil;
 struct LivePlayer {
     std::unique_ptr<MpvPlayer> player;
     int opened = 0, closed = 0;
-
     explicit LivePlayer(MpvOptions options = {"null"}) : player(std::make_unique<MpvPlayer>(nullptr, options)) {
         player->onOpenStateChange = [this](int, int to) { ++(to == open_state::kMediaOpen ? opened : closed); };
         player->resize(320, 240 + kControlStripHeight);
@@ -57,7 +56,6 @@ TEST(MpvLive, HttpOpenNobodyAnswersFailsAndSeeksBackOnlyWithinWhatWasReceived) {
     EXPECT_NE(live.player->errorDescription().find(sender.url()), std::string::npos)
         << live.player->errorDescription();
     EXPECT_FALSE(live.player->live());
-
     ASSERT_TRUE(sender.start()) << sender.log();
     ASSERT_TRUE(live.open(sender.url())) << live.player->errorDescription();
     ASSERT_EQ(live.player->playState(), play_state::kPlaying) << live.player->errorDescription();
@@ -65,7 +63,6 @@ TEST(MpvLive, HttpOpenNobodyAnswersFailsAndSeeksBackOnlyWithinWhatWasReceived) {
     EXPECT_EQ(live.player->fileName(), sender.url());
     ASSERT_TRUE(waitUntil([&] { return live.shown() >= 0; }, 3000));
     spin(4000);
-
     // Back further than received: the oldest point held, never an error.
     live.player->setCurrentPosition(live.player->currentPosition() - 8);
     ASSERT_TRUE(waitUntil([&] { return live.shown() >= 0 && live.shown() < 15; }, 3000)) << live.shown();
@@ -91,7 +88,6 @@ TEST(MpvLive, ACameraKeptEncodedIsReceivedWhilePausedAndSoughtBackIn) {
     EXPECT_EQ(live.player->session().videoWidth(), 320);
     spin(6000);
     EXPECT_EQ(live.text(), "LIVE");
-
     // Paused, the source is still received: live moves away.
     live.player->pause();
     spin(3000);
@@ -105,7 +101,6 @@ TEST(MpvLive, ACameraKeptEncodedIsReceivedWhilePausedAndSoughtBackIn) {
     EXPECT_NEAR(live.behind(), 7.0, 1.0) << live.text();
     live.player->goLive();
     ASSERT_TRUE(waitUntil([&] { return live.text() == "LIVE"; }, 3000)) << live.text();
-
     // Another camera in its place, then a file that does not open: the encoder goes with what it fed.
     ASSERT_TRUE(live.openCamera());
     EXPECT_EQ(live.player->playState(), play_state::kPlaying) << live.player->errorDescription();
