@@ -25,7 +25,6 @@ constexpr double kFps = 25;
 class EndToEndDelay : public WholeProgram {
 protected:
     LiveSender sender{LiveSender::Protocol::Http};
-
     void startWith(const char* delay) {
         settings.values["LiveDelay"] = delay;
         ASSERT_TRUE(sender.start()) << sender.log();
@@ -56,7 +55,6 @@ TEST_F(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
     for (const std::string& text : texts) ASSERT_NE(next = std::find(next, counting.end(), text), counting.end()) << text;
     EXPECT_GE(texts.size(), 5u);
     EXPECT_EQ(held.size(), 1u);
-
     // From about 12 s on, pictures 1 s apart against the sender's newest frame.
     spin(std::max<int>(0, 12000 - static_cast<int>(sinceOpen.elapsed())));
     qint64 lastMs = 0;
