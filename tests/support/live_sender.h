@@ -46,32 +46,20 @@ public:
 
     // Starts sending; for HTTP and SRT returns once ffmpeg listens (false: not within 5 s).
     bool start() {
-        stop();
-        std::filesystem::remove(progressPath_);
-        std::vector<std::string> argv{ffmpegPath(), "-hide_banner", "-loglevel", "error", "-nostdin",
-                                      "-re", "-stream_loop", "-1", "-i", video_, "-c", "copy", "-an",
-                                      "-progress", progressPath_, "-stats_period", "0.1", "-f", "mpegts"};
-        if (protocol_ == Protocol::Http) argv.insert(argv.end(), {"-listen", "1"});
-        argv.push_back(url() + (protocol_ == Protocol::Udp   ? "?pkt_size=1316"
+        std::vector<std::string> args{"-re", "-stream_loop", "-1", "-i", video_, "-c", "copy", "-an", "-progress",
+                                      progressPath_, "-stats_period", "0.1", "-f", "mpegts"};
+        if (protocol_ == Protocol::Http) args.insert(args.end(), {"-listen", "1"});
+        args.push_back(url() + (protocol_ == Protocol::Udp   ? "?pkt_size=1316"
                                 : protocol_ == Protocol::Srt ? "&mode=listener"
                                                              : ""));
-        if (!process_.start(argv, {}, {}, logPath_)) return false;
-        if (protocol_ == Protocol::Udp) return process_.running();
-        return pollUntil([&] { return !process_.running() || listening(); }, 5000) && process_.running();
+        return launch(args);
     }
-
     // An SRT listener that takes the player's call and sends nothing.
     bool startSilent() {
-        stop();
-        const std::string at = "srt://127.0.0.1:" + std::to_string(port_) + "?mode=listener";
-        return process_.start({ffmpegPath(), "-hide_banner", "-loglevel", "error", "-nostdin", "-f", "mpegts", "-i",
-                               at, "-f", "null", "-"},
-                              {}, {}, logPath_) &&
-               pollUntil([&] { return !process_.running() || listening(); }, 5000) && process_.running();
+        return launch({"-f", "mpegts", "-i", "srt://127.0.0.1:" + std::to_string(port_) + "?mode=listener", "-f",
+                       "null", "-"});
     }
-
     void stop() { process_.stop(); }
-
     // What the player opens.
     std::string url() const {
         const std::string port = std::to_string(port_);
@@ -111,6 +99,14 @@ public:
     }
 
 private:
+    bool launch(std::vector<std::string> args) {
+        stop();
+        std::filesystem::remove(progressPath_);
+        args.insert(args.begin(), {ffmpegPath(), "-hide_banner", "-loglevel", "error", "-nostdin"});
+        if (!process_.start(args, {}, {}, logPath_)) return false;
+        if (protocol_ == Protocol::Udp) return process_.running();
+        return pollUntil([&] { return !process_.running() || listening(); }, 5000) && process_.running();
+    }
     static std::string ffmpegPath() {
         const char* path = std::getenv("PATH");
         std::istringstream dirs(path ? path : "/usr/bin");
