@@ -83,7 +83,6 @@ protected:
         frm = std::make_unique<FrmMain>(timers, desktop, *p, settings, *clientArea);
         frm->decimalSeparator = QLocale::system().decimalPoint().toStdString();
         window->bind(*frm);
-
         frm->PlayTimer.setHandler([this] {
             const long slot = frm->mlCapturePos;
             const int onScreen = onScreenNow();
