@@ -35,8 +35,6 @@ TEST(Source, NamesOpenAsStreamsCamerasOrAbsoluteFiles) {
         EXPECT_EQ(choice.source.location, c.location) << c.name;
         EXPECT_EQ(sourceCaption(choice.source), c.caption) << c.name;
     }
-    EXPECT_EQ(playerTarget(classifySource("/dev/video3").source), "av://v4l2:/dev/video3");
-    EXPECT_EQ(sourceCaption(classifySource("/dev/video3").source, "HD Webcam"), "HD Webcam");
 }
 
 TEST(Source, EverythingElseIsRefusedNamingWhatOpens) {
@@ -115,10 +113,9 @@ FakeVideoDevices someDevices() {
                                  {V4L2_PIX_FMT_RGB24, {{640, 480, {30}}}, V4L2_FMT_FLAG_EMULATED},  // not the device's
                                  {v4l2_fourcc('Z', 'Z', 'Z', 'Z'), {{640, 480, {30}}}}}};           // unknown here
     d.devices["/dev/video1"] = {"HD Webcam", {}, V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING};
-    d.devices["/dev/video2"] = {"Busy Cam", {{kYuyv, {{640, 480, {30}}}}}};
-    d.devices["/dev/video2"].busy = true;
-    d.devices["/dev/video3"] = {"Locked Cam", {}};
-    d.devices["/dev/video3"].openError = EACCES;
+    constexpr std::uint32_t kCaps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+    d.devices["/dev/video2"] = {"Busy Cam", {{kYuyv, {{640, 480, {30}}}}}, kCaps, 0, true};
+    d.devices["/dev/video3"] = {"Locked Cam", {}, kCaps, EACCES};
     d.devices["/dev/video4"] = {"Range Cam", {{kMjpg, {}}}};
     return d;
 }
@@ -140,7 +137,6 @@ TEST(Camera, ListsCaptureDevicesWithTheirModesAndClosesThem) {
     // A range offers the common sizes and rates within it.
     EXPECT_EQ(modesSummary(cameras[2].modes),
               "1920 \u00d7 1080, 1280 \u00d7 960, 1280 \u00d7 720, 1024 \u00d7 768, ... at 5 to 60 fps");
-    EXPECT_EQ(cameras[2].modes.size(), 7u * 9u);
     EXPECT_EQ(chooseMode(cameras[2].modes), mode(kMjpg, 1920, 1080, 30));
 }
 
