@@ -68,13 +68,8 @@ struct DelayedPlayer {
 TEST(LiveFollower, DelayGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
     DelayedPlayer p;
     enum Do { Run, Delay, GoLive, Pause, Play, Stall, Rate, Held };
-    const struct {
-        Do what;
-        double arg;
-        const char* text;  // nullptr: behind, not following
-        double lag;        // expected lag (±0.25), or -1
-        int seeks;         // seeks so far
-    } steps[] = {
+    // text nullptr: behind, not following; lag ±0.25, -1: not checked; seeks so far.
+    const struct { Do what; double arg; const char* text; double lag; int seeks; } steps[] = {
         {Delay, 10, "Delay 10 s: 0 s gathered", -1, 0},  // a fresh open: nothing gathered yet
         {Run, 4, "Delay 10 s: 4 s gathered", 4.3, 0},    // held at the first frame meanwhile
         {Run, 5.6, "Delay 10 s: 9 s gathered", 9.9, 0},
