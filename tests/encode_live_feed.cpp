@@ -18,9 +18,7 @@ using testing::run;
 using testing::TempDir;
 using Clock = std::chrono::steady_clock;
 
-CaptureInput testPicture(const std::string& extra) {
-    return {"lavfi", "testsrc2=size=320x240:rate=30" + extra, {}};
-}
+CaptureInput testPicture(const std::string& extra) { return {"lavfi", "testsrc2=size=320x240:rate=30" + extra, {}}; }
 
 // Whether this process holds `path` open.
 bool heldOpen(const std::string& path) {
@@ -45,8 +43,7 @@ TEST(LiveEncoder, EncodesRawAndMjpegToMpegTsWithAKeyFrameEverySecondAndEndsWithT
     // MJPEG as a camera sends it: full-range 4:2:2, which stays full range.
     const std::string mjpeg = (dir.path / "camera.mjpeg").string();
     ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=30:duration=2 -pix_fmt yuvj422p "
-                  "-c:v mjpeg -f mjpeg '" + mjpeg + "' && echo ok"),
-              "ok\n");
+                  "-c:v mjpeg -f mjpeg '" + mjpeg + "' && echo ok"), "ok\n");
     for (const auto& [input, pixels] : {std::pair{testPicture(":duration=2"), "yuv420p"},
                                         std::pair{CaptureInput{"mjpeg", mjpeg, {{"framerate", "30"}}}, "yuvj420p"}}) {
         LiveEncoder encoder(input);
@@ -72,8 +69,7 @@ TEST(LiveEncoder, EncodesRawAndMjpegToMpegTsWithAKeyFrameEverySecondAndEndsWithT
                   std::string("h264,320,240,") + pixels + " mpegts ");
         // One line per packet, in order: the key frames are pictures 0 and 30.
         EXPECT_EQ(run("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" + file +
-                      "' | grep . | grep -n K | cut -d: -f1 | tr '\\n' ' '"),
-                  "1 31 ");
+                      "' | grep . | grep -n K | cut -d: -f1 | tr '\\n' ' '"), "1 31 ");
     }
 }
 
