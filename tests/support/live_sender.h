@@ -123,8 +123,7 @@ private:
         socklen_t n = sizeof a;
         int port = 0;
         if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-            ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n) == 0)
-            port = ntohs(a.sin_port);
+            ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n) == 0) port = ntohs(a.sin_port);
         ::close(s);
         return port;
     }
