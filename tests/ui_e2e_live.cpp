@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <string>
 
@@ -64,8 +63,7 @@ TEST_F(EndToEndLive, HttpAdvancesReviewsJumpsBackEightSecondsAndGoesLive) {
     ASSERT_NO_FATAL_FAILURE(openLive(sender.url()));
     // At live the ring fills with what was on the screen.  At the stream's 13 s
     // (it starts at 1.48 s) F4 has more than its 10 s back, and no number wrapped.
-    ASSERT_TRUE(waitUntil([&] { return player->currentPosition() >= 13; }, 30000))
-        << player->currentPosition();
+    ASSERT_TRUE(waitUntil([&] { return player->currentPosition() >= 13; }, 30000)) << player->currentPosition();
     ASSERT_GE(captures.size(), 30u);
     expectCapturesHoldTheScreen(0);
     for (std::size_t i = 1; i < captures.size(); ++i) EXPECT_GE(captures[i].stored, captures[i - 1].stored);
@@ -117,8 +115,7 @@ TEST_F(EndToEndLive, UdpLostSignalLeavesTheRingReviewableAndThePictureReturnsByI
     const long steps = std::min<long>(kRingSize, static_cast<long>(captures.size() - atStop) + 3);
     const std::vector<Shown> shown = reviewBack(steps);
     ASSERT_FALSE(shown.empty());
-    EXPECT_GT(framesBetween(shown.back().painted, shown.front().painted), 0)
-        << "no frame from before the stop";
+    EXPECT_GT(framesBetween(shown.back().painted, shown.front().painted), 0) << "no frame from before the stop";
     // Playing on while still lost: the picture stays one of the last sent (mpv may
     // put out frames it held; the sender's count may miss its last few), never black.
     frm->mnuViewPlay_Click();
@@ -136,8 +133,7 @@ TEST_F(EndToEndLive, UdpLostSignalLeavesTheRingReviewableAndThePictureReturnsByI
     const std::size_t atRestart = captures.size();
     ASSERT_TRUE(sender.start()) << sender.log();
     ASSERT_TRUE(waitUntil(
-        [&] { return strip() == "Playing    LIVE" && onScreenNow() != shown.front().painted; }, 15000))
-        << strip();
+        [&] { return strip() == "Playing    LIVE" && onScreenNow() != shown.front().painted; }, 15000)) << strip();
     ASSERT_TRUE(waitUntil([&] { return captures.size() >= atRestart + 10; }));
     expectCapturesHoldTheScreen(atRestart);
     // Moving on, at live (catching up may outpace the sender).
