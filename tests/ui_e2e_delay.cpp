@@ -47,12 +47,7 @@ TEST_F(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
     sinceOpen.start();
     ASSERT_TRUE(waitUntil(watch, 15000)) << strip();
     EXPECT_GE(sinceOpen.elapsed(), 4500);
-    // The strip counted up second by second (a busy machine may miss one) on one held frame.
-    std::vector<std::string> counting;
-    for (const char* c : {": 0 s gathered", ": 1 s gathered", ": 2 s gathered", ": 3 s gathered", ": 4 s gathered", ""})
-        counting.push_back(std::string("Playing    Delay 5 s") + c);
-    auto next = counting.begin();
-    for (const std::string& text : texts) ASSERT_NE(next = std::find(next, counting.end(), text), counting.end()) << text;
+    // The strip counted the seconds (their texts and order: the follower's unit test) on one held frame.
     EXPECT_GE(texts.size(), 5u);
     EXPECT_EQ(held.size(), 1u);
     // From about 12 s on, pictures 1 s apart against the sender's newest frame.
