@@ -29,10 +29,6 @@ struct LivePlayer {
         player->resize(320, 240 + kControlStripHeight);
         player->show();
     }
-    bool open(const std::string& url) {
-        const SourceChoice choice = classifySource(url);
-        return choice.ok() && player->setLiveSource(choice.source, liveOptions(choice.source, LiveBuffer{}, nullptr));
-    }
     // A camera in MJPEG at 1280 x 720: the player reads `options`' stand-in.
     bool openCamera() {
         const MediaSource camera = classifySource("/dev/video0").source;
@@ -52,7 +48,8 @@ TEST(MpvLive, HttpSeeksBackOnlyWithinWhatWasReceived) {
     LiveSender sender(LiveSender::Protocol::Http);
     LivePlayer live;
     ASSERT_TRUE(sender.start()) << sender.log();
-    ASSERT_TRUE(live.open(sender.url())) << live.player->errorDescription();
+    const MediaSource stream = classifySource(sender.url()).source;
+    ASSERT_TRUE(live.player->setLiveSource(stream, liveOptions(stream, {}, nullptr))) << live.player->errorDescription();
     ASSERT_EQ(live.player->playState(), play_state::kPlaying) << live.player->errorDescription();
     EXPECT_TRUE(live.player->live());
     EXPECT_EQ(live.player->fileName(), sender.url());
