@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <ranges>
 #include <set>
 #include <string>
 #include <tuple>
@@ -39,9 +40,8 @@ public:
     std::set<int> openFds;                      // descriptors not closed yet
 
     std::vector<std::string> nodes() override {
-        std::vector<std::string> n;
-        for (const auto& entry : devices) n.push_back(entry.first);
-        return n;
+        const auto n = std::views::keys(devices);
+        return {n.begin(), n.end()};
     }
     int open(const std::string& node) override {
         const auto it = devices.find(node);
