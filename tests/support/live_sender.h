@@ -38,8 +38,7 @@ public:
     ~LiveSender() {
         stop();
         std::error_code ec;
-        std::filesystem::remove(progressPath_, ec);
-        std::filesystem::remove(logPath_, ec);
+        for (const auto& path : {progressPath_, logPath_}) std::filesystem::remove(path, ec);
     }
     LiveSender(const LiveSender&) = delete;
     LiveSender& operator=(const LiveSender&) = delete;
@@ -117,9 +116,7 @@ private:
     // A port nobody uses on 127.0.0.1 now.
     static int freePort(bool udp) {
         const int s = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
         socklen_t n = sizeof a;
         int port = 0;
         if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
