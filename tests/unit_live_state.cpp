@@ -91,16 +91,10 @@ TEST(LiveFollower, DelayGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
     };
     for (const auto& s : steps) {
         switch (s.what) {
-            case Run:  // the lag is held within a quarter second throughout
-                p.worst = 0;
-                p.run(s.arg);
-                EXPECT_LE(p.worst, 0.25) << s.arg;
-                break;
-            case Delay:  // as the player does: Go Live with the new delay, then the next poll
-                p.f.setDelay(s.arg);
-                p.f.goLive();
-                p.step();
-                break;
+            // The lag is held within a quarter second throughout a run.
+            case Run: p.worst = 0; p.run(s.arg); EXPECT_LE(p.worst, 0.25) << s.arg; break;
+            // As the player does: Go Live with the new delay, then the next poll.
+            case Delay: p.f.setDelay(s.arg); p.f.goLive(); p.step(); break;
             case GoLive: p.f.goLive(); p.step(); break;
             case Pause: p.playing = false; p.run(s.arg); break;
             case Play: p.playing = true; p.run(s.arg); break;
@@ -134,17 +128,11 @@ struct Watched {
         const auto note = [this](const char* what) { log.push_back(std::to_string(clock.now()) + ":" + what); };
         dog.onLost = [=] { note("lost"); };
         dog.onBack = [=] { note("back"); };
-        dog.onRetry = [=, this] {
-            note("retry");
-            if (failRetries) dog.retryFailed();
-        };
+        dog.onRetry = [=, this] { note("retry"); if (failRetries) dog.retryFailed(); };
     }
     // Frames every 40 ms for `ms`.
     void frames(int ms) {
-        for (int t = 0; t < ms; t += 40) {
-            dog.arrived();
-            clock.advance(40);
-        }
+        for (int t = 0; t < ms; t += 40) { dog.arrived(); clock.advance(40); }
     }
 };
 
