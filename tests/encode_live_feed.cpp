@@ -22,10 +22,9 @@ CaptureInput testPicture(const std::string& extra) { return {"lavfi", "testsrc2=
 
 // Whether this process holds `path` open.
 bool heldOpen(const std::string& path) {
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
+    std::error_code ec;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
         if (std::filesystem::read_symlink(fd.path(), ec) == path) return true;
-    }
     return false;
 }
 
