@@ -55,9 +55,8 @@ TEST(Source, EverythingElseIsRefusedNamingWhatOpens) {
 }
 
 std::string optionValue(const std::vector<PlayerOption>& options, const std::string& name) {
-    for (const PlayerOption& o : options)
-        if (o.name == name) return o.value;
-    return "(none)";
+    const auto it = std::find_if(options.begin(), options.end(), [&](auto& o) { return o.name == name; });
+    return it == options.end() ? "(none)" : it->value;
 }
 
 TEST(Source, LiveSourcesPlayAtOnceFromABoundedCache) {
