@@ -38,10 +38,7 @@ TEST(LiveProgram, TheLastPictureStaysWhileTheSignalIsLostThroughReviewAndPlay) {
             const QImage shot = window ? x.grab(window, 0, 0, 400, 200) : QImage();
             for (int y = 20; y + 32 <= shot.height() && px < 0; ++y)
                 for (int x0 = 0; x0 + 320 <= shot.width() && px < 0; ++x0)
-                    if (stripNumber(shot, x0, y) > 0) {
-                        px = x0;
-                        py = y;
-                    }
+                    if (stripNumber(shot, x0, y) > 0) px = x0, py = y;
             return px >= 0;
         },
         kWaitMs, std::chrono::milliseconds(50)))
