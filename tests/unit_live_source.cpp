@@ -119,10 +119,9 @@ FakeVideoDevices someDevices() {
 
 CameraMode mode(std::uint32_t f, int w, int h, int fps) { return {f, w, h, 1, fps}; }
 
-TEST(Camera, ListsCaptureDevicesWithTheirModesAndClosesThem) {
+TEST(Camera, ListsCaptureDevicesWithTheirModesSaysWhyOneCannotBeOpenedAndClosesThem) {
     FakeVideoDevices d = someDevices();
     const std::vector<Camera> cameras = listCameras(d);
-    EXPECT_TRUE(d.openFds.empty());
     ASSERT_EQ(cameras.size(), 3u);  // no metadata node, none that may not be opened
     EXPECT_EQ(cameras[0].name, "HD Webcam");
     EXPECT_FALSE(cameras[0].busy);
@@ -135,6 +134,18 @@ TEST(Camera, ListsCaptureDevicesWithTheirModesAndClosesThem) {
     EXPECT_EQ(modesSummary(cameras[2].modes),
               "1920 \u00d7 1080, 1280 \u00d7 960, 1280 \u00d7 720, 1024 \u00d7 768, ... at 5 to 60 fps");
     EXPECT_EQ(chooseMode(cameras[2].modes), mode(kMjpg, 1920, 1080, 30));
+    // Why one cannot be opened.
+    const std::string inUse = " is in use by another program. Close that program, then open the camera again.";
+    EXPECT_EQ(cameraProblem(d, "/dev/video0"), "");
+    EXPECT_EQ(cameraProblem(d, "/dev/video2"), "The camera \"Busy Cam\"" + inUse);
+    EXPECT_EQ(cameraProblem(d, "/dev/video9"), "There is no camera at /dev/video9: it may have been unplugged.");
+    EXPECT_EQ(cameraProblem(d, "/dev/video1"), "/dev/video1 is not a camera.");
+    EXPECT_EQ(cameraProblem(d, "/dev/video3"),
+              "Velmora may not use the camera at /dev/video3 (permission denied). The user needs to be a member of "
+              "the \"video\" group.");
+    d.devices["/dev/video0"].openError = EBUSY;
+    EXPECT_EQ(cameraProblem(d, "/dev/video0"), "The camera at /dev/video0" + inUse);
+    EXPECT_TRUE(d.openFds.empty());
 }
 
 TEST(Camera, ModeChoicePrefersMjpegUpToFullHdAt25To30Fps) {
@@ -159,21 +170,6 @@ TEST(Camera, ModeChoicePrefersMjpegUpToFullHdAt25To30Fps) {
     EXPECT_EQ(modeText({kYuyv, 640, 480, 1001, 30000}), "640 \u00d7 480, 29.97 fps, YUYV");
     for (const char* bad : {"", "MJPG", "MJPG 0x480 1/30", "MJPG 640x480 1/0", "MJPG 640x480 1/30 x"})
         EXPECT_FALSE(modeFromKey(bad)) << bad;
-}
-
-TEST(Camera, SaysWhyACameraCannotBeOpened) {
-    FakeVideoDevices d = someDevices();
-    const std::string inUse = " is in use by another program. Close that program, then open the camera again.";
-    EXPECT_EQ(cameraProblem(d, "/dev/video0"), "");
-    EXPECT_EQ(cameraProblem(d, "/dev/video2"), "The camera \"Busy Cam\"" + inUse);
-    EXPECT_EQ(cameraProblem(d, "/dev/video9"), "There is no camera at /dev/video9: it may have been unplugged.");
-    EXPECT_EQ(cameraProblem(d, "/dev/video1"), "/dev/video1 is not a camera.");
-    EXPECT_EQ(cameraProblem(d, "/dev/video3"),
-              "Velmora may not use the camera at /dev/video3 (permission denied). The user needs to be a member of "
-              "the \"video\" group.");
-    d.devices["/dev/video0"].openError = EBUSY;
-    EXPECT_EQ(cameraProblem(d, "/dev/video0"), "The camera at /dev/video0" + inUse);
-    EXPECT_TRUE(d.openFds.empty());
 }
 
 struct FakeLiveDialogs : LiveDialogsPort {
@@ -246,22 +242,17 @@ TEST(OpenLive, DialogsOfferTheLastChoiceAndTheCameraKeepsItsMode) {
     EXPECT_EQ(h.desktop.boxes.back().text, "No camera found.");
 }
 
-// (The dialog storing its choice and giving it to the player: ui_dialogs.)
-TEST(OpenLive, DelayIsTakenFromTheSettingsAtEachOpen) {
+// (The delay dialog storing its choice and giving it to the player: ui_dialogs.)
+TEST(OpenLive, TheDelayFromTheSettingsGoLiveTheJumpBackAndASizeChangeOnALiveSource) {
     LiveHarness h;
     h.settings.values["LiveDelay"] = "oops";
-    h.frm.mnuViewDelay_Click();  // a file plays: the dialog says the delay is for live sources
+    h.frm.mnuViewDelay_Click();   // a file plays: the dialog says the delay is for live sources
+    h.frm.mnuViewGoLive_Click();  // a file: nothing
     h.settings.values["LiveDelay"] = "7";  // edited by hand: taken at the next open
     h.frm.OpenMedia("http://127.0.0.1:8080/live.ts");
     EXPECT_EQ(h.player.liveDelay, 7);
     h.frm.mnuViewDelay_Click();
     EXPECT_EQ(h.dialogs.asked, (std::vector<std::string>{"delay:0:not live", "delay:7:live"}));
-}
-
-TEST(OpenLive, GoLiveTheJumpBackAndASizeChangeOnALiveSource) {
-    LiveHarness h;
-    h.frm.mnuViewGoLive_Click();  // a file: nothing
-    h.frm.OpenMedia("http://127.0.0.1:8080/live.ts");
     h.frm.setPlayButton(0);
     h.player.position = 4;  // four seconds received: F4 still goes back
     h.frm.mnuToolsBack_Click();
