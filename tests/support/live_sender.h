@@ -61,13 +61,10 @@ public:
     void stop() { process_.stop(); }
     // What the player opens.
     std::string url() const {
-        const std::string port = std::to_string(port_);
-        switch (protocol_) {
-            case Protocol::Http: return "http://127.0.0.1:" + port + "/live.ts";
-            case Protocol::Udp: return "udp://127.0.0.1:" + port;
-            case Protocol::Srt: return "srt://127.0.0.1:" + port + "?latency=20000";
-        }
-        return {};
+        const std::string at = "127.0.0.1:" + std::to_string(port_);
+        return protocol_ == Protocol::Http  ? "http://" + at + "/live.ts"
+               : protocol_ == Protocol::Udp ? "udp://" + at
+                                            : "srt://" + at + "?latency=20000";
     }
     int port() const { return port_; }
 
