@@ -60,9 +60,7 @@ struct DelayedPlayer {
         }
         if (f.following() && !f.gathering()) worst = std::max(worst, std::abs(f.behind() - f.delay()));
     }
-    void run(double seconds) {
-        for (int i = 0; i < std::lround(seconds / 0.2); ++i) step();
-    }
+    void run(double seconds) { for (int i = 0; i < std::lround(seconds / 0.2); ++i) step(); }
 };
 
 TEST(LiveFollower, DelayGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
