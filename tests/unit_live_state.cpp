@@ -63,7 +63,7 @@ struct DelayedPlayer {
     void run(double seconds) { for (int i = 0; i < std::lround(seconds / 0.2); ++i) step(); }
 };
 
-TEST(LiveFollower, DelayGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
+TEST(LiveFollower, DelayOfWholeSecondsGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
     DelayedPlayer p;
     enum Do { Run, Delay, GoLive, Pause, Play, Stall, Rate, Held };
     // text nullptr: behind, not following; lag ±0.25, -1: not checked; seeks so far.
@@ -109,9 +109,7 @@ TEST(LiveFollower, DelayGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
         EXPECT_LE(p.f.delay() > 0 ? std::abs(p.f.speed() - 1) : 0, LiveFollower::kCorrection + 1e-9);
     }
     EXPECT_EQ(p.f.speed(), LiveFollower::kCatchUpSpeed);
-}
-
-TEST(LiveFollower, DelaySettingIsWholeSecondsUpToAMinute) {
+    // The setting: whole seconds up to a minute.
     for (const auto& [text, seconds] : {std::pair{"5", 5}, {"60", 60}, {"007", 7}, {"", 0}, {"61", 0}, {"-3", 0},
                                         {"5.5", 0}, {"10 s", 0}, {"abc", 0}})
         EXPECT_EQ(liveDelayFromText(text), seconds) << text;
@@ -134,7 +132,7 @@ struct Watched {
     }
 };
 
-TEST(SignalWatchdog, SilenceLosesTheSignalAndRetriesUntilFramesReturn) {
+TEST(SignalWatchdog, SilenceLosesTheSignalAndRetriesUntilFramesReturnButAHeldReaderIsNoLoss) {
     Watched w;
     w.dog.start();
     w.frames(2000);  // until 2000 ms
@@ -164,19 +162,17 @@ TEST(SignalWatchdog, SilenceLosesTheSignalAndRetriesUntilFramesReturn) {
     w.clock.advance(20000);
     EXPECT_TRUE(w.log.empty());
     EXPECT_FALSE(w.dog.lost());
-}
-
-TEST(SignalWatchdog, AHeldReaderIsNoLoss) {
-    Watched w;
-    w.dog.start();
-    w.dog.setHeld(true);  // paused with a full cache: nothing is read
-    w.clock.advance(60000);
-    EXPECT_TRUE(w.log.empty());
-    w.dog.setHeld(false);  // silence counts from here
-    w.clock.advance(2500);
-    EXPECT_FALSE(w.dog.lost());
-    w.clock.advance(500);
-    EXPECT_EQ(w.log.front(), "63000:lost");
+    // A held reader (paused with a full cache: nothing is read) is no loss.
+    Watched h;
+    h.dog.start();
+    h.dog.setHeld(true);
+    h.clock.advance(60000);
+    EXPECT_TRUE(h.log.empty());
+    h.dog.setHeld(false);  // silence counts from here
+    h.clock.advance(2500);
+    EXPECT_FALSE(h.dog.lost());
+    h.clock.advance(500);
+    EXPECT_EQ(h.log.front(), "63000:lost");
 }
 
 }  // namespace
