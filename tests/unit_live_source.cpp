@@ -13,7 +13,7 @@
 namespace velmora::testing {
 namespace {
 
-TEST(Source, NamesOpenAsStreamsCamerasOrAbsoluteFiles) {
+TEST(Source, NamesOpenAsStreamsCamerasOrAbsoluteFilesAndEverythingElseIsRefused) {
     const std::string cwd = std::filesystem::current_path().string();
     const struct { const char* name; SourceKind kind; std::string location, caption; } cases[] = {
         {"http://127.0.0.1:8080/live.ts", SourceKind::Stream, "http://127.0.0.1:8080/live.ts", "127.0.0.1:8080/live.ts"},
@@ -35,10 +35,8 @@ TEST(Source, NamesOpenAsStreamsCamerasOrAbsoluteFiles) {
         EXPECT_EQ(choice.source.location, c.location) << c.name;
         EXPECT_EQ(sourceCaption(choice.source), c.caption) << c.name;
     }
-}
-
-TEST(Source, EverythingElseIsRefusedNamingWhatOpens) {
-    const std::pair<const char*, const char*> cases[] = {
+    // Everything else is refused, naming what opens.
+    const std::pair<const char*, const char*> refused[] = {
         {"av://v4l2:/dev/video0", "Velmora does not open av:// addresses."},
         {"velmora-feed://1", "Velmora does not open velmora-feed:// addresses."},
         {"EDL://a.mp4", "Velmora does not open edl:// addresses."},
@@ -50,7 +48,7 @@ TEST(Source, EverythingElseIsRefusedNamingWhatOpens) {
         {"http:///x.ts", "The address names no host."},
         {"udp://", "The address names no host."},
     };
-    for (const auto& [name, reason] : cases)
+    for (const auto& [name, reason] : refused)
         EXPECT_EQ(classifySource(name).refusal, std::string(reason) + " " + whatOpens()) << name;
 }
 
