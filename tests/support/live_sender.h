@@ -40,8 +40,6 @@ public:
         std::error_code ec;
         for (const auto& path : {progressPath_, logPath_}) std::filesystem::remove(path, ec);
     }
-    LiveSender(const LiveSender&) = delete;
-    LiveSender& operator=(const LiveSender&) = delete;
 
     // Starts sending; for HTTP and SRT returns once ffmpeg listens (false: not within 5 s).
     bool start() {
