@@ -117,7 +117,7 @@ FakeVideoDevices someDevices() {
 
 CameraMode mode(std::uint32_t f, int w, int h, int fps) { return {f, w, h, 1, fps}; }
 
-TEST(Camera, ListsCaptureDevicesWithTheirModesSaysWhyOneCannotBeOpenedAndClosesThem) {
+TEST(Camera, ListsDevicesAndModesSaysWhyOneCannotBeOpenedClosesThemAndChoosesAMode) {
     FakeVideoDevices d = someDevices();
     const std::vector<Camera> cameras = listCameras(d);
     ASSERT_EQ(cameras.size(), 3u);  // no metadata node, none that may not be opened
@@ -144,12 +144,9 @@ TEST(Camera, ListsCaptureDevicesWithTheirModesSaysWhyOneCannotBeOpenedAndClosesT
     d.devices["/dev/video0"].openError = EBUSY;
     EXPECT_EQ(cameraProblem(d, "/dev/video0"), "The camera at /dev/video0" + inUse);
     EXPECT_TRUE(d.openFds.empty());
-}
-
-TEST(Camera, ModeChoicePrefersMjpegUpToFullHdAt25To30Fps) {
-    FakeVideoDevices d = someDevices();
+    // The mode chosen: MJPEG up to full HD at 25 to 30 fps first.
     const struct { std::vector<CameraMode> modes; CameraMode chosen; } cases[] = {
-        {listCameras(d)[0].modes, mode(kMjpg, 1920, 1080, 30)},
+        {cameras[0].modes, mode(kMjpg, 1920, 1080, 30)},
         // Raw only: the largest size that reaches 25 fps; none does: the largest.
         {{mode(kYuyv, 1920, 1080, 5), mode(kYuyv, 1280, 720, 10), mode(kYuyv, 640, 480, 30)}, mode(kYuyv, 640, 480, 30)},
         {{mode(kYuyv, 640, 480, 15), mode(kYuyv, 1280, 720, 10)}, mode(kYuyv, 1280, 720, 10)},
