@@ -28,7 +28,6 @@ TEST(LiveProgram, TheLastPictureStaysWhileTheSignalIsLostThroughReviewAndPlay) {
                   {"DISPLAY=" + server.display(), "QT_QPA_PLATFORM=xcb", "VELMORA_AO=null",
                    "HOME=" + home.path.string(), "XDG_CONFIG_HOME=" + (home.path / "config").string()},
                   home.path, (home.path / "stderr.txt").string()));
-
     // The window, and the number in the top row of its picture.
     Window window = 0;
     int px = -1, py = -1;
@@ -39,18 +38,13 @@ TEST(LiveProgram, TheLastPictureStaysWhileTheSignalIsLostThroughReviewAndPlay) {
             const QImage shot = window ? x.grab(window, 0, 0, 400, 200) : QImage();
             for (int y = 20; y + 32 <= shot.height() && px < 0; ++y)
                 for (int x0 = 0; x0 + 320 <= shot.width() && px < 0; ++x0)
-                    if (stripNumber(shot, x0, y) > 0) {
-                        px = x0;
-                        py = y;
-                    }
+                    if (stripNumber(shot, x0, y) > 0) px = x0, py = y;
             return px >= 0;
         },
         kWaitMs, std::chrono::milliseconds(50)))
         << readAll(home.path / "stderr.txt");
     const auto shown = [&] { return stripNumber(x.grab(window, px, py, 320, 32), 0, 0); };
-
-    // The sender gone: the picture stands still.  The end of the stream is
-    // noticed at once, and every reconnect fails at once while nobody listens.
+    // The sender gone (the end noticed at once, every reconnect failing): the picture stands still.
     sender.stop();
     int last = -1;
     ASSERT_TRUE(pollUntil(
@@ -61,7 +55,6 @@ TEST(LiveProgram, TheLastPictureStaysWhileTheSignalIsLostThroughReviewAndPlay) {
         },
         kWaitMs));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-
     // Review one frame back and play on: the last picture, not mpv's black.
     x.focus(window);
     x.tap(XK_F5);
@@ -69,7 +62,6 @@ TEST(LiveProgram, TheLastPictureStaysWhileTheSignalIsLostThroughReviewAndPlay) {
     x.tap(XK_F7);
     for (int i = 0; i < 10; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(150)))
         EXPECT_EQ(shown(), last) << "look " << i << " after play";
-
     ASSERT_TRUE(sender.start()) << sender.log();
     EXPECT_TRUE(pollUntil([&] { return shown() != last && shown() >= 0; }, kWaitMs)) << "no picture again";
     EXPECT_TRUE(app.running());

@@ -1,7 +1,6 @@
-// The live encoder on FFmpeg's generated test picture at 320 x 240, raw and
-// as MJPEG: an MPEG-TS stream of H.264 with a key frame every second that
-// ends when the input does; pictures left out while nobody reads; a waiting read given up;
-// stop() with the input still sending.
+// The live encoder on FFmpeg's generated test picture, raw and as MJPEG: MPEG-TS of
+// H.264, a key frame a second, ending with the input; pictures left out while nobody
+// reads; a waiting read given up; stop() while the input sends.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,16 +18,13 @@ using testing::run;
 using testing::TempDir;
 using Clock = std::chrono::steady_clock;
 
-CaptureInput testPicture(const std::string& extra) {
-    return {"lavfi", "testsrc2=size=320x240:rate=30" + extra, {}};
-}
+CaptureInput testPicture(const std::string& extra) { return {"lavfi", "testsrc2=size=320x240:rate=30" + extra, {}}; }
 
 // Whether this process holds `path` open.
 bool heldOpen(const std::string& path) {
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
+    std::error_code ec;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
         if (std::filesystem::read_symlink(fd.path(), ec) == path) return true;
-    }
     return false;
 }
 
@@ -41,25 +37,28 @@ std::string readAllOf(LiveEncoder& encoder, std::size_t limit = 1 << 30) {
     return bytes;
 }
 
-TEST(LiveEncoder, EncodesRawAndMjpegToMpegTsWithAKeyFrameEverySecondAndEndsWithTheInput) {
+TEST(LiveEncoder, RefusesInputsThatDoNotOpenEncodesRawAndMjpegWithAKeyFrameEverySecondAndEndsWithTheInput) {
+    for (const CaptureInput& input : {CaptureInput{"video4linux2", "/dev/video-none", {}},
+                                      CaptureInput{"no-such-format", "x", {}}, CaptureInput{"lavfi", "anullsrc", {}}}) {
+        LiveEncoder encoder(input);
+        EXPECT_FALSE(encoder.start()) << input.format;
+        EXPECT_FALSE(encoder.error().empty()) << input.format;
+    }
     TempDir dir("live-feed");
     // MJPEG as a camera sends it: full-range 4:2:2, which stays full range.
     const std::string mjpeg = (dir.path / "camera.mjpeg").string();
     ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=30:duration=2 -pix_fmt yuvj422p "
-                  "-c:v mjpeg -f mjpeg '" + mjpeg + "' && echo ok"),
-              "ok\n");
+                  "-c:v mjpeg -f mjpeg '" + mjpeg + "' && echo ok"), "ok\n");
     for (const auto& [input, pixels] : {std::pair{testPicture(":duration=2"), "yuv420p"},
                                         std::pair{CaptureInput{"mjpeg", mjpeg, {{"framerate", "30"}}}, "yuvj420p"}}) {
         LiveEncoder encoder(input);
         ASSERT_TRUE(encoder.start()) << encoder.error();
         const std::string bytes = readAllOf(encoder);
-        // The stream ended by itself: the thread and the input are gone,
-        // later reads say so.
+        // The stream ended by itself: the thread and the input are gone, later reads say so.
         char one;
         EXPECT_EQ(encoder.read(&one, 1), 0);
         EXPECT_EQ(LiveEncoder::running(), 0);
         EXPECT_FALSE(heldOpen(mjpeg));
-
         ASSERT_GT(bytes.size(), 188u * 10);
         EXPECT_EQ(bytes.size() % 188, 0u);
         for (std::size_t at = 0; at < bytes.size(); at += 188) ASSERT_EQ(bytes[at], 0x47) << at;
@@ -68,7 +67,6 @@ TEST(LiveEncoder, EncodesRawAndMjpegToMpegTsWithAKeyFrameEverySecondAndEndsWithT
         EXPECT_EQ(figures.picturesEncoded, 60);
         EXPECT_EQ(figures.picturesLeftOut, 0);
         EXPECT_EQ(figures.bytesOut, static_cast<long long>(bytes.size()));
-
         const std::string file = (dir.path / "feed.ts").string();
         testing::writeAll(file, bytes);
         EXPECT_EQ(run("ffprobe -v error -show_entries format=format_name:stream=codec_name,width,height,pix_fmt "
@@ -76,12 +74,11 @@ TEST(LiveEncoder, EncodesRawAndMjpegToMpegTsWithAKeyFrameEverySecondAndEndsWithT
                   std::string("h264,320,240,") + pixels + " mpegts ");
         // One line per packet, in order: the key frames are pictures 0 and 30.
         EXPECT_EQ(run("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" + file +
-                      "' | grep . | grep -n K | cut -d: -f1 | tr '\\n' ' '"),
-                  "1 31 ");
+                      "' | grep . | grep -n K | cut -d: -f1 | tr '\\n' ' '"), "1 31 ");
     }
 }
 
-TEST(LiveEncoder, LeavesPicturesOutWhileNobodyReadsAndStopsPromptlyWhileTheInputSends) {
+TEST(LiveEncoder, LeavesPicturesOutWhileNobodyReadsGivesUpAWaitingReadAndStopsPromptlyWhileTheInputSends) {
     LiveEncoder encoder(testPicture(""));  // as fast as it can be made, without end
     ASSERT_TRUE(encoder.start()) << encoder.error();
     EXPECT_EQ(LiveEncoder::running(), 1);
@@ -101,16 +98,8 @@ TEST(LiveEncoder, LeavesPicturesOutWhileNobodyReadsAndStopsPromptlyWhileTheInput
     EXPECT_EQ(run("ffprobe -v error -show_entries packet=pts -of csv=p=0 '" + (dir.path / "feed.ts").string() +
                   "' | grep . | awk -F, 'NR > 1 && $1 - p != 3000 { n++ } { p = $1 } END { print (NR > 100), n + 0 }'"),
               "1 0\n");
-
-    const auto t0 = Clock::now();
-    encoder.stop();
-    // A hang check, not a speed measure: the thread waits on nothing.
-    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5));
-    EXPECT_EQ(LiveEncoder::running(), 0);
-}
-
-TEST(LiveEncoder, AWaitingReadIsGivenUpAndInputsThatDoNotOpenAreRefused) {
-    LiveEncoder slow(testPicture(",fps=1,realtime"));  // a picture a second
+    // A read waiting on a picture a second is given up.
+    LiveEncoder slow(testPicture(",fps=1,realtime"));
     ASSERT_TRUE(slow.start()) << slow.error();
     std::int64_t last = 1;
     std::thread reader([&] {
@@ -122,15 +111,11 @@ TEST(LiveEncoder, AWaitingReadIsGivenUpAndInputsThatDoNotOpenAreRefused) {
     slow.cancel();
     reader.join();
     EXPECT_EQ(last, -1);
-
-    for (const CaptureInput& input : {CaptureInput{"video4linux2", "/dev/video-none", {}},
-                                      CaptureInput{"no-such-format", "x", {}},
-                                      CaptureInput{"lavfi", "anullsrc", {}}}) {
-        LiveEncoder encoder(input);
-        EXPECT_FALSE(encoder.start()) << input.format;
-        EXPECT_FALSE(encoder.error().empty()) << input.format;
-    }
     slow.stop();
+    const auto t0 = Clock::now();
+    encoder.stop();
+    // A hang check, not a speed measure: the thread waits on nothing.
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5));
     EXPECT_EQ(LiveEncoder::running(), 0);
 }
 

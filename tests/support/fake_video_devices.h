@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <ranges>
 #include <set>
 #include <string>
 #include <tuple>
@@ -39,9 +40,8 @@ public:
     std::set<int> openFds;                      // descriptors not closed yet
 
     std::vector<std::string> nodes() override {
-        std::vector<std::string> n;
-        for (const auto& entry : devices) n.push_back(entry.first);
-        return n;
+        const auto n = std::views::keys(devices);
+        return {n.begin(), n.end()};
     }
     int open(const std::string& node) override {
         const auto it = devices.find(node);
@@ -81,27 +81,25 @@ public:
                 return 0;
             }
             s->type = V4L2_FRMSIZE_TYPE_DISCRETE;
-            s->discrete.width = static_cast<std::uint32_t>(std::get<0>(f->sizes[s->index]));
-            s->discrete.height = static_cast<std::uint32_t>(std::get<1>(f->sizes[s->index]));
+            const auto& [w, h, rates] = f->sizes[s->index];
+            s->discrete = {static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h)};
             return 0;
         }
         if (request == VIDIOC_ENUM_FRAMEINTERVALS) {
             auto* i = static_cast<v4l2_frmivalenum*>(arg);
             const FakeFormat* f = format(d, i->pixel_format);
             if (!f) return -EINVAL;
-            if (f->sizes.empty()) {
-                if (i->index > 0) return -EINVAL;
+            if (f->sizes.empty() && i->index == 0) {
                 i->type = V4L2_FRMIVAL_TYPE_CONTINUOUS;
                 i->stepwise = {{1, 60}, {1, 1}, {1, 1}};
                 return 0;
             }
-            for (const auto& [w, h, rates] : f->sizes) {
-                if (w != int(i->width) || h != int(i->height)) continue;
-                if (i->index >= rates.size()) return -EINVAL;
-                i->type = V4L2_FRMIVAL_TYPE_DISCRETE;
-                i->discrete = {1, static_cast<std::uint32_t>(rates[i->index])};
-                return 0;
-            }
+            for (const auto& [w, h, rates] : f->sizes)
+                if (w == int(i->width) && h == int(i->height) && i->index < rates.size()) {
+                    i->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+                    i->discrete = {1, static_cast<std::uint32_t>(rates[i->index])};
+                    return 0;
+                }
             return -EINVAL;
         }
         return -ENOTTY;
@@ -109,9 +107,8 @@ public:
 
 private:
     static const FakeFormat* format(const FakeDevice& d, std::uint32_t fourcc) {
-        for (const FakeFormat& f : d.formats)
-            if (f.fourcc == fourcc) return &f;
-        return nullptr;
+        const auto it = std::find_if(d.formats.begin(), d.formats.end(), [&](auto& f) { return f.fourcc == fourcc; });
+        return it == d.formats.end() ? nullptr : &*it;
     }
     int nextFd_ = 100;
     std::map<int, const FakeDevice*> byFd_;

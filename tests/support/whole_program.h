@@ -1,9 +1,7 @@
-// The whole program in the test's process: the real player, window, timers
-// and clipboard, built as the program builds itself, with nothing modal.
-// Every capture tick is recorded with the number the picture on the screen
-// carried just before and the number that landed in the ring, and review is
-// looked at as the user sees it: the visible slot widget, its painted
-// number and the review time.
+// The whole program in the test's process, built as the program builds itself,
+// with nothing modal.  Every capture tick is recorded with the number on the
+// screen just before and the one that landed in the ring; review is looked at
+// as the user sees it: the visible slot widget, its painted number, the time.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,9 +27,8 @@
 
 namespace velmora::testing {
 
-// The real clipboard, but nothing modal: a box or a window the program wants
-// to show is recorded, so that a failure shows up in the test's output
-// instead of waiting for a click that never comes.
+// The real clipboard; a box or a window the program wants shown is recorded,
+// so that a failure shows in the test's output instead of waiting for a click.
 class RecordingDesktop : public DesktopPort {
 public:
     std::vector<std::string> boxes;
@@ -57,12 +54,11 @@ inline QImage pictureOf(const FrameSlot& slot) {
                   QImage::Format_RGB32);
 }
 
-// One tick of the capture timer: the slot it wrote, the number the player
-// showed just before, and the number that landed in the slot.
+// One tick of the capture timer.
 struct Capture {
-    long slot;
-    int onScreen;  // -1: no picture yet
-    int stored;
+    long slot;     // written
+    int onScreen;  // the number shown just before; -1: no picture yet
+    int stored;    // the number that landed in the slot
     bool opaque;  // every pixel of the slot (mpv's pictures leave alpha 0)
 };
 
@@ -87,7 +83,6 @@ protected:
         frm = std::make_unique<FrmMain>(timers, desktop, *p, settings, *clientArea);
         frm->decimalSeparator = QLocale::system().decimalPoint().toStdString();
         window->bind(*frm);
-
         frm->PlayTimer.setHandler([this] {
             const long slot = frm->mlCapturePos;
             const int onScreen = onScreenNow();
@@ -121,9 +116,7 @@ protected:
         return picture.isNull() ? -1 : frameNumber(picture, player->videoRect().topLeft());
     }
 
-    SlotView* slotView(int index) const {
-        return static_cast<SlotView*>(window->widgetOf(Ctl::oCaptured, index));
-    }
+    SlotView* slotView(int index) const { return static_cast<SlotView*>(window->widgetOf(Ctl::oCaptured, index)); }
 
     std::vector<int> visibleSlots() const {
         std::vector<int> shown;
@@ -157,9 +150,7 @@ protected:
     }
 
     // What age n must show: the n-th last capture.
-    const Capture& capturedAtAge(long age) const {
-        return captures[captures.size() - static_cast<std::size_t>(age)];
-    }
+    const Capture& capturedAtAge(long age) const { return captures[captures.size() - static_cast<std::size_t>(age)]; }
 
     void expectShowsAge(const Shown& s, long age) {
         SCOPED_TRACE("age " + std::to_string(age));
