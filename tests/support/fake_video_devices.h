@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <ranges>
 #include <set>
 #include <string>
 #include <tuple>
@@ -40,8 +39,9 @@ public:
     std::set<int> openFds;                      // descriptors not closed yet
 
     std::vector<std::string> nodes() override {
-        const auto n = std::views::keys(devices);
-        return {n.begin(), n.end()};
+        std::vector<std::string> n;
+        for (const auto& [node, device] : devices) n.push_back(node);
+        return n;
     }
     int open(const std::string& node) override {
         const auto it = devices.find(node);

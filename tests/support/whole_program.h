@@ -87,7 +87,7 @@ protected:
             const long slot = frm->mlCapturePos;
             const int onScreen = onScreenNow();
             frm->PlayTimer_Timer();
-            if (slot >= 1 && slot <= kRingSize) {
+            if (slot >= 1 && slot <= kRingSize && frm->mlCapturePos != slot) {  // a capture was taken
                 const FrameSlot& s = frm->capturedImage[slot];
                 const bool opaque = std::all_of(s.pixels.get(), s.pixels.get() + s.bytes() / sizeof(Pixel),
                                                 [](Pixel p) { return p >> 24 == 0xff; });
