@@ -26,7 +26,8 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     closeMedia();
     error_.clear();
     live_ = true;
-    liveTarget_ = playerTarget(source);
+    const std::string name = playerTarget(source);
+    liveTarget_ = name;
     liveOptionList_ = playerOptionList(options);
     bool encoded = false;  // a camera's pictures, encoded here first
     if (source.kind == SourceKind::Camera) {
@@ -56,7 +57,7 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
             error_ = prefix + "nothing arrived within " + timeout->value + " seconds.";
         return true;
     }
-    fileName_ = playerTarget(source);
+    fileName_ = name;
     cacheEnd_ = -1;
     cacheFull_ = false;
     follower_ = LiveFollower{};
@@ -199,18 +200,19 @@ void MpvSession::followCache(const mpv_node& state) {
         if (end->u.double_ != cacheEnd_ && watchdog_ && !reconnecting_) watchdog_->arrived();
         cacheEnd_ = end->u.double_;
     }
-    // Paused with the cache full ahead, the player reads no more: that
-    // silence is no lost signal.
+    // The cache is (nearly) full ahead: the player reads no more until it plays on.
     const mpv_node* ahead = nodeValue(state, "fw-bytes");
+    const bool aheadFull =
+        ahead && ahead->format == MPV_FORMAT_INT64 && aheadBytes_ > 0 && ahead->u.int64 >= aheadBytes_ * 9 / 10;
+    // Paused so, the silence is no lost signal.
     if (watchdog_ && ahead && ahead->format == MPV_FORMAT_INT64 && aheadBytes_ > 0) {
-        const bool held = playState_ != play_state::kPlaying && ahead->u.int64 >= aheadBytes_ * 9 / 10;
+        const bool held = playState_ != play_state::kPlaying && aheadFull;
         if (held != cacheFull_) watchdog_->setHeld(cacheFull_ = held);
     }
     // A delay longer than the cache holds ahead (a source sending more than
     // it allows for that long) is cut to the whole seconds it does hold,
     // gone to from here.
-    if (follower_.gathering() && ahead && ahead->format == MPV_FORMAT_INT64 && aheadBytes_ > 0 &&
-        ahead->u.int64 >= aheadBytes_ * 9 / 10 && follower_.behind() >= 1) {
+    if (follower_.gathering() && aheadFull && follower_.behind() >= 1) {
         follower_.setDelay(std::floor(follower_.behind()));
         follower_.goLive();
     }
