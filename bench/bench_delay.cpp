@@ -56,17 +56,11 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "the sender did not start: %s\n", sender.log().c_str());
         return 1;
     }
-    QtTimerHost timers;
-    PrintingDesktop desktop;
-    MpvPlayer player(nullptr, MpvOptions{"null"});
-    MemorySettings settings;
-    settings.values = {{"StartCount", "100"}, {"LiveDelay", std::to_string(delay)}};
-    MainWindow window(&player);
-    QtClientArea clientArea(
-        window.clientArea(), &player, [&]() -> const QImage* { return &player.videoImage(); },
-        [&] { return player.videoRect(); });
-    FrmMain frm(timers, desktop, player, settings, clientArea);
-    window.bind(frm);
+    BenchProgram program;
+    program.settings.values["LiveDelay"] = std::to_string(delay);
+    MpvPlayer& player = program.player;
+    MainWindow& window = program.window;
+    FrmMain& frm = program.frm;
 
     // Every frame mpv hands over, once the delay runs.
     const std::string running = "Delay " + std::to_string(delay) + " s";

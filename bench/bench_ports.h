@@ -1,6 +1,6 @@
 // What a bench's program runs against besides the real player and window:
 // settings kept in memory, and a desktop that prints its messages instead of
-// waiting for a click.
+// waiting for a click; and the program built on them as it builds itself.
 #pragma once
 
 #include <cstdio>
@@ -8,6 +8,11 @@
 #include <optional>
 #include <string>
 
+#include "app/frm_main.h"
+#include "app/main_window.h"
+#include "base/qt_timer_host.h"
+#include "capture/qt_client_area.h"
+#include "playback/mpv_player.h"
 #include "settings/settings_port.h"
 #include "support/desktop_port.h"
 
@@ -31,6 +36,20 @@ public:
     void openExternal(const std::string&) override {}
     void clipboardClear() override {}
     void clipboardSetImage(const FrameSlot&) override {}
+};
+
+// Members in the order the program makes them, so that they go in its order.
+struct BenchProgram {
+    QtTimerHost timers;
+    PrintingDesktop desktop;
+    MemorySettings settings;
+    MpvPlayer player{nullptr, MpvOptions{"null"}};
+    MainWindow window{&player};
+    QtClientArea clientArea{window.clientArea(), &player, [this]() -> const QImage* { return &player.videoImage(); },
+                            [this] { return player.videoRect(); }};
+    FrmMain frm{timers, desktop, player, settings, clientArea};
+
+    BenchProgram() { window.bind(frm); }
 };
 
 }  // namespace velmora

@@ -22,7 +22,6 @@
 #include "capture/qt_client_area.h"
 #include "playback/mpv_player.h"
 #include "support/event_loop.h"
-#include "support/fakes.h"
 #include "base/qt_timer_host.h"
 
 using namespace velmora;
@@ -63,18 +62,12 @@ int main(int argc, char** argv) {
     constexpr double kGoalMs = 5.0;
     constexpr int kRounds = 4;  // within the 30 s of the video
 
-    QtTimerHost timers;
-    PrintingDesktop desktop;
-    velmora::testing::FakeSettings settings;
-    settings.values["StartCount"] = "100";  // no introduction
-    settings.values["zoom"] = "3";          // Fit
-    MpvPlayer player(nullptr, MpvOptions{"null"});
-    MainWindow window(&player);
-    QtClientArea clientArea(
-        window.clientArea(), &player, [&]() -> const QImage* { return &player.videoImage(); },
-        [&] { return player.videoRect(); });
-    FrmMain frm(timers, desktop, player, settings, clientArea);
-    window.bind(frm);
+    BenchProgram program;
+    program.settings.SetConfigValue("zoom", "3");  // Fit
+    MpvPlayer& player = program.player;
+    MainWindow& window = program.window;
+    FrmMain& frm = program.frm;
+    const PrintingDesktop& desktop = program.desktop;
     frm.Form_Load("");
     window.show();
     waitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }, 5000);
