@@ -91,11 +91,18 @@ public:
     std::string log() {
         std::string shown;
         for (const auto& [title, rect] : windows()) shown += " \"" + title + "\"";
-        if (app_ && !app_->running()) shown += " (the program ended)";
+        if (app_ && !app_->running()) shown += " (the program ended: " + std::to_string(*app_->waitExit(0)) + ")";
         return "sway, wtype, grim and wl-clipboard run this test (make deps installs them); windows:" +
                shown + "\n" + testing::readAll(root_ / "sway.log") + testing::readAll(root_ / "app.log");
     }
     std::string clip() const { return (root_ / "numbered.mp4").string(); }
+    // Ends the program as a logout does: whether it ends by itself, not by a
+    // signal (the sanitizers' leak report ends it with 1).
+    bool quits() {
+        ::kill(app_->pid(), SIGTERM);
+        const auto status = app_->waitExit(kWaitMs);
+        return status && *status < 128;
+    }
 
     // Starts the program under the compositor, Qt left to choose its platform
     // as in a desktop session; the settings as a first start leaves them.
@@ -265,6 +272,7 @@ TEST(Wayland, ATiledWindowCoversItsPlaceAtEveryZoom) {
 
     // Shown floating and tiled later, past the time a first size is waited
     // for, it covers its place as well.
+    EXPECT_TRUE(c.quits()) << "ended playing, tiled at 200 %";
     c.run("swaymsg 'for_window [app_id=velmora] floating enable'");
     c.start({c.clip()});
     ASSERT_TRUE(c.window("Velmora - " + c.clip())) << c.log();
@@ -276,6 +284,7 @@ TEST(Wayland, ATiledWindowCoversItsPlaceAtEveryZoom) {
         EXPECT_LT(desktopPixels(c.screen(), *c.window("Velmora - " + c.clip())), 50)
             << "tiled later, Ctrl+" << key;
     }
+    EXPECT_TRUE(c.quits()) << "ended playing, floated and tiled";
 }
 
 TEST(Wayland, OpensPlaysReviewsAndCopiesInTrueColours) {
@@ -325,6 +334,7 @@ TEST(Wayland, OpensPlaysReviewsAndCopiesInTrueColours) {
         },
         kWaitMs, std::chrono::milliseconds(200)))
         << "pasted frame " << pasted << ", shown " << reviewed;
+    EXPECT_TRUE(c.quits()) << "ended in review";
 }
 
 }  // namespace

@@ -45,11 +45,21 @@ TEST_F(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
     ASSERT_NO_FATAL_FAILURE(startWith("5"));
     QElapsedTimer sinceOpen;
     sinceOpen.start();
+    // No frame comes while gathering to take a new size: the held one is drawn again at it.
+    ASSERT_TRUE(waitUntil([&] { return !watch() && !held.empty(); }, 5000)) << strip();
+    const QSize size = window->size();
+    for (const QSize to : {size - QSize(80, 60), size}) {
+        window->resize(to);
+        spin(500);
+        EXPECT_EQ(player->videoImage().size(), player->videoRect().size());
+    }
     ASSERT_TRUE(waitUntil(watch, 15000)) << strip();
     EXPECT_GE(sinceOpen.elapsed(), 4500);
-    // The strip counted the seconds (their texts and order: the follower's unit test) on one held frame.
+    // The strip counted the seconds (their texts and order: the follower's unit test) on one held
+    // frame; drawn again at the new size it may be the one mpv paused on, the next.
     EXPECT_GE(texts.size(), 5u);
-    EXPECT_EQ(held.size(), 1u);
+    EXPECT_GE(held.size(), 1u);
+    EXPECT_LE(held.size(), 2u);
     // From about 12 s on, pictures 1 s apart against the sender's newest frame.
     spin(std::max<int>(0, 12000 - static_cast<int>(sinceOpen.elapsed())));
     qint64 lastMs = 0;

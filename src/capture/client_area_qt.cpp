@@ -2,6 +2,7 @@
 #include <QRegion>
 #include <chrono>
 
+#include "base/qt_window_store.h"
 #include "capture/qt_client_area.h"
 
 namespace velmora {
@@ -123,6 +124,7 @@ void QtClientArea::render(FrameSlot& slot, const QRect& target, const QPoint& to
         // render() puts the top-left corner of the region's bounding rectangle at
         // the offset.
         const QPoint offset = region.boundingRect().topLeft() - toClient;
+        const RenderingElsewhere elsewhere;
         client_->render(&painter, offset, region, QWidget::DrawWindowBackground | QWidget::DrawChildren);
     }
     // The player paints its picture as it is, alpha 0 included, and not only

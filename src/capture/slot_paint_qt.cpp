@@ -1,9 +1,9 @@
-#include <QBackingStore>
 #include <QImage>
 #include <QPaintEngine>
 #include <QWidget>
 #include <cmath>
 
+#include "base/qt_window_store.h"
 #include "capture/opaque_rows.h"
 #include "capture/slot_paint.h"
 
@@ -13,13 +13,11 @@ void paintSlot(QPainter& painter, QWidget* widget, const QRegion& region, const 
     const QRect picture(0, 0, slot.width, slot.height);
     const QRegion drawn = region & picture;
     if (drawn.isEmpty()) return;
-    QBackingStore* store = widget->backingStore();
-    QPaintDevice* device = store ? store->paintDevice() : nullptr;
+    QImage* image = windowStoreImage(widget);
     const QTransform t = painter.deviceTransform();
-    if (device && device->devType() == QInternal::Image && painter.paintEngine() &&
-        painter.paintEngine()->paintDevice() == device && t.type() <= QTransform::TxTranslate &&
-        t.dx() == std::floor(t.dx()) && t.dy() == std::floor(t.dy()) && !painter.hasClipping()) {
-        auto* image = static_cast<QImage*>(device);
+    if (image && painter.paintEngine() && painter.paintEngine()->paintDevice() == image &&
+        t.type() <= QTransform::TxTranslate && t.dx() == std::floor(t.dx()) && t.dy() == std::floor(t.dy()) &&
+        !painter.hasClipping()) {
         const QImage::Format format = image->format();
         const QPoint at(static_cast<int>(t.dx()), static_cast<int>(t.dy()));
         // The slot's pixels are opaque 0xffRRGGBB: the bytes of either format.

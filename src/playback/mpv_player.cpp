@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base/qt_window_store.h"
 #include "capture/opaque_rows.h"
 #include "playback/mpv_control_strip.h"
 
@@ -110,8 +111,9 @@ QRect MpvPlayer::videoRect() const {
 // through a new size at nearly every frame: the picture takes the newest size
 // at most once per kResizeHoldMs and keeps its size in between (painted
 // clipped, or with black beside it), until the hold is over.
+constexpr int kResizeHoldMs = 100;
+
 QSize MpvPlayer::pictureSize(bool wanted) {
-    constexpr int kResizeHoldMs = 100;
     const QSize area = videoRect().size();
     if (image().size() == area) return area;
     if (wanted && pictureShown_ && sinceResized_.isValid() && sinceResized_.elapsed() < kResizeHoldMs) {
@@ -247,12 +249,9 @@ void MpvPlayer::syncImage() {
 }
 
 QImage* MpvPlayer::paintedStore(QPainter& painter) {
-    QBackingStore* store = backingStore();
-    QPaintDevice* device = store ? store->paintDevice() : nullptr;
-    if (!device || device->devType() != QInternal::Image || !painter.paintEngine() ||
-        painter.paintEngine()->paintDevice() != device)
-        return nullptr;
-    return static_cast<QImage*>(device);
+    QImage* store = windowStoreImage(this);
+    if (!store || !painter.paintEngine() || painter.paintEngine()->paintDevice() != store) return nullptr;
+    return store;
 }
 
 QImage MpvPlayer::storeArea(QPainter& painter, QImage& image, const QRegion& region) {
@@ -293,11 +292,8 @@ bool MpvPlayer::screenValid() { return isVisible() && screenInStore(); }
 
 bool MpvPlayer::screenInStore() {
     if (!direct_ || screen_.isNull()) return false;
-    QBackingStore* store = backingStore();
-    QPaintDevice* device = store ? store->paintDevice() : nullptr;
-    if (!device || device->devType() != QInternal::Image) return false;
-    const auto* image = static_cast<const QImage*>(device);
-    return image->constBits() == storeBits_ && image->size() == storeSize_ && videoRect() == screenArea_ &&
+    const QImage* image = windowStoreImage(this);
+    return image && image->constBits() == storeBits_ && image->size() == storeSize_ && videoRect() == screenArea_ &&
            mapTo(window(), QPoint(0, 0)) == screenOrigin_;
 }
 
@@ -353,7 +349,14 @@ void MpvPlayer::resizeEvent(QResizeEvent*) {
     // video plays that is the next frame, a still one is drawn again once
     // the resizes queued now are over.  A window being dragged costs no
     // render of its own per size.
-    if (!pictureShown_ || playState() == play_state::kPlaying || redrawQueued_) return;
+    if (!pictureShown_) return;
+    if (playState() == play_state::kPlaying) {
+        // Playing sends no frame while a live source's delay is gathered or
+        // its signal is lost: the picture is drawn again if none came.
+        resizeHold_->start(3 * kResizeHoldMs);
+        return;
+    }
+    if (redrawQueued_) return;
     redrawQueued_ = true;
     QMetaObject::invokeMethod(
         this,
