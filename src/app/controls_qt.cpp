@@ -72,7 +72,10 @@ void ReviewButton::setPicture(int which) {
     if (which < kReviewIdle || which > kReviewBack) which = kReviewIdle;
     if (which == picture_) return;
     picture_ = which;
-    update();
+    // Repainted after the frame of the review step the key shows: painted
+    // with it, the button's rectangle, still being put on the screen from its
+    // last paint, would make Qt wait for the X server first.
+    QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
 }
 
 void ReviewButton::paintEvent(QPaintEvent* event) {
