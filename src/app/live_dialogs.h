@@ -30,11 +30,7 @@ public:
     // with; `liveOpen` is false when what is open (if anything) is no live
     // source, which the dialog then says it applies to.  The seconds when
     // closed with Close, nothing when closed otherwise (Esc, the close box).
-    virtual std::optional<int> askDelay(int seconds, bool liveOpen) {
-        (void)seconds;
-        (void)liveOpen;
-        return std::nullopt;
-    }
+    virtual std::optional<int> askDelay(int seconds, bool liveOpen) = 0;
 };
 
 }  // namespace velmora

@@ -239,8 +239,8 @@ void MpvSession::followLive() {
         follower_.update(currentPosition(), cacheEnd_, playing);
     }
     // Gathering holds the picture; mpv goes on receiving while paused.
-    const bool hold = playState_ == play_state::kPlaying && follower_.gathering();
-    if (playState_ == play_state::kPlaying && hold != pauseSent_) setFlag("pause", hold);
+    if (playState_ == play_state::kPlaying && follower_.gathering() != pauseSent_)
+        setFlag("pause", follower_.gathering());
     // At slow speed the window plays in steps of its own: no catching up.
     const double speed = slow_ ? 1.0 : follower_.speed();
     if (speed != speed_) {
