@@ -87,7 +87,9 @@ TEST(LiveEncoder, LeavesPicturesOutWhileNobodyReadsGivesUpAWaitingReadAndStopsPr
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const auto full = encoder.figures();
     ASSERT_GE(full.picturesLeftOut, 30);
-    EXPECT_EQ(full.picturesRead, full.picturesEncoded + full.picturesLeftOut);
+    // Every picture read was encoded or left out, but the one in hand when looked at.
+    EXPECT_GE(full.picturesRead, full.picturesEncoded + full.picturesLeftOut);
+    EXPECT_LE(full.picturesRead, full.picturesEncoded + full.picturesLeftOut + 1);
     EXPECT_LE(full.bytesOut, 4 << 20);  // the pipe's size bounds what waits
     // Read again: encoding goes on, from current pictures.
     const std::string bytes = readAllOf(encoder, static_cast<std::size_t>(full.bytesOut) + (1 << 20));

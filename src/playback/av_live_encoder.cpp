@@ -356,7 +356,14 @@ void LiveEncoder::stop() {
 }
 
 LiveEncoder::Figures LiveEncoder::figures() const {
-    return {s_->picturesRead, s_->picturesEncoded, s_->picturesLeftOut, s_->bytesOut};
+    // What became of the pictures before how many were read: a picture the
+    // thread has in hand counts as read, never as encoded before it is read.
+    Figures f;
+    f.picturesEncoded = s_->picturesEncoded;
+    f.picturesLeftOut = s_->picturesLeftOut;
+    f.bytesOut = s_->bytesOut;
+    f.picturesRead = s_->picturesRead;
+    return f;
 }
 
 int LiveEncoder::running() { return gRunning; }
