@@ -201,6 +201,24 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
         emit frameRendered();
         return;
     }
+    // Before the window is on the screen (at start, while the file opens and
+    // the window is laid out) a frame is only taken: the paint that first
+    // shows the window draws the newest one straight into it, and a reader of
+    // the picture before then has it drawn at once.
+    if (fromUpdate && wanted && !(shown && shown->isExposed())) {
+        ensureImage(target, false);
+        if (!image().isNull()) {
+            renderInto(nullptr, {}, 0);
+            if (target == videoRect().size()) resizeHold_->stop();
+            pictureShown_ = true;
+            imageStale_ = true;
+            direct_ = false;
+            ++renderedFrames_;
+            updateVideoRows();
+            emit frameRendered();
+            return;
+        }
+    }
     direct_ = false;
     // mpv draws the whole picture, black bars included.
     ensureImage(target, !wanted);
