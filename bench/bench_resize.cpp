@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QWindow>
 #include <algorithm>
+#include <cmath>
 #include <vector>
 #include <cstdio>
 #include <ctime>
@@ -81,7 +82,16 @@ int main(int argc, char** argv) {
 
     ResizeCounter counter;
     window.clientArea()->installEventFilter(&counter);
+    // A drag passes through ten sizes; in Fit the picture's cost goes with
+    // its area, so playback alone is measured at the middle one, which has
+    // about the drag's mean area (else a drag to smaller sizes would cost
+    // less than playing at the size it ended at, resizes included).
+    const auto size = [](int k) { return QSize(1867 - 30 * k, 1133 - 20 * k); };
     const auto phase = [&](bool drag) {
+        if (!drag) {
+            window.resize(size(5));
+            spin(300);
+        }
         const long long frames0 = player.renderedFrames();
         const long long drops0 = player.frameDropCount() + player.decoderFrameDropCount();
         const int resizes0 = counter.count;
@@ -92,7 +102,7 @@ int main(int argc, char** argv) {
             if (drag) {
                 // Back and forth, as a hand drags a corner.
                 const int k = step % 20 < 10 ? step % 10 : 10 - step % 10;
-                window.resize(1867 - 30 * k, 1133 - 20 * k);
+                window.resize(size(k));
             }
             spin(static_cast<int>(std::min<qint64>(kStepMs, kPhaseMs - clock.elapsed())));
         }
@@ -103,6 +113,9 @@ int main(int argc, char** argv) {
     // playback alone around each drag; the median drag counts, the machine
     // being shared.
     std::vector<double> perEvent;
+    // How far playback alone moves from one stretch to the next, per resize
+    // event of a drag: differences smaller than that are noise.
+    double noise = 0;
     long long drops = 0, frames = 0, stillFrames = 0;
     Phase before = phase(false);
     for (int round = 0; round < kRounds; ++round) {
@@ -110,6 +123,7 @@ int main(int argc, char** argv) {
         const Phase after = phase(false);
         const double baseMs = (before.cpuMs + after.cpuMs) / 2;
         perEvent.push_back(drag.resizes > 0 ? (drag.cpuMs - baseMs) / drag.resizes : 0);
+        if (drag.resizes > 0) noise = std::max(noise, std::abs(before.cpuMs - after.cpuMs) / 2 / drag.resizes);
         std::printf("drag %d: UI thread CPU %.0f ms over %d resize events, %.0f ms playing around it; %lld frames "
                     "rendered (%lld without resizing), %lld dropped\n",
                     round + 1, drag.cpuMs, drag.resizes, baseMs, drag.frames, after.frames, drag.drops);
@@ -123,9 +137,9 @@ int main(int argc, char** argv) {
     std::printf("frames rendered while dragging: %lld, without: %lld; dropped while dragging: %lld (target 0)\n",
                 frames, stillFrames, drops);
     const bool met = median <= kGoalMs && drops == 0;
-    std::printf("UI thread time per resize event at 1080p, Fit: median %.2f ms (min %.2f, max %.2f) "
-                "(target <= %.1f)  %s\n",
-                median, perEvent.front(), perEvent.back(), kGoalMs, met ? "OK" : "MISSED");
+    std::printf("UI thread time per resize event at 1080p, Fit: median %.2f ms (min %.2f, max %.2f; playback "
+                "alone moves by up to %.2f ms per event between stretches) (target <= %.1f)  %s\n",
+                median, perEvent.front(), perEvent.back(), noise, kGoalMs, met ? "OK" : "MISSED");
     frm.Form_Unload();
     return desktop.messages == 0 && met ? 0 : 1;
 }
