@@ -61,8 +61,13 @@ TEST(LiveProgram, TheLastPictureStaysWhileTheSignalIsLostThroughReviewAndPlay) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     x.tap(XK_F7);
     // (The ring holds the frames before the loss: the one reviewed may be a few older.)
-    for (int i = 0; i < 10; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(150)))
-        EXPECT_TRUE(shown() > 0 && framesBetween(shown(), last) < 10) << "look " << i << " after play: " << shown();
+    for (int i = 0; i < 10; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(150))) {
+        const int now = shown();
+        EXPECT_TRUE(now > 0 && framesBetween(now, last) < 10)
+            << "look " << i << " after play: " << now << ", last before the loss " << last << ", a moment later "
+            << shown() << "\n"
+            << readAll(home.path / "stderr.txt");
+    }
     ASSERT_TRUE(sender.start()) << sender.log();
     EXPECT_TRUE(pollUntil([&] { return shown() != last && shown() >= 0; }, kWaitMs)) << "no picture again";
     EXPECT_TRUE(app.running());
