@@ -189,37 +189,38 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
     const QSize target = pictureSize(wanted);
     // A still picture is drawn again only at the area's size.
     if (!fromUpdate && target != videoRect().size()) return;
-    // While the window paints the whole area into its backing store, the
-    // frame is drawn there by the paint asked for now.
-    const QWindow* shown = window()->windowHandle();
-    if (fromUpdate && wanted && direct_ && pictureShown_ && target == videoRect().size() &&
-        image().size() == target && shown && shown->isExposed()) {
-        resizeHold_->stop();
-        imageStale_ = true;
+    // Every frame taken, drawn now or by a paint to come: the window is told.
+    const auto taken = [&] {
+        if (target == videoRect().size()) resizeHold_->stop();
+        pictureShown_ = true;
         ++renderedFrames_;
         updateVideoRows();
         emit frameRendered();
+    };
+    const QWindow* shown = window()->windowHandle();
+    const bool onScreen = shown && shown->isExposed();
+    // While the window paints the whole area into its backing store, the
+    // frame is drawn there by the paint asked for now.
+    if (fromUpdate && wanted && direct_ && pictureShown_ && target == videoRect().size() &&
+        image().size() == target && onScreen) {
+        imageStale_ = true;
+        taken();
         return;
     }
+    direct_ = false;
     // Before the window is on the screen (at start, while the file opens and
     // the window is laid out) a frame is only taken: the paint that first
     // shows the window draws the newest one straight into it, and a reader of
     // the picture before then has it drawn at once.
-    if (fromUpdate && wanted && !(shown && shown->isExposed())) {
+    if (fromUpdate && wanted && !onScreen) {
         ensureImage(target, false);
         if (!image().isNull()) {
             renderInto(nullptr, {}, 0);
-            if (target == videoRect().size()) resizeHold_->stop();
-            pictureShown_ = true;
             imageStale_ = true;
-            direct_ = false;
-            ++renderedFrames_;
-            updateVideoRows();
-            emit frameRendered();
+            taken();
             return;
         }
     }
-    direct_ = false;
     // mpv draws the whole picture, black bars included.
     ensureImage(target, !wanted);
     // A copy of the picture held elsewhere keeps what it holds: mpv draws into
@@ -235,11 +236,7 @@ void MpvPlayer::renderFrame(bool fromUpdate) {
                     static_cast<std::size_t>(image().bytesPerLine())))
         return;
     imageStale_ = false;
-    if (target == videoRect().size()) resizeHold_->stop();
-    pictureShown_ = true;
-    ++renderedFrames_;
-    updateVideoRows();
-    emit frameRendered();
+    taken();
 }
 
 // A new frame is flushed as whole rows of the window: the X server copies
