@@ -3,10 +3,15 @@
 // reads; a waiting read given up; stop() while the input sends.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include "playback/live_encoder.h"
 #include "support/files.h"
@@ -17,6 +22,12 @@ namespace {
 using testing::run;
 using testing::TempDir;
 using Clock = std::chrono::steady_clock;
+
+// Warnings FFmpeg logs, from any thread.
+std::atomic<int> gWarnings{0};
+void countWarnings(void*, int level, const char*, va_list) {
+    if (level <= AV_LOG_WARNING) ++gWarnings;
+}
 
 CaptureInput testPicture(const std::string& extra) { return {"lavfi", "testsrc2=size=320x240:rate=30" + extra, {}}; }
 
@@ -52,8 +63,13 @@ TEST(LiveEncoder, RefusesInputsThatDoNotOpenEncodesRawAndMjpegWithAKeyFrameEvery
     for (const auto& [input, pixels] : {std::pair{testPicture(":duration=2"), "yuv420p"},
                                         std::pair{CaptureInput{"mjpeg", mjpeg, {{"framerate", "30"}}}, "yuvj420p"}}) {
         LiveEncoder encoder(input);
+        gWarnings = 0;
+        av_log_set_callback(&countWarnings);
         ASSERT_TRUE(encoder.start()) << encoder.error();
         const std::string bytes = readAllOf(encoder);
+        av_log_set_callback(&av_log_default_callback);
+        // A camera's stream is not a warning a picture in the log.
+        EXPECT_LE(gWarnings.load(), 2) << input.format;
         // The stream ended by itself: the thread and the input are gone, later reads say so.
         char one;
         EXPECT_EQ(encoder.read(&one, 1), 0);
