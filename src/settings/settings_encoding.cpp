@@ -32,7 +32,7 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
 }
 
 // UTF-8 to UTF-16 code units; a byte that is not part of a UTF-8 sequence
-// stands for the character of that value.
+// in its shortest form stands for the character of that value.
 std::string utf8ToUtf16(std::string_view text, bool bigEndian) {
     std::string out;
     out.reserve(text.size() * 2);
@@ -53,6 +53,10 @@ std::string utf8ToUtf16(std::string_view text, bool bigEndian) {
                 valid = valid && (next & 0xC0) == 0x80;
                 c = (c << 6) | (next & 0x3F);
             }
+            // The shortest form only: C0 8A is not a line break (it would
+            // become one in the file and split the line it is written on).
+            static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+            valid = valid && c >= kLeast[length] && c <= 0x10FFFF;
         }
         if (!valid) {
             put(b);
