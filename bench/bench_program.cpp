@@ -326,7 +326,7 @@ int main(int argc, char** argv) {
 
         // 20 s of playback with a capture every 50 ms, against mpv playing the
         // same file; the pairs alternate, and the review keys follow the first.
-        std::vector<double> ourCpus, mpvCpus;
+        std::vector<double> ourCpus, mpvCpus, pairRatios;
         PlayFigures op, mp;  // sums of the missed and seen frames, peak memory
         std::vector<double> steps;
         int wrongSteps = 0;
@@ -375,6 +375,7 @@ int main(int argc, char** argv) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1500));
                 mpv.relocate();
                 add(mp, mpvCpus, watchPlayback(mpv, server.pid(), 20));
+                if (mpvCpus.size() == ourCpus.size()) pairRatios.push_back(ourCpus.back() / mpvCpus.back());
             }
             mpv.stop();
             fs::remove_all(m.folder);
@@ -427,14 +428,22 @@ int main(int argc, char** argv) {
         }
 
         if (doPlay) {
-            // One run of either on a shared two-CPU machine may be off by a tenth:
-            // the medians of the alternating runs are compared.
-            const double ourCpu = median(ourCpus), mpvCpu = median(mpvCpus);
-            const bool cpuMet = ourCpu > 0 && mpvCpu > 0 && ourCpu <= mpvCpu * 1.1;
+            // One run of either on a shared two-CPU machine may be off by a
+            // tenth or more, and the machine's pace drifts from minute to
+            // minute: each of our runs is compared with mpv's run right after
+            // it, and the median of those ratios is held to the goal.  (The
+            // medians of either's runs taken apart, the figure before, moved
+            // by 0.07 x between two runs of the bench on the same build.)
+            const double ratio = median(pairRatios);
+            const bool cpuMet = !pairRatios.empty() && ratio > 0 && ratio <= 1.1;
             row((name + ": 20 s playing, CPU + X CPU (means)").c_str(),
                 fmt("%.2f s", op.cpu) + fmt(" + %.2f s", op.xCpu), fmt("%.2f s", mp.cpu) + fmt(" + %.2f s", mp.xCpu),
-                fmt("%.2f x", ourCpu / mpvCpu), "<= 1.1 x", cpuMet);
+                fmt("%.2f x", ratio), "<= 1.1 x (median pair)", cpuMet);
             row("  (each run, CPU + X CPU)", spread(ourCpus), spread(mpvCpus), "", "", true);
+            std::string ratios;
+            for (double r : pairRatios) ratios += fmt(ratios.empty() ? "%.2f" : " %.2f", r);
+            row("  (each pair ours / mpv's; medians', apart)", ratios, "", fmt("%.2f x", median(ourCpus) / median(mpvCpus)),
+                "(figure)", true);
             allMet &= cpuMet;
             row((name + ": frames not on screen").c_str(), fmt("%.0f", op.missed) + fmt(" of %.0f", op.seen + op.missed),
                 fmt("%.0f", mp.missed) + fmt(" of %.0f", mp.seen + mp.missed), "", "0", op.missed == 0);
