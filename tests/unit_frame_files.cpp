@@ -155,6 +155,20 @@ TEST(SaveFrame, SavesTheNewestOrTheShownFrameUnderItsAge) {
     EXPECT_EQ(h.files.proposed.back(), "/home/coach/Pictures/clip -0.2 sec.png");
     EXPECT_EQ(h.files.saved.front(), 4u);
     EXPECT_TRUE(h.desktop.boxes.empty());
+
+    // A sound file has no picture: live or in review, the user is told so.
+    h.player.openable["/videos/tone.m4a"] = {0, 0};
+    h.frm.OpenMedia("/videos/tone.m4a");
+    h.frm.cmdPlay_Click();
+    h.clock.advance(500);
+    for (const bool review : {false, true}) {
+        if (review) h.frm.Form_KeyDown(key::F5, 0);
+        const std::size_t proposals = h.files.proposed.size();
+        h.frm.mnuFileSaveFrame_Click();
+        EXPECT_EQ(h.files.proposed.size(), proposals) << review;
+        ASSERT_FALSE(h.messages().empty()) << review;
+        EXPECT_EQ(h.messages().back(), "This video has no picture to save.") << review;
+    }
 }
 
 }  // namespace

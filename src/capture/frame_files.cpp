@@ -66,7 +66,11 @@ void FrmMain::mnuFileSaveFrame_Click() {
                 if (oCaptured[i].visible()) shown = &capturedImage[i];
             age = lblReviewTime.caption();
         }
-        if (!shown || !shown->pixels) return;
+        if (!shown || !shown->pixels) {
+            // A sound file, or a player too small to leave the slots a row.
+            desktop_.messageBox("This video has no picture to save.", kAppTitle);
+            return;
+        }
         shown->settle();  // a slot not written since its last resize shows the background
         // A copy: the dialog lets timers run, and a capture may reuse the slot.
         FrameSlot picture;
