@@ -15,8 +15,10 @@ namespace {
 // capture wrote it.
 struct RingHarness : Harness {
     Pixel next = 1;
+    bool picturesFlow = true;  // the player shows a new picture at each tick
     RingHarness() {
         frm.PlayTimer.setHandler([this] {
+            if (picturesFlow && player.pictures >= 0) ++player.pictures;
             const Pixel c = next++;
             clientArea.fill([c](int, int) { return c; });
             frm.PlayTimer_Timer();
@@ -66,6 +68,26 @@ TEST(Ring, CapturesWalkDownFromFiftyAndWrap) {
     h.player.held = false;
     h.clock.advance(100);
     EXPECT_EQ(h.frm.mlCapturePos, position - 1);
+
+    // Nor does it fill with the picture that stays when a live source
+    // stalls (its loss is noticed only seconds later): after half a second
+    // without a new picture the captures wait for the next one.
+    h.player.isLive = true;
+    h.player.pictures = 0;
+    h.clock.advance(300);
+    const auto capturedSince = [&](long from) { return (from - h.frm.mlCapturePos + 50) % 50; };
+    const long stalledAt = h.frm.mlCapturePos;
+    const Pixel lastNew = h.slotColour(stalledAt % 50 + 1);
+    h.picturesFlow = false;
+    h.clock.advance(3000);
+    EXPECT_EQ(capturedSince(stalledAt), 5);
+    h.frm.mnuViewPlay_Click();
+    h.frm.ShowImage(6);
+    EXPECT_EQ(h.shownColour(), lastNew);
+    h.frm.mnuViewPlay_Click();
+    h.picturesFlow = true;
+    h.clock.advance(100);
+    EXPECT_EQ(capturedSince(stalledAt), 6);
 }
 
 TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {

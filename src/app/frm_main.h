@@ -247,6 +247,12 @@ private:
     FrameFilesPort* frameFiles_ = nullptr;
     LiveDialogsPort* liveDialogs_ = nullptr;
     long capturedSinceOpen_ = 0;
+    // A live source that shows no new picture for this long while it plays
+    // is not captured until it does (see liveStalled()).
+    static constexpr std::int64_t kStallMs = 500;
+    long long picturesAtTick_ = -1;
+    long stalledTicks_ = 0;
+    bool liveStalled();
     bool busyWithFiles_ = false;  // a save or export dialog is open
 
     std::string caption_;

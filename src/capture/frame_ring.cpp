@@ -36,8 +36,23 @@ void FrmMain::PlayTimer_Timer() {
         resumeNext([&] { PauseVideo(); });
     }
     resumeNext([&] {
-        if (!player_.liveHeld()) CaptureImage();
+        if (!player_.liveHeld() && !liveStalled()) CaptureImage();
     });
+}
+
+bool FrmMain::liveStalled() {
+    // A live source's last picture stays on the screen for seconds before
+    // its loss is noticed: without this, copies of it would push the frames
+    // before the loss, the ones worth looking at again, out of the ring.
+    // Counted in ticks, which come only while the video plays.
+    const long long shown = player_.live() ? player_.picturesShown() : -1;
+    if (shown < 0 || shown != picturesAtTick_) {
+        picturesAtTick_ = shown;
+        stalledTicks_ = 0;
+        return false;
+    }
+    ++stalledTicks_;
+    return static_cast<std::int64_t>(stalledTicks_) * PlayTimer.interval() > kStallMs;
 }
 
 void FrmMain::CaptureImage() {

@@ -52,6 +52,7 @@ public:
     void goLive() override { session_->goLive(); }
     void setLiveDelay(int seconds) override { session_->setLiveDelay(seconds); }
     bool liveHeld() const override { return session_->liveHeld(); }
+    long long picturesShown() const override { return renderedFrames_; }
 
     // The session behind the player: the file, seeking and mpv's properties.
     MpvSession& session() { return *session_; }

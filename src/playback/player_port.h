@@ -84,6 +84,10 @@ public:
     // is lost, or its delay is being gathered.  The ring then keeps what it
     // holds instead of filling with copies of the picture that stays.
     virtual bool liveHeld() const { return false; }
+    // Pictures the player has shown since it was made; -1 when it does not
+    // count them.  A live source whose count stands still while it plays has
+    // stalled: its signal may be going, which is noticed only seconds later.
+    virtual long long picturesShown() const { return -1; }
 
     // PlayStateChange(previous, new) and the open-state change (previous, new).
     std::function<void(int, int)> onPlayStateChange;

@@ -67,6 +67,8 @@ public:
     void setLiveDelay(int seconds) override { liveDelay = seconds; }
     bool held = false;
     bool liveHeld() const override { return held; }
+    long long pictures = -1;
+    long long picturesShown() const override { return pictures; }
 
     // Moves to `s` as if the player itself had changed state.
     void changeState(int s);
