@@ -65,10 +65,12 @@ TEST(LiveEncoder, RefusesInputsThatDoNotOpenEncodesRawAndMjpegWithAKeyFrameEvery
         LiveEncoder encoder(input);
         gWarnings = 0;
         av_log_set_callback(&countWarnings);
+        struct Restore {
+            ~Restore() { av_log_set_callback(&av_log_default_callback); }
+        } restore;
         ASSERT_TRUE(encoder.start()) << encoder.error();
         const std::string bytes = readAllOf(encoder);
-        av_log_set_callback(&av_log_default_callback);
-        // A camera's stream is not a warning a picture in the log.
+        // A camera's stream logs no warning for every picture.
         EXPECT_LE(gWarnings.load(), 2) << input.format;
         // The stream ended by itself: the thread and the input are gone, later reads say so.
         char one;
