@@ -432,7 +432,7 @@ TEST_F(MpvPlayerTest, TheWindowAndThePictureShowTheSameFrame) {
     window.resize(420, 340);
     player.reset();
     player = std::make_unique<MpvPlayer>(&window, MpvOptions{"null"});
-    player->setGeometry(41, 19, 320, 240 + kControlStripHeight);
+    player->setGeometry(41, 19, 350, 250 + kControlStripHeight);
     window.show();
     ASSERT_TRUE(waitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
     const auto onWindow = [&] {
@@ -442,7 +442,14 @@ TEST_F(MpvPlayerTest, TheWindowAndThePictureShowTheSameFrame) {
                                ->grabWindow(window.winId(), at.x(), at.y(), size.width(), size.height())
                                .toImage());
     };
+    // Opened in a shown window, whose player then takes the video's size (as
+    // the window does after an open): the next frame is drawn at that size,
+    // not held at the size of the one frame drawn while opening.
     ASSERT_EQ(opened("numbered.mp4"), "");
+    player->resize(320, 240 + kControlStripHeight);
+    const long long firstFrames = player->renderedFrames();
+    ASSERT_TRUE(waitUntil([&] { return player->renderedFrames() > firstFrames; }));
+    EXPECT_EQ(player->videoImage().size(), QSize(320, 240));
     ASSERT_TRUE(waitUntil([&] { return player->currentPosition() > 0.5; }));
     int agreed = 0;
     for (int i = 0; i < 20; ++i, spin(20)) {

@@ -124,7 +124,12 @@ QSize MpvPlayer::pictureSize(bool wanted) {
         if (!resizeHold_->isActive()) resizeHold_->start(wait);
         return image().size();
     }
-    sinceResized_.start();
+    // The first picture of a video is no resize: the area may take the
+    // video's size right after it, and the next frame is drawn at that size.
+    if (pictureShown_)
+        sinceResized_.start();
+    else
+        sinceResized_.invalidate();
     return area;
 }
 
