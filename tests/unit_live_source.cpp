@@ -216,6 +216,24 @@ TEST(OpenLive, StreamsAndCamerasOpenWithTheirOptionsAndCaptionsOrAreRefused) {
     EXPECT_EQ(h.desktop.boxes[1].text, "This player cannot play streams or cameras.\r\nhttp://127.0.0.1:8080/live.ts");
 }
 
+TEST(OpenLive, TheWindowIsOnTheScreenBeforeAStreamIsWaitedForAndAfterAFileHasOpened) {
+    LiveHarness h;
+    std::vector<std::size_t> shownAt;  // how many player calls came before
+    std::string captionShown;
+    h.view.onShowBeforeOpening = [&] {
+        shownAt.push_back(h.player.calls.size());
+        captionShown = h.frm.caption();
+    };
+    h.frm.OpenMedia("/videos/clip.avi");
+    EXPECT_TRUE(shownAt.empty());
+    const std::size_t before = h.player.calls.size();
+    h.frm.OpenMedia("http://127.0.0.1:8080/live.ts");
+    ASSERT_EQ(shownAt.size(), 1u);
+    EXPECT_EQ(shownAt[0], before);
+    EXPECT_EQ(captionShown, "Velmora - 127.0.0.1:8080/live.ts");
+    EXPECT_EQ(h.player.calls.back(), "live:http://127.0.0.1:8080/live.ts");
+}
+
 TEST(OpenLive, DialogsOfferTheLastChoiceAndTheCameraKeepsItsMode) {
     LiveHarness h;
     h.frm.mnuFileOpenStream_Click();  // cancelled

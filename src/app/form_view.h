@@ -42,6 +42,9 @@ public:
     // Puts what the controls show now on the screen at once, instead of when
     // the window next gets round to it (a review step).
     virtual void showNow() {}
+    // A source that may take seconds to open (a stream, a camera) is opened
+    // with the window on the screen: shows it now, if it is not shown yet.
+    virtual void showBeforeOpening() {}
     // Moves the keyboard focus to a control that is visible and enabled.
     virtual void setFocus(Ctl control) = 0;
     // Closes the window; the view then calls Form_Unload once.

@@ -119,6 +119,9 @@ public:
     void setCaption(const std::string& caption) override;
     void setFocus(Ctl control) override;
     void showNow() override;
+    void showBeforeOpening() override {
+        if (!isVisible()) show();
+    }
     using QWidget::setFocus;
     void unload() override;
 

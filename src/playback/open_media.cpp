@@ -40,10 +40,17 @@ void FrmMain::openMedia(const std::string& path) {
         } else {
             std::vector<PlayerOption> options;
             std::string problem = prepareLive(source, options, cameraName);
-            if (problem.empty()) player_.setLiveDelay(liveDelaySetting());
-            if (problem.empty() && !player_.setLiveSource(source, options))
-                problem = "This player cannot play streams or cameras.";
             if (!problem.empty()) return refuse(problem);
+            // A stream is waited for up to its timeout: meanwhile the window
+            // is on the screen (also at start) and says what it waits for.
+            const std::string shownCaption = caption();
+            setCaption(std::string(kAppTitle) + " - " + sourceCaption(source, cameraName));
+            if (view_) view_->showBeforeOpening();
+            player_.setLiveDelay(liveDelaySetting());
+            if (!player_.setLiveSource(source, options)) {
+                setCaption(shownCaption);
+                return refuse("This player cannot play streams or cameras.");
+            }
         }
         capturedSinceOpen_ = 0;  // what the ring holds is of the video before
         if (player_.playState() == play_state::kNoMedia) {

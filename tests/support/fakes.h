@@ -176,6 +176,10 @@ struct FakeView : FormView {
     void setWindowState(WindowState s) override { state = s; }
     void setCaption(const std::string& c) override { windowCaption = c; }
     void setFocus(Ctl c) override;
+    std::function<void()> onShowBeforeOpening;
+    void showBeforeOpening() override {
+        if (onShowBeforeOpening) onShowBeforeOpening();
+    }
     void unload() override { unloadRequested = true; }
 };
 
