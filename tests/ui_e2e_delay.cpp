@@ -1,6 +1,7 @@
 // The whole program on a live HTTP stream of the numbered clip (25 fps) with a
 // delay in the settings: the picture holds while the strip counts the seconds
-// gathered, then stays the delay behind the sender at the full frame rate.
+// gathered, then stays the delay behind the sender at the full frame rate;
+// when the sender stops, the delay received plays out before a reconnect.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -81,6 +82,19 @@ TEST_F(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
         lastMs = ms;
         lastNumber = number;
     }
+    // The sender stops: the 5 s received and not yet shown play out to about
+    // its last frame, into the ring, before the stream is opened again.
+    const int lastSent = sender.framesSent() - 1;
+    const std::size_t atStop = captures.size();
+    sender.stop();
+    ASSERT_TRUE(waitUntil([&] { return strip().ends_with("Signal lost - reconnecting..."); }, 5000)) << strip();
+    int shown = -1;
+    EXPECT_TRUE(waitUntil([&] { return shown = onScreenNow(), framesBetween(shown, lastSent + 5) < 15; }, 8000))
+        << shown << " shown, " << lastSent << " sent last";
+    EXPECT_GT(captures.size(), atStop + 25);
+    // Back: the delay is gathered again, hands free.
+    ASSERT_TRUE(sender.start()) << sender.log();
+    EXPECT_TRUE(waitUntil([&] { return strip() == "Playing    Delay 5 s"; }, 20000)) << strip();
     EXPECT_TRUE(desktop.boxes.empty());
 }
 

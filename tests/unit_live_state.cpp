@@ -45,12 +45,13 @@ TEST(LiveFollower, StripTextAndCatchUpStepByStep) {
 struct DelayedPlayer {
     LiveFollower f;
     double newest = 0.3, position = 0.1, rate = 1, held = 1000;
-    bool playing = true, stalled = false;
+    bool playing = true, stalled = false, lost = false;
     double worst = 0;  // the largest |lag - delay| while the delay is followed
     int seeks = 0;
     void step() {
-        newest += 0.2 * rate;
+        if (!lost) newest += 0.2 * rate;
         if (playing && !stalled && !f.gathering()) position += 0.2 * f.speed();
+        if (lost) return;  // the player only plays out what it received
         f.update(position, newest, playing);
         if (f.seekWanted()) {
             const double target = std::clamp(newest - f.delay(), std::max(0.0, newest - held), newest);
@@ -65,7 +66,7 @@ struct DelayedPlayer {
 
 TEST(LiveFollower, DelayOfWholeSecondsGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
     DelayedPlayer p;
-    enum Do { Run, Delay, GoLive, Pause, Play, Stall, Rate, Held };
+    enum Do { Run, Delay, GoLive, Pause, Play, Stall, Rate, Held, Lost, Back };
     // text nullptr: behind, not following; lag ±0.25, -1: not checked; seeks so far.
     const struct { Do what; double arg; const char* text; double lag; int seeks; } steps[] = {
         {Delay, 10, "Delay 10 s: 0 s gathered", -1, 0},  // a fresh open: nothing gathered yet
@@ -76,6 +77,9 @@ TEST(LiveFollower, DelayOfWholeSecondsGathersThenHoldsItsLagThroughPausesChanges
         {Rate, 0.998, "Delay 10 s", 10, 0},
         {Run, 600, "Delay 10 s", 10, 0},                 // and a slow one
         {Rate, 1, "Delay 10 s", 10, 0},
+        {Lost, 3.5, nullptr, -1, 0},                     // the signal lost: the 10 s received play out
+        {Back, 0, "Delay 10 s: 6 s gathered", 6.5, 0},   // back: the rest gathered, nothing shown again
+        {Run, 4, "Delay 10 s", 10, 0},
         {Pause, 3, nullptr, 13, 0},                      // a pause leaves the delay ...
         {Play, 5, nullptr, 13, 0},                       // ... and playing on stays behind
         {GoLive, 0, "Delay 10 s", 10, 1},                // until Go Live returns to it
@@ -99,6 +103,8 @@ TEST(LiveFollower, DelayOfWholeSecondsGathersThenHoldsItsLagThroughPausesChanges
             case Stall: p.stalled = true; p.run(s.arg); p.stalled = false; p.step(); break;
             case Rate: p.rate = s.arg; break;
             case Held: p.held = s.arg; break;
+            case Lost: p.lost = true; p.f.leave(); p.run(s.arg); break;
+            case Back: p.lost = false; p.f.rejoin(); p.step(); break;
         }
         SCOPED_TRACE(s.text ? s.text : "behind");
         EXPECT_EQ(s.text ? p.f.text() : "", s.text ? s.text : "");

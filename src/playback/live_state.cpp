@@ -70,6 +70,13 @@ void LiveFollower::leave() {
     correcting_ = 0;
 }
 
+void LiveFollower::rejoin() {
+    following_ = true;
+    catchingUp_ = gathering_ = seekWanted_ = false;
+    sought_ = true;
+    correcting_ = 0;
+}
+
 double LiveFollower::speed() const {
     if (!following_) return 1.0;
     if (delay_ > 0) return 1.0 + correcting_ * kCorrection;

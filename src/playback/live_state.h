@@ -67,6 +67,10 @@ public:
     void goLive();
     // The user moved back (F4, a seek): playback stays behind.
     void leave();
+    // The source is back after playback left it while the signal was lost:
+    // following again, what is missing of the delay is gathered rather than
+    // sought back to (which would show again what was just played).
+    void rejoin();
 
     // With a delay: the player is to seek to newest - delay, as far back as
     // it holds, and call sought() (also when it did not need to move).

@@ -174,6 +174,7 @@ void MpvSession::reconnect() {
     // The frames received so far are the window's to keep; the player starts
     // again with what the source sends from now on.
     reconnecting_ = true;
+    playingOut_ = followAfterLoss_ = false;  // opened again, it is gone to live as at an open
     reconnectEntryId_ = -1;
     seekableKnown_ = false;
     cacheEnd_ = -1;

@@ -56,7 +56,9 @@ public:
     void setFileName(const std::string& path);
     bool setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options);
     bool live() const { return live_ && mediaEntryId_ >= 0; }
-    bool liveHeld() const { return live() && ((watchdog_ && watchdog_->lost()) || follower_.gathering()); }
+    bool liveHeld() const {
+        return live() && ((watchdog_ && watchdog_->lost() && !playingOut_) || follower_.gathering());
+    }
     void goLive();
     // Seconds behind live that live sources play at (0: live); a change
     // takes effect at once while the delay (or live) is followed.
@@ -183,6 +185,10 @@ private:
     double speed_ = 1;
     std::int64_t reconnectEntryId_ = -1;  // the entry of a reconnect in progress
     bool reconnecting_ = false;
+    // The signal is lost and what was received before plays out first.
+    bool playingOut_ = false;
+    // Playback stopped following while the signal was lost; it follows again when the source is back.
+    bool followAfterLoss_ = false;
     bool goingLive_ = false;  // a Go Live seek has not landed yet
     int liveDelay_ = 0;
     bool pauseSent_ = false;  // the last "pause" asked of mpv

@@ -17,6 +17,12 @@ namespace velmora {
 
 using namespace mpv_answers;
 
+namespace {
+// Received and not yet played, more than this is played before the source is
+// opened again; less is what following live lags by anyway.
+constexpr double kPlayOutAbove = 1.0;
+}  // namespace
+
 bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options) {
     if (!source.live()) return false;
     if (open_) {
@@ -66,8 +72,21 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     // A delay is gathered from the first frame on.
     if (liveDelay_ > 0) setFlag("pause", true);
     watchdog_ = std::make_unique<SignalWatchdog>(timers_, source.kind);
-    watchdog_->onLost = watchdog_->onBack = [this] { emit timesChanged(); };
-    watchdog_->onRetry = [this] { reconnect(); };
+    watchdog_->onLost = [this] { emit timesChanged(); };
+    watchdog_->onBack = [this] {
+        playingOut_ = false;
+        if (followAfterLoss_) follower_.rejoin();
+        followAfterLoss_ = false;
+        followLive();
+    };
+    watchdog_->onRetry = [this] {
+        // Opening the source again drops what was received and not yet
+        // played (a delay's worth, or all of it behind live): that is
+        // played first, also after a pause.
+        playingOut_ = cacheEnd_ - currentPosition() > kPlayOutAbove;
+        if (playingOut_) return watchdog_->retryFailed();
+        reconnect();
+    };
     watchdog_->start();
     cachePoll_->start(200);
     return true;
@@ -137,7 +156,7 @@ void MpvSession::Timers::disarm(Timer& timer) {
 }
 
 void MpvSession::stopLive() {
-    live_ = reconnecting_ = false;
+    live_ = reconnecting_ = playingOut_ = followAfterLoss_ = false;
     feed_->forget();
     cachePoll_->stop();
     watchdog_.reset();
@@ -223,9 +242,16 @@ void MpvSession::followCache(const mpv_node& state) {
 
 void MpvSession::followLive() {
     if (!live() || cacheEnd_ < 0) return;
+    // While the signal is lost, what was received plays out as it came: no
+    // seek, no gathering, no catching up.
+    const bool lost = watchdog_ && watchdog_->lost();
+    if (lost) {
+        followAfterLoss_ = followAfterLoss_ || follower_.following();
+        follower_.leave();
+    }
     // A seek of Go Live's keeps following: the position is where it goes.
     const bool playing = playState_ == play_state::kPlaying && (!pendingSeek_ || goingLive_);
-    follower_.update(currentPosition(), cacheEnd_, playing);
+    if (!lost) follower_.update(currentPosition(), cacheEnd_, playing);
     if (follower_.seekWanted() && !pendingSeek_) {
         // To the delay, as far back as the cache holds; a move of less than
         // half a second is not worth a seek (gathering makes up for it).
