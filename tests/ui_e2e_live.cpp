@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <string>
 
 #include "support/event_loop.h"
@@ -154,8 +155,12 @@ TEST_F(EndToEndLive, SrtPlaysAndASilentPeerFailsWithinTheNetworkTimeout) {
     // the network timeout, not the player's 15 s "did not finish loading".
     ASSERT_TRUE(sender.startSilent()) << sender.log();
     frm->liveBuffer.openTimeoutSeconds = 2;
+    std::string waiting;  // the strip while the open waits
+    QTimer::singleShot(1000, [&] { waiting = strip(); });
     frm->OpenMedia(sender.url());
+    EXPECT_EQ(waiting, "Opening...");
     EXPECT_EQ(player->playState(), play_state::kNoMedia);
+    EXPECT_TRUE(waitUntil([&] { return strip() == "No media"; }, 1000)) << strip();
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes.front(), "Velmora: The stream " + sender.url() +
                                          " could not be opened: nothing arrived within 2 seconds.\r\n" +

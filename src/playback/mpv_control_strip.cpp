@@ -138,6 +138,12 @@ void MpvControlStrip::showMuted(bool muted) {
     muteButton_->setToolTip(muted ? QStringLiteral("Unmute") : QStringLiteral("Mute"));
 }
 
+void MpvControlStrip::showOpening(bool opening) {
+    if (opening == opening_) return;
+    opening_ = opening;
+    refreshStatus();
+}
+
 void MpvControlStrip::showLive(const QString& text) {
     if (text == live_) return;
     live_ = text;
@@ -157,7 +163,7 @@ void MpvControlStrip::refreshStatus() {
             state = QStringLiteral("Stopped");
             break;
         default:
-            status_->setText(QStringLiteral("No media"));
+            status_->setText(opening_ ? QStringLiteral("Opening...") : QStringLiteral("No media"));
             return;
     }
     if (!live_.isEmpty())

@@ -22,6 +22,8 @@ public:
     // A live source's state ("LIVE", "-12.4 s", the lost signal) in place
     // of the times; empty for a file.
     void showLive(const QString& text);
+    // Instead of "No media" while a file or a live source is being opened.
+    void showOpening(bool opening);
 
 signals:
     void playPauseClicked();
@@ -44,6 +46,7 @@ private:
     double position_ = 0;
     double duration_ = 0;
     QString live_;
+    bool opening_ = false;
 };
 
 }  // namespace velmora

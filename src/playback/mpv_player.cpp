@@ -398,6 +398,7 @@ void MpvPlayer::mousePressEvent(QMouseEvent* event) {
 void MpvPlayer::refreshStrip() {
     if (!stripDirty_) return;
     stripDirty_ = false;
+    strip_->showOpening(session_->opening());
     strip_->showLive(QString::fromStdString(session_->liveText()));
     strip_->showTimes(currentPosition(), session_->duration());
 }

@@ -128,6 +128,7 @@ void MpvSession::openTarget(const std::string& target, const std::string& option
     attempt.prefix = failurePrefix;
     open_ = &attempt;
     ++openSerial_;
+    emit timesChanged();  // the strip says so while it waits
     setFlag("pause", true);  // hold the first frame until the open is over
     if (optionList.empty())
         command({"loadfile", target.c_str(), "replace"}, kLoadReply);
@@ -146,6 +147,7 @@ void MpvSession::openTarget(const std::string& target, const std::string& option
     attempt.loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (!*alive) return;  // destroyed while waiting
     open_ = nullptr;
+    emit timesChanged();
 
     if (!attempt.done() && timedOut)
         return failOpen(failurePrefix + "it did not finish loading within " +

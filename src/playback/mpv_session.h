@@ -56,6 +56,8 @@ public:
     void setFileName(const std::string& path);
     bool setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options);
     bool live() const { return live_ && mediaEntryId_ >= 0; }
+    // A file, stream or camera is being opened (a stream may take seconds).
+    bool opening() const { return open_ != nullptr; }
     bool liveHeld() const {
         return live() && ((watchdog_ && watchdog_->lost() && !playingOut_) || follower_.gathering());
     }
