@@ -442,13 +442,18 @@ TEST_F(MpvPlayerTest, TheWindowAndThePictureShowTheSameFrame) {
                                ->grabWindow(window.winId(), at.x(), at.y(), size.width(), size.height())
                                .toImage());
     };
-    // Opened in a shown window, whose player then takes the video's size (as
-    // the window does after an open): the next frame is drawn at that size,
-    // not held at the size of the one frame drawn while opening.
+    // Opened in a shown window, whose player takes the video's size right
+    // after the first frame (as the window does after an open): the next
+    // frame is drawn at that size, not held at the size of the first.
+    long long firstFrames = -1;
+    const auto fit = QObject::connect(player.get(), &MpvPlayer::frameRendered, player.get(), [&] {
+        if (firstFrames >= 0) return;
+        firstFrames = player->renderedFrames();
+        player->resize(320, 240 + kControlStripHeight);
+    });
     ASSERT_EQ(opened("numbered.mp4"), "");
-    player->resize(320, 240 + kControlStripHeight);
-    const long long firstFrames = player->renderedFrames();
-    ASSERT_TRUE(waitUntil([&] { return player->renderedFrames() > firstFrames; }));
+    ASSERT_TRUE(waitUntil([&] { return firstFrames >= 0 && player->renderedFrames() > firstFrames; }));
+    QObject::disconnect(fit);
     EXPECT_EQ(player->videoImage().size(), QSize(320, 240));
     ASSERT_TRUE(waitUntil([&] { return player->currentPosition() > 0.5; }));
     int agreed = 0;

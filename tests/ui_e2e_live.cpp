@@ -156,7 +156,7 @@ TEST_F(EndToEndLive, SrtPlaysAndASilentPeerFailsWithinTheNetworkTimeout) {
     ASSERT_TRUE(sender.startSilent()) << sender.log();
     frm->liveBuffer.openTimeoutSeconds = 2;
     std::string waiting;  // the strip while the open waits
-    QTimer::singleShot(1000, [&] { waiting = strip(); });
+    QTimer::singleShot(1000, window.get(), [&] { waiting = strip(); });
     frm->OpenMedia(sender.url());
     EXPECT_EQ(waiting, "Opening...");
     EXPECT_EQ(player->playState(), play_state::kNoMedia);

@@ -143,6 +143,10 @@ void SignalWatchdog::setHeld(bool held) {
 
 void SignalWatchdog::retryFailed() { attempting_ = false; }
 
+void SignalWatchdog::retryNow() {
+    if (lost_ && !attempting_) attempt();
+}
+
 void SignalWatchdog::lose() {
     lost_ = true;
     if (onLost) onLost();

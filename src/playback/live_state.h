@@ -129,6 +129,8 @@ public:
     void setHeld(bool held);
     // The reconnect attempt asked for is over without a picture.
     void retryFailed();
+    // While lost: a reconnect asked for now, unless one is under way.
+    void retryNow();
 
     bool lost() const { return lost_; }
     // What the strip says while the signal is lost ("" while it is not).

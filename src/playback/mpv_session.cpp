@@ -248,6 +248,7 @@ void MpvSession::pause() {
     // Stopped at the end is already still; it stays "stopped".
     if (playState_ != play_state::kPlaying) return;
     userPaused_ = true;
+    followAfterLoss_ = false;  // behind live by choice, also once the source is back
     setFlag("pause", true);
     setPlayState(play_state::kPaused);
 }
@@ -261,6 +262,7 @@ void MpvSession::setCurrentPosition(double seconds) {
     if (live()) {
         // Within what has been received: further back is the oldest point held.
         follower_.leave();
+        followAfterLoss_ = false;
         goingLive_ = false;
         if (seekableKnown_) seconds = std::clamp(seconds, seekStart_, std::max(seekStart_, seekEnd_));
     }

@@ -8,6 +8,7 @@
 // user input queued.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <atomic>
 #include <cstdint>
@@ -187,8 +188,11 @@ private:
     double speed_ = 1;
     std::int64_t reconnectEntryId_ = -1;  // the entry of a reconnect in progress
     bool reconnecting_ = false;
-    // The signal is lost and what was received before plays out first.
+    // The signal is lost and what was received before plays out first;
+    // where it was last seen moving, and since when.
     bool playingOut_ = false;
+    double playOutPosition_ = 0;
+    QElapsedTimer playOutMoved_;
     // Playback stopped following while the signal was lost; it follows again when the source is back.
     bool followAfterLoss_ = false;
     bool goingLive_ = false;  // a Go Live seek has not landed yet

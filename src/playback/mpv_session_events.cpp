@@ -202,7 +202,9 @@ void MpvSession::handleEvent(const mpv_event& event) {
                 reconnecting_ = false;
                 if (watchdog_) watchdog_->retryFailed();
             } else if (live_ && end->playlist_entry_id == mediaEntryId_) {
-                liveEnded();  // the source ended or failed: the watchdog reconnects
+                cacheEnd_ = -1;  // mpv holds nothing more of it to play out
+                playingOut_ = false;
+                liveEnded();     // the source ended or failed: the watchdog reconnects
             } else if (end->playlist_entry_id == mediaEntryId_) {
                 closeMedia();  // e.g. the file became unreadable while playing
             }

@@ -21,6 +21,8 @@ namespace {
 // Received and not yet played, more than this is played before the source is
 // opened again; less is what following live lags by anyway.
 constexpr double kPlayOutAbove = 1.0;
+// Playing, and the position still for this long: all of it has been shown.
+constexpr qint64 kPlayedOutAfterMs = 1000;
 }  // namespace
 
 bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<PlayerOption>& options) {
@@ -75,15 +77,24 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     watchdog_->onLost = [this] { emit timesChanged(); };
     watchdog_->onBack = [this] {
         playingOut_ = false;
-        if (followAfterLoss_) follower_.rejoin();
+        const bool follow = followAfterLoss_;
         followAfterLoss_ = false;
+        // Far behind what it is to follow (a delay shortened meanwhile): gone
+        // to at once; else the lag is made up without showing anything again.
+        if (follow && cacheEnd_ - currentPosition() > follower_.delay() + LiveFollower::kSeekAbove) return goLive();
+        if (follow) follower_.rejoin();
         followLive();
     };
     watchdog_->onRetry = [this] {
         // Opening the source again drops what was received and not yet
         // played (a delay's worth, or all of it behind live): that is
-        // played first, also after a pause.
-        playingOut_ = cacheEnd_ - currentPosition() > kPlayOutAbove;
+        // played first, also after a pause, and followLive() asks for the
+        // reconnect once the picture has stood still at its end.
+        if (!playingOut_ && cacheEnd_ - currentPosition() > kPlayOutAbove) {
+            playingOut_ = true;
+            playOutPosition_ = currentPosition();
+            playOutMoved_.start();
+        }
         if (playingOut_) return watchdog_->retryFailed();
         reconnect();
     };
@@ -171,6 +182,13 @@ void MpvSession::stopLive() {
 void MpvSession::goLive() {
     if (!live()) return;
     follower_.goLive();
+    // While the signal is lost nothing is followed: to the delay in what was
+    // received, and played out from there.
+    if (follower_.delay() > 0 && watchdog_ && watchdog_->lost() && cacheEnd_ >= 0) {
+        const double held = seekableKnown_ ? seekStart_ : currentPosition();
+        seekTo(std::max(held, cacheEnd_ - follower_.delay()));
+        return;
+    }
     // With a delay the follower asks for the seek to it, at once while
     // playing, else when playing starts (F8 in a review plays on after it).
     if (follower_.delay() > 0) {
@@ -216,8 +234,9 @@ void MpvSession::followCache(const mpv_node& state) {
     }
     if (end && end->format == MPV_FORMAT_DOUBLE) {
         // Something new was received since the last look.
-        if (end->u.double_ != cacheEnd_ && watchdog_ && !reconnecting_) watchdog_->arrived();
+        const bool arrived = end->u.double_ != cacheEnd_;
         cacheEnd_ = end->u.double_;
+        if (arrived && watchdog_ && !reconnecting_) watchdog_->arrived();
     }
     // The cache is (nearly) full ahead: the player reads no more until it plays on.
     const mpv_node* ahead = nodeValue(state, "fw-bytes");
@@ -248,6 +267,16 @@ void MpvSession::followLive() {
     if (lost) {
         followAfterLoss_ = followAfterLoss_ || follower_.following();
         follower_.leave();
+        if (playingOut_) {
+            const double at = currentPosition();
+            if (at != playOutPosition_ || playState_ != play_state::kPlaying) {
+                playOutPosition_ = at;
+                playOutMoved_.start();
+            } else if (playOutMoved_.elapsed() > kPlayedOutAfterMs) {
+                playingOut_ = false;
+                watchdog_->retryNow();
+            }
+        }
     }
     // A seek of Go Live's keeps following: the position is where it goes.
     const bool playing = playState_ == play_state::kPlaying && (!pendingSeek_ || goingLive_);
