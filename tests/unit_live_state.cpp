@@ -66,7 +66,7 @@ struct DelayedPlayer {
 
 TEST(LiveFollower, DelayOfWholeSecondsGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
     DelayedPlayer p;
-    enum Do { Run, Delay, GoLive, Pause, Play, Stall, Rate, Held, Lost, Back };
+    enum Do { Run, Delay, GoLive, Pause, Play, Stall, Rate, Held, Quiet, Lost, Back };
     // text nullptr: behind, not following; lag ±0.25, -1: not checked; seeks so far.
     const struct { Do what; double arg; const char* text; double lag; int seeks; } steps[] = {
         {Delay, 10, "Delay 10 s: 0 s gathered", -1, 0},  // a fresh open: nothing gathered yet
@@ -77,6 +77,8 @@ TEST(LiveFollower, DelayOfWholeSecondsGathersThenHoldsItsLagThroughPausesChanges
         {Rate, 0.998, "Delay 10 s", 10, 0},
         {Run, 600, "Delay 10 s", 10, 0},                 // and a slow one
         {Rate, 1, "Delay 10 s", 10, 0},
+        {Quiet, 2.2, "Delay 10 s: 7 s gathered", 7.9, 0},  // the source silent: the delay carries the picture
+        {Play, 90, "Delay 10 s", 10, 0},                   // and the speed makes the lag up, nothing shown again
         {Lost, 3.5, nullptr, -1, 0},                     // the signal lost: the 10 s received play out
         {Back, 0, "Delay 10 s: 6 s gathered", 6.5, 0},   // back: the rest gathered, nothing shown again
         {Run, 4, "Delay 10 s", 10, 0},
@@ -103,6 +105,7 @@ TEST(LiveFollower, DelayOfWholeSecondsGathersThenHoldsItsLagThroughPausesChanges
             case Stall: p.stalled = true; p.run(s.arg); p.stalled = false; p.step(); break;
             case Rate: p.rate = s.arg; break;
             case Held: p.held = s.arg; break;
+            case Quiet: p.rate = 0; p.run(s.arg); p.rate = 1; break;
             case Lost: p.lost = true; p.f.leave(); p.run(s.arg); break;
             case Back: p.lost = false; p.f.rejoin(); p.step(); break;
         }

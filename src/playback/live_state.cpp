@@ -19,6 +19,8 @@ int liveDelayFromText(std::string_view text) {
 
 void LiveFollower::update(double position, double newest, bool playing) {
     behind_ = std::max(0.0, newest - position);
+    const bool quiet = newest <= newest_;
+    newest_ = newest;
     if (!playing) {
         following_ = catchingUp_ = gathering_ = seekWanted_ = sought_ = false;
         correcting_ = 0;
@@ -26,19 +28,24 @@ void LiveFollower::update(double position, double newest, bool playing) {
     }
     if (!following_ && std::abs(behind_ - delay_) <= kRejoinWithin) following_ = true;
     if (!following_) return;
-    if (delay_ > 0) return holdDelay();
+    if (delay_ > 0) return holdDelay(quiet);
     if (behind_ > kCatchUpAbove) catchingUp_ = true;
     if (behind_ < kCatchUpUntil) catchingUp_ = false;
 }
 
-void LiveFollower::holdDelay() {
+void LiveFollower::holdDelay(bool quiet) {
     if (seekWanted_) return;  // the player has yet to move
     const double off = behind_ - delay_;
     if (gathering_) {
         if (off < 0) return;
         gathering_ = false;  // gathered: play from here
     }
-    if (off > kSeekAbove || off < -kGatherBelow) {
+    // Short of the delay while holding it: the source sent nothing new for
+    // a while (or is silent still), and the delay carried the picture
+    // through.  The speed makes up a few seconds; a seek back would show
+    // again what was just shown.
+    const bool carried = off < -kGatherBelow && !sought_ && (quiet || off >= -kSeekAbove);
+    if (!carried && (off > kSeekAbove || off < -kGatherBelow)) {
         correcting_ = 0;
         // Once sent to the delay and still short of it, the rest is
         // gathered; too far behind it, the speed corrects what is left.

@@ -92,10 +92,11 @@ public:
     std::string text() const;
 
 private:
-    void holdDelay();
+    void holdDelay(bool quiet);
 
     double delay_ = 0;
     double behind_ = 0;
+    double newest_ = 0;  // at the last update
     bool following_ = true;
     bool catchingUp_ = false;
     bool gathering_ = false;
