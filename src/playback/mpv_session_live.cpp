@@ -81,7 +81,8 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
         followAfterLoss_ = false;
         // Far behind what it is to follow (a delay shortened meanwhile): gone
         // to at once; else the lag is made up without showing anything again.
-        if (follow && cacheEnd_ - currentPosition() > follower_.delay() + LiveFollower::kSeekAbove) return goLive();
+        const bool far = cacheEnd_ - currentPosition() > follower_.delay() + LiveFollower::kSeekAbove;
+        if (follow && far) return goLive();
         if (follow) follower_.rejoin();
         followLive();
     };
