@@ -66,7 +66,7 @@ struct DelayedPlayer {
 
 TEST(LiveFollower, DelayOfWholeSecondsGathersThenHoldsItsLagThroughPausesChangesAndStalls) {
     DelayedPlayer p;
-    enum Do { Run, Delay, GoLive, Pause, Play, Stall, Rate, Held, Quiet, Lost, Back };
+    enum Do { Run, Delay, GoLive, Pause, Play, Stall, Rate, Held, Quiet, Lost, Back, Restart };
     // text nullptr: behind, not following; lag ±0.25, -1: not checked; seeks so far.
     const struct { Do what; double arg; const char* text; double lag; int seeks; } steps[] = {
         {Delay, 10, "Delay 10 s: 0 s gathered", -1, 0},  // a fresh open: nothing gathered yet
@@ -90,8 +90,10 @@ TEST(LiveFollower, DelayOfWholeSecondsGathersThenHoldsItsLagThroughPausesChanges
         {Held, 25.5, "Delay 20 s", 20, 3},
         {Delay, 30, "Delay 30 s: 25 s gathered", 25.5, 4},  // as far back as held, the rest gathered
         {Run, 5, "Delay 30 s", 30, 4},
-        {Delay, 3, "Delay 3 s", 3, 5},
-        {Delay, 0, "LIVE", -1, 5},                       // back to live, catching up
+        {Restart, 0, "Delay 30 s: 0 s gathered", 0.2, 5},  // the sender's clock starts again: sought, gathered
+        {Run, 30, "Delay 30 s", 30, 5},
+        {Delay, 3, "Delay 3 s", 3, 6},
+        {Delay, 0, "LIVE", -1, 6},                       // back to live, catching up
     };
     for (const auto& s : steps) {
         switch (s.what) {
@@ -108,6 +110,7 @@ TEST(LiveFollower, DelayOfWholeSecondsGathersThenHoldsItsLagThroughPausesChanges
             case Quiet: p.rate = 0; p.run(s.arg); p.rate = 1; break;
             case Lost: p.lost = true; p.f.leave(); p.run(s.arg); break;
             case Back: p.lost = false; p.f.rejoin(); p.step(); break;
+            case Restart: p.newest = 0; p.step(); break;
         }
         SCOPED_TRACE(s.text ? s.text : "behind");
         EXPECT_EQ(s.text ? p.f.text() : "", s.text ? s.text : "");

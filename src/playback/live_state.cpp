@@ -19,7 +19,9 @@ int liveDelayFromText(std::string_view text) {
 
 void LiveFollower::update(double position, double newest, bool playing) {
     behind_ = std::max(0.0, newest - position);
-    const bool quiet = newest <= newest_;
+    // Nothing newer since the last look; a smaller time is a new timeline
+    // (the sender started again), not silence.
+    const bool quiet = newest == newest_;
     newest_ = newest;
     if (!playing) {
         following_ = catchingUp_ = gathering_ = seekWanted_ = sought_ = false;
