@@ -87,10 +87,12 @@ TEST_F(EndToEndDelay, PlaysFiveSecondsBehindAtTheFullFrameRateAfterGathering) {
     const int lastSent = sender.framesSent() - 1;
     const std::size_t atStop = captures.size();
     sender.stop();
-    ASSERT_TRUE(waitUntil([&] { return strip().ends_with("Signal lost - reconnecting..."); }, 5000)) << strip();
+    ASSERT_TRUE(waitUntil([&] { return strip().ends_with("Signal lost - playing what arrived..."); }, 5000))
+        << strip();
     int shown = -1;
     EXPECT_TRUE(waitUntil([&] { return shown = onScreenNow(), framesBetween(shown, lastSent + 5) < 15; }, 8000))
         << shown << " shown, " << lastSent << " sent last";
+    EXPECT_TRUE(waitUntil([&] { return strip().ends_with("Signal lost - reconnecting..."); }, 5000)) << strip();
     EXPECT_GT(captures.size(), atStop + 25);
     // Back: the delay is gathered again, hands free.
     ASSERT_TRUE(sender.start()) << sender.log();

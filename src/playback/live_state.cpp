@@ -168,13 +168,15 @@ void SignalWatchdog::attempt() {
     if (onRetry) onRetry();
 }
 
-std::string SignalWatchdog::text() const {
+std::string SignalWatchdog::text(bool playingOut) const {
     if (!lost_) return {};
-    return kind_ == SourceKind::Camera ? "Camera disconnected - waiting for it..." : "Signal lost - reconnecting...";
+    const std::string what = kind_ == SourceKind::Camera ? "Camera disconnected" : "Signal lost";
+    if (playingOut) return what + " - playing what arrived...";
+    return what + (kind_ == SourceKind::Camera ? " - waiting for it..." : " - reconnecting...");
 }
 
-std::string liveStripText(const LiveFollower& follower, const SignalWatchdog& watchdog) {
-    return watchdog.lost() ? watchdog.text() : follower.text();
+std::string liveStripText(const LiveFollower& follower, const SignalWatchdog& watchdog, bool playingOut) {
+    return watchdog.lost() ? watchdog.text(playingOut) : follower.text();
 }
 
 }  // namespace velmora

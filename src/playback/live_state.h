@@ -134,8 +134,9 @@ public:
     void retryNow();
 
     bool lost() const { return lost_; }
-    // What the strip says while the signal is lost ("" while it is not).
-    std::string text() const;
+    // What the strip says while the signal is lost ("" while it is not),
+    // also while what arrived before is still being played.
+    std::string text(bool playingOut = false) const;
 
     // The signal is lost; reconnect (the session opens the source again and
     // then calls retryFailed() or arrived()); the signal is back.
@@ -159,6 +160,6 @@ private:
 
 // What the player's strip says of a live source: the lost signal, or else
 // LIVE or how far behind it plays.
-std::string liveStripText(const LiveFollower& follower, const SignalWatchdog& watchdog);
+std::string liveStripText(const LiveFollower& follower, const SignalWatchdog& watchdog, bool playingOut = false);
 
 }  // namespace velmora

@@ -216,7 +216,7 @@ void MpvSession::setLiveDelay(int seconds) {
 
 std::string MpvSession::liveText() const {
     if (!live() || !watchdog_) return {};
-    return liveStripText(follower_, *watchdog_);
+    return liveStripText(follower_, *watchdog_, playingOut_);
 }
 
 void MpvSession::followCache(const mpv_node& state) {
