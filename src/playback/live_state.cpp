@@ -170,9 +170,9 @@ void SignalWatchdog::attempt() {
 
 std::string SignalWatchdog::text(bool playingOut) const {
     if (!lost_) return {};
-    const std::string what = kind_ == SourceKind::Camera ? "Camera disconnected" : "Signal lost";
-    if (playingOut) return what + " - playing what arrived...";
-    return what + (kind_ == SourceKind::Camera ? " - waiting for it..." : " - reconnecting...");
+    const bool camera = kind_ == SourceKind::Camera;
+    return std::string(camera ? "Camera disconnected" : "Signal lost") +
+           (playingOut ? " - playing what arrived..." : camera ? " - waiting for it..." : " - reconnecting...");
 }
 
 std::string liveStripText(const LiveFollower& follower, const SignalWatchdog& watchdog, bool playingOut) {

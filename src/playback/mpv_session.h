@@ -126,6 +126,7 @@ private:
     // A live source: the newest frame received moved, or the source ended.
     void followCache(const mpv_node& state);
     void followLive();
+    double delayTarget() const;
     void liveEnded();
     // Opens the live source again after its signal was lost.
     void reconnect();

@@ -185,11 +185,7 @@ void MpvSession::goLive() {
     follower_.goLive();
     // While the signal is lost nothing is followed: to the delay in what was
     // received, and played out from there.
-    if (follower_.delay() > 0 && watchdog_ && watchdog_->lost() && cacheEnd_ >= 0) {
-        const double held = seekableKnown_ ? seekStart_ : currentPosition();
-        seekTo(std::max(held, cacheEnd_ - follower_.delay()));
-        return;
-    }
+    if (follower_.delay() > 0 && watchdog_ && watchdog_->lost() && cacheEnd_ >= 0) return seekTo(delayTarget());
     // With a delay the follower asks for the seek to it, at once while
     // playing, else when playing starts (F8 in a review plays on after it).
     if (follower_.delay() > 0) {
@@ -285,8 +281,7 @@ void MpvSession::followLive() {
     if (follower_.seekWanted() && !pendingSeek_) {
         // To the delay, as far back as the cache holds; a move of less than
         // half a second is not worth a seek (gathering makes up for it).
-        const double held = seekableKnown_ ? seekStart_ : currentPosition();
-        const double target = std::clamp(cacheEnd_ - follower_.delay(), held, std::max(held, cacheEnd_));
+        const double target = delayTarget();
         follower_.sought();
         if (std::abs(target - currentPosition()) > 0.5) {
             seekTo(target);
@@ -304,6 +299,12 @@ void MpvSession::followLive() {
         mpv_set_property_async(mpv_, 0, "speed", MPV_FORMAT_DOUBLE, &speed_);
     }
     emit timesChanged();
+}
+
+double MpvSession::delayTarget() const {
+    // The delay behind the newest frame received, as far back as the cache holds.
+    const double held = seekableKnown_ ? seekStart_ : currentPosition();
+    return std::clamp(cacheEnd_ - follower_.delay(), held, std::max(held, cacheEnd_));
 }
 
 void MpvSession::liveEnded() {
