@@ -1,7 +1,13 @@
 // The frame ring, review navigation and Copy Image, on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "capture/opaque_rows.h"
@@ -104,6 +110,46 @@ TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {
     EXPECT_EQ(h.frm.capturedImage[7].height, 0);
     h.clock.advance(300);  // captures into empty slots do not fail
     EXPECT_TRUE(h.desktop.boxes.empty());
+}
+
+// A new slot's pages are mapped in ahead of the first capture, by a thread
+// of their own; what a capture writes in the meantime stays, and a slot
+// resized or dropped while that goes on is no trouble.
+TEST(Slot, PagesAreMappedInAheadAndWhatIsWrittenStays) {
+#ifdef MADV_POPULATE_WRITE
+    {
+        const long page = sysconf(_SC_PAGESIZE);
+        void* probe = mmap(nullptr, static_cast<std::size_t>(page), PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        const bool supported = madvise(probe, static_cast<std::size_t>(page), MADV_POPULATE_WRITE) == 0;
+        munmap(probe, static_cast<std::size_t>(page));
+        if (!supported) GTEST_SKIP() << "the kernel cannot map pages in ahead";
+    }
+#endif
+    std::vector<FrameSlot> slots(3);
+    for (auto& s : slots) s.resize(640, 400);
+    slots[2].resize(1000, 700);  // a new mapping, the old one's pages forgotten
+    slots[1].resize(0, 0);       // dropped
+    slots.erase(slots.begin() + 1);
+    // A capture's first writes, likely before the thread reaches them.
+    for (auto& s : slots)
+        for (int y = 0; y < s.height; y += 7) s.row(y)[y % s.width] = 0xff000000u | static_cast<Pixel>(y);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (slotPagesPending() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_FALSE(slotPagesPending());
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    for (auto& s : slots) {
+        const std::size_t pages = (s.bytes() + page - 1) / page;
+        std::vector<unsigned char> resident(pages);
+        ASSERT_EQ(mincore(s.pixels.get(), pages * page, resident.data()), 0);
+        EXPECT_EQ(std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }),
+                  static_cast<std::ptrdiff_t>(pages));
+        for (int y = 0; y < s.height; ++y)
+            for (int x = 0; x < s.width; ++x)
+                ASSERT_EQ(s.row(y)[x], y % 7 == 0 && x == y % s.width ? 0xff000000u | static_cast<Pixel>(y) : 0u)
+                    << x << "," << y;
+    }
 }
 
 // Slots that would not fit in memory are refused with one message (one per

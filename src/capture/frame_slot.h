@@ -19,6 +19,10 @@ struct SlotUnmap {
     void operator()(Pixel* pixels) const;
 };
 
+// Whether pages of new slots are still to be mapped in ahead of their first
+// write (a thread of its own does that once the slots keep their size).
+bool slotPagesPending();
+
 struct FrameSlot {
     int width = 0;
     int height = 0;
