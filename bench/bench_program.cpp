@@ -337,7 +337,7 @@ int main(int argc, char** argv) {
         const auto add = [](PlayFigures& into, std::vector<double>& cpus, const PlayFigures& f) {
             cpus.push_back(f.cpu + f.xCpu);
             into.cpu += f.cpu / kCpuRuns;
-        into.before += f.before / kCpuRuns;
+            into.before += f.before / kCpuRuns;
             into.xCpu += f.xCpu / kCpuRuns;
             into.seen += f.seen;
             into.missed += f.missed;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -112,43 +111,60 @@ TEST(Ring, SlotsFollowThePlayerAndStayWhenItsSizeDoesNot) {
     EXPECT_TRUE(h.desktop.boxes.empty());
 }
 
-// A new slot's pages are mapped in ahead of the first capture, by a thread
-// of their own; what a capture writes in the meantime stays, and a slot
-// resized or dropped while that goes on is no trouble.
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23  // Linux 5.14
+#endif
+
+// Once the captures into new slots begin, the slots' pages are mapped in
+// ahead of them by a thread of their own; what a capture writes in the
+// meantime stays, and the pages of a slot dropped before then are left alone.
 TEST(Slot, PagesAreMappedInAheadAndWhatIsWrittenStays) {
-#ifdef MADV_POPULATE_WRITE
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     {
-        const long page = sysconf(_SC_PAGESIZE);
-        void* probe = mmap(nullptr, static_cast<std::size_t>(page), PROT_READ | PROT_WRITE,
-                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        const bool supported = madvise(probe, static_cast<std::size_t>(page), MADV_POPULATE_WRITE) == 0;
-        munmap(probe, static_cast<std::size_t>(page));
+        void* probe = mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        const bool supported = madvise(probe, page, MADV_POPULATE_WRITE) == 0;
+        munmap(probe, page);
         if (!supported) GTEST_SKIP() << "the kernel cannot map pages in ahead";
     }
-#endif
+    const auto residentPages = [&](void* start, std::size_t bytes) {
+        std::vector<unsigned char> resident((bytes + page - 1) / page);
+        EXPECT_EQ(mincore(start, resident.size() * page, resident.data()), 0);
+        return std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; });
+    };
     std::vector<FrameSlot> slots(3);
     for (auto& s : slots) s.resize(640, 400);
     slots[2].resize(1000, 700);  // a new mapping, the old one's pages forgotten
-    slots[1].resize(0, 0);       // dropped
+    // Dropped, and its address taken by a mapping of somebody else's.
+    void* const dropped = slots[1].pixels.get();
+    const std::size_t droppedBytes = slots[1].bytes();
+    slots[1].resize(0, 0);
     slots.erase(slots.begin() + 1);
-    // A capture's first writes, likely before the thread reaches them.
+    void* const other = mmap(dropped, droppedBytes, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    // A capture's first writes, before the thread begins.
     for (auto& s : slots)
         for (int y = 0; y < s.height; y += 7) s.row(y)[y % s.width] = 0xff000000u | static_cast<Pixel>(y);
+    // Not before the captures begin: a paused video's ring takes no memory.
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_TRUE(slotPagesPending());
+    EXPECT_LT(residentPages(slots[1].pixels.get(), slots[1].bytes()),
+              static_cast<std::ptrdiff_t>(slots[1].bytes() / page / 2));  // the rows written above
+    slots[0].settle(slots[0].width, slots[0].height);  // covered whole: writes nothing
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (slotPagesPending() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_FALSE(slotPagesPending());
-    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     for (auto& s : slots) {
-        const std::size_t pages = (s.bytes() + page - 1) / page;
-        std::vector<unsigned char> resident(pages);
-        ASSERT_EQ(mincore(s.pixels.get(), pages * page, resident.data()), 0);
-        EXPECT_EQ(std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }),
-                  static_cast<std::ptrdiff_t>(pages));
+        EXPECT_EQ(residentPages(s.pixels.get(), s.bytes()), static_cast<std::ptrdiff_t>((s.bytes() + page - 1) / page));
+        EXPECT_GE(s.heldBytes(), s.bytes());
         for (int y = 0; y < s.height; ++y)
             for (int x = 0; x < s.width; ++x)
                 ASSERT_EQ(s.row(y)[x], y % 7 == 0 && x == y % s.width ? 0xff000000u | static_cast<Pixel>(y) : 0u)
                     << x << "," << y;
+    }
+    if (other == dropped) {
+        EXPECT_EQ(residentPages(other, droppedBytes), 0);
+        munmap(other, droppedBytes);
     }
 }
 

@@ -51,8 +51,9 @@ struct FrameSlot {
     // all of those at once.
     void settle(int coveredWidth = 0, int coveredHeight = 0);
     bool settled() const { return !blank_; }
-    // Bytes of memory the slot's pixels occupy now.
-    std::size_t heldBytes() const { return resident_; }
+    // Bytes of memory the slot's pixels occupy now: written, or mapped in
+    // ahead of the captures.
+    std::size_t heldBytes() const;
 
 private:
     std::size_t mapped_ = 0;    // bytes reserved for the pixels
