@@ -125,10 +125,11 @@ private:
     static constexpr std::size_t kChunk = kHugePage;
     static constexpr std::chrono::milliseconds kSettle{500};
 
-    // On this virtual machine (its hypervisor keeps page tables of its own) a
-    // page the kernel had mapped still cost a trip to the hypervisor at the
-    // program's first access to it: without this, the first capture into a
-    // mapped-in 1080p slot took 3 ms instead of 0.4.  One byte read per page,
+    // On a virtual machine whose hypervisor keeps page tables of its own (the
+    // paravirtualised guest this was measured on), a page the kernel had
+    // mapped still cost a trip to the hypervisor at the program's first access
+    // to it: without this, the first capture into a mapped-in 1080p slot took
+    // 3 ms instead of 0.4.  One byte read per page,
     // in assembly: a capture may be writing the same page, and what is read
     // is not used.
     static void touch(const char* start, std::size_t bytes) {

@@ -20,7 +20,8 @@ struct SlotUnmap {
 };
 
 // Whether pages of new slots are still to be mapped in ahead of their first
-// write (a thread of its own does that once the slots keep their size).
+// write (a thread of its own does that once the captures into them have begun
+// and the slots keep their size).
 bool slotPagesPending();
 
 struct FrameSlot {
