@@ -1,5 +1,5 @@
 // The libmpv player on live sources: an HTTP stream on 127.0.0.1 (a seek back past
-// what was received; the rest: ui_e2e_live.cpp), and a
+// what was received; the rest: ui_e2e_live.cpp), a recording on a web server, and a
 // camera stood in for by a generated picture: kept encoded, received while paused,
 // sought back in, its end a lost signal, no encoder left once it is closed.
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include "playback/live_encoder.h"
 #include "playback/mpv_player.h"
 #include "support/event_loop.h"
+#include "support/file_server.h"
 #include "support/frame_number.h"
 #include "support/live_sender.h"
 
@@ -62,6 +63,30 @@ TEST(MpvLive, HttpSeeksBackOnlyWithinWhatWasReceived) {
     EXPECT_EQ(live.player->playState(), play_state::kPlaying);
     EXPECT_NEAR(live.behind(), 4.5, 1.5) << live.text();
     EXPECT_EQ(live.closed, 0);
+}
+
+// A video file on a web server is a recording, not a live stream: it plays
+// as a file, at once even with a delay set, and stops at its end instead of
+// being opened again as a lost signal.
+TEST(MpvLive, ARecordingOnAWebServerPlaysAsAFileToItsEnd) {
+    testing::FileServer server(testing::mediaPath("numbered.mp4"));  // 20 s at 25 fps
+    LivePlayer recording;
+    recording.player->setLiveDelay(5);
+    const MediaSource stream = classifySource(server.url("numbered.mp4")).source;
+    ASSERT_TRUE(recording.player->setLiveSource(stream, liveOptions(stream, {}, nullptr)));
+    ASSERT_EQ(recording.player->playState(), play_state::kPlaying) << recording.player->errorDescription();
+    ASSERT_TRUE(waitUntil([&] { return !recording.player->live(); }, 3000)) << recording.text();
+    EXPECT_EQ(recording.text(), "");
+    EXPECT_NEAR(recording.player->session().duration(), 20, 0.1);
+    ASSERT_TRUE(waitUntil([&] { return recording.shown() >= 25; }, 3000)) << recording.shown();
+    recording.player->setCurrentPosition(18);
+    ASSERT_TRUE(waitUntil([&] { return recording.player->playState() == play_state::kStopped; }, 6000));
+    const int last = recording.shown();
+    EXPECT_GE(last, 495);
+    spin(3000);
+    EXPECT_EQ(recording.player->playState(), play_state::kStopped);
+    EXPECT_EQ(recording.shown(), last);
+    EXPECT_EQ(recording.opened, 1);
 }
 
 MpvOptions standingIn(const std::string& picture) {

@@ -68,6 +68,8 @@ MpvSession::MpvSession(MpvOptions options) : options_(std::move(options)) {
     mpv_observe_property(mpv_, 0, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(mpv_, 0, "duration", MPV_FORMAT_DOUBLE);
     mpv_observe_property(mpv_, 0, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(mpv_, 0, "seekable", MPV_FORMAT_FLAG);
+    mpv_observe_property(mpv_, 0, "partially-seekable", MPV_FORMAT_FLAG);
     mpv_observe_property(mpv_, 0, "frame-drop-count", MPV_FORMAT_INT64);
     mpv_observe_property(mpv_, 0, "decoder-frame-drop-count", MPV_FORMAT_INT64);
     mpv_observe_property(mpv_, 0, "video-dec-params", MPV_FORMAT_NODE);

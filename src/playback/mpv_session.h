@@ -128,6 +128,7 @@ private:
     void followLive();
     double delayTarget() const;
     void liveEnded();
+    void followSeekable();
     // Opens the live source again after its signal was lost.
     void reconnect();
     void stopLive();
@@ -179,6 +180,11 @@ private:
 
     // ---- Live source ----
     bool live_ = false;
+    // A stream over HTTP: it may turn out to be a recording on a web server.
+    bool maybeRecording_ = false;
+    // What mpv says of the open media: whether it can be sought in, and
+    // whether only within what its cache holds.
+    bool seekable_ = false, partiallySeekable_ = false;
     std::string liveTarget_;
     std::string liveOptionList_;
     long long aheadBytes_ = 0;  // what the cache holds ahead at most

@@ -34,6 +34,8 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     closeMedia();
     error_.clear();
     live_ = true;
+    maybeRecording_ = source.kind == SourceKind::Stream && (source.scheme == "http" || source.scheme == "https");
+    seekable_ = partiallySeekable_ = false;
     const std::string name = playerTarget(source);
     liveTarget_ = name;
     liveOptionList_ = playerOptionList(options);
@@ -101,7 +103,21 @@ bool MpvSession::setLiveSource(const MediaSource& source, const std::vector<Play
     };
     watchdog_->start();
     cachePoll_->start(200);
+    followSeekable();
     return true;
+}
+
+void MpvSession::followSeekable() {
+    // A stream over HTTP that can be sought in by itself, and not only in
+    // what the cache received, is a recording on a web server: its server
+    // gives its length and answers byte ranges, which no live sender does.
+    // It plays as a file from here on, to its end, and is never opened again.
+    if (!live() || !maybeRecording_ || !seekable_ || partiallySeekable_) return;
+    stopLive();
+    follower_ = LiveFollower{};
+    // The delay's gathering held the picture: a file plays at once.
+    if (playState_ == play_state::kPlaying && pauseSent_ && !userPaused_) setFlag("pause", false);
+    emit timesChanged();
 }
 
 void MpvSession::followProperty(const mpv_event_property& prop) {
@@ -133,6 +149,10 @@ void MpvSession::followProperty(const mpv_event_property& prop) {
         const auto value = *static_cast<std::int64_t*>(prop.data);
         if (name == "frame-drop-count") frameDrops_ = value;
         if (name == "decoder-frame-drop-count") decoderFrameDrops_ = value;
+    } else if (name == "seekable" || name == "partially-seekable") {
+        const bool value = prop.format == MPV_FORMAT_FLAG && *static_cast<int*>(prop.data);
+        (name == "seekable" ? seekable_ : partiallySeekable_) = value;
+        followSeekable();
     } else if (name == "eof-reached") {
         // Only a report about the open file at the position last asked
         // for counts: one made before a seek (a play from the end
