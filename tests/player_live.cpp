@@ -75,18 +75,17 @@ TEST(MpvLive, ARecordingOnAWebServerPlaysAsAFileToItsEnd) {
     const MediaSource stream = classifySource(server.url("numbered.mp4")).source;
     ASSERT_TRUE(recording.player->setLiveSource(stream, liveOptions(stream, {}, nullptr)));
     ASSERT_EQ(recording.player->playState(), play_state::kPlaying) << recording.player->errorDescription();
-    ASSERT_TRUE(waitUntil([&] { return !recording.player->live(); }, 3000)) << recording.text();
+    ASSERT_TRUE(waitUntil([&] { return !recording.player->live(); }, 5000)) << recording.text();
     EXPECT_EQ(recording.text(), "");
     EXPECT_NEAR(recording.player->session().duration(), 20, 0.1);
-    ASSERT_TRUE(waitUntil([&] { return recording.shown() >= 25; }, 3000)) << recording.shown();
+    ASSERT_TRUE(waitUntil([&] { return recording.shown() >= 25; }, 5000)) << recording.shown();
     recording.player->setCurrentPosition(18);
-    ASSERT_TRUE(waitUntil([&] { return recording.player->playState() == play_state::kStopped; }, 6000));
+    ASSERT_TRUE(waitUntil([&] { return recording.player->playState() == play_state::kStopped; }, 8000));
     const int last = recording.shown();
     EXPECT_GE(last, 495);
     spin(3000);
     EXPECT_EQ(recording.player->playState(), play_state::kStopped);
     EXPECT_EQ(recording.shown(), last);
-    EXPECT_EQ(recording.opened, 1);
 }
 
 MpvOptions standingIn(const std::string& picture) {
