@@ -126,18 +126,18 @@ double displayFloorMs(const XServer& server, XSession& x, int w, int h, int gapM
                         y < 32 && px < 320 ? ((n >> (px / 32)) & 1 ? 0xffffffu : 0u) : 0x808080u;
         };
         constexpr int kHeld = 8;
-        const std::size_t pixels = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+        const auto width = static_cast<std::size_t>(w);
+        const std::size_t pixels = width * static_cast<std::size_t>(h);
         std::vector<std::uint32_t> frames(held ? kHeld * pixels : 0);
-        for (int k = 0; held && k < kHeld; ++k) draw(frames.data() + k * pixels, static_cast<std::size_t>(w), k + 1);
+        for (int k = 0; held && k < kHeld; ++k) draw(frames.data() + k * pixels, width, k + 1);
         const std::size_t stride = static_cast<std::size_t>(img->bytes_per_line) / 4;
+        auto* picture = reinterpret_cast<std::uint32_t*>(img->data);
         for (int n = 1; attached && n <= 20; ++n) {
             std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
             const int shown = held ? (n - 1) % kHeld + 1 : n;
-            auto* picture = reinterpret_cast<std::uint32_t*>(img->data);
             if (!held) draw(picture, stride, n);
             const auto t0 = Clock::now();
             const std::uint32_t* from = held ? frames.data() + static_cast<std::size_t>(shown - 1) * pixels : nullptr;
-            const auto width = static_cast<std::size_t>(w);
             for (int y = 0; held && y < h; ++y)
                 std::memcpy(picture + static_cast<std::size_t>(y) * stride, from + static_cast<std::size_t>(y) * width,
                             width * 4);

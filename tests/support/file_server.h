@@ -75,13 +75,16 @@ private:
                                     : "HTTP/1.1 200 OK\r\n";
         head += "Content-Type: video/mp4\r\nAccept-Ranges: bytes\r\nConnection: close\r\nContent-Length: " +
                 std::to_string(body_.size() - from) + "\r\n\r\n";
-        const std::string out = head + body_.substr(from);
-        for (std::size_t sent = 0; sent < out.size();) {
-            const ssize_t n = ::send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) break;
+        if (sendAll(fd, head.data(), head.size())) sendAll(fd, body_.data() + from, body_.size() - from);
+        ::shutdown(fd, SHUT_WR);
+    }
+    static bool sendAll(int fd, const char* data, std::size_t size) {
+        for (std::size_t sent = 0; sent < size;) {
+            const ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+            if (n <= 0) return false;
             sent += static_cast<std::size_t>(n);
         }
-        ::shutdown(fd, SHUT_WR);
+        return true;
     }
 
     const std::string body_;
